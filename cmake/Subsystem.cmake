@@ -1,0 +1,46 @@
+# tw_subsystem(<name> [GUI] [LINKS targets...])
+# One static library per folder, named tw_<name>, built from every .cpp/.h in
+# the folder. A folder with no sources yet builds nothing. Libraries marked GUI
+# are left out when TIDEWELL_GUI is off, so the rest provably builds without
+# Qt Widgets or WebEngine.
+function(tw_subsystem name)
+  cmake_parse_arguments(ARG "GUI" "" "LINKS" ${ARGN})
+  if(ARG_GUI AND NOT TIDEWELL_GUI)
+    return()
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  if(NOT sources)
+    return()
+  endif()
+  add_library(tw_${name} STATIC ${sources})
+  target_include_directories(tw_${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(tw_${name} PUBLIC ${ARG_LINKS})
+  if(NOT ARG_GUI)
+    # The core must not reach for the UI toolkit, even by accident.
+    foreach(lib IN LISTS ARG_LINKS)
+      if(lib MATCHES "Widgets|WebEngine")
+        message(FATAL_ERROR "tw_${name} is a core library and may not link ${lib}")
+      endif()
+    endforeach()
+  endif()
+endfunction()
+
+# tw_test(<name> [OWN_MAIN] LINKS targets... [LABELS labels...])
+# One test executable per tests/ folder, from every .cpp in it. Unless
+# OWN_MAIN, a main with a QCoreApplication is linked in.
+function(tw_test name)
+  cmake_parse_arguments(ARG "OWN_MAIN" "" "LINKS;LABELS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(tw_test_${name} ${sources})
+  target_link_libraries(tw_test_${name} PRIVATE ${ARG_LINKS} tw_testsupport GTest::gtest GTest::gmock)
+  if(NOT ARG_OWN_MAIN)
+    target_link_libraries(tw_test_${name} PRIVATE tw_testmain)
+  endif()
+  gtest_discover_tests(tw_test_${name}
+    PROPERTIES LABELS "${name};${ARG_LABELS}" TIMEOUT 300
+    DISCOVERY_TIMEOUT 60)
+endfunction()

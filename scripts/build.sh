@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Configures and builds into build/ (or $TIDEWELL_BUILD_DIR). Extra arguments
+# go to cmake's configure step.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${TIDEWELL_BUILD_DIR:-$root/build}
+cmake -S "$root" -B "$build" -G Ninja "$@" >/dev/null
+cmake --build "$build" -j "$(nproc)"

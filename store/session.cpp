@@ -1,0 +1,22 @@
+#include "store/session.h"
+
+#include "platform/clock.h"
+#include "store/lookup.h"
+#include "store/settings.h"
+
+namespace tw {
+
+Session::Session() : lookup(nullptr), eBayDetails(nullptr), dazzleDefinitions(nullptr) {}
+
+std::vector<std::string> Session::openStore(const std::filesystem::path &dataDir)
+{
+    lookup = InitLookup();
+    std::vector<std::string> problems = store.open(dataDir);
+    currentView = settings::FirstView(store.settings());
+    settings::Upgrade(store);
+    return problems;
+}
+
+DateTime Session::eBayNow() const { return clock().localNow().addDays(eBayClockOffset); }
+
+} // namespace tw

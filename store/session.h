@@ -1,0 +1,42 @@
+#pragma once
+// The long-lived state of one run: the store, the lookup document, what
+// FirstTimeInit learns from eBay, the current view. The window owns one;
+// operations take what they need from it.
+
+#include "platform/datetime.h"
+#include "platform/xml.h"
+#include "store/store.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tw {
+
+class Session {
+public:
+    Session();
+
+    // Start-up steps: builds the lookup document, opens or creates the ten
+    // documents, reads the first view and brings older settings up to date.
+    // Returns the problems the user must be told about (files kept aside).
+    std::vector<std::string> openStore(const std::filesystem::path &dataDir);
+
+    // eBay time now: local now plus the measured offset.
+    DateTime eBayNow() const;
+
+    store::Store store;
+    xml::Document lookup;
+    xml::Document eBayDetails;
+    xml::Document dazzleDefinitions;
+
+    // eBay official time minus the local clock, in days.
+    double eBayClockOffset = 0.0;
+    DateTime eBayOfficialTime;
+    DateTime localTimeAtMeasurement;
+
+    bool mainPageInitialised = false;
+    std::string currentView;
+};
+
+} // namespace tw

@@ -1,0 +1,122 @@
+#include "store/store.h"
+
+#include "platform/clock.h"
+
+#include <cstdio>
+#include <system_error>
+
+namespace tw::store {
+namespace {
+
+#define TW_DECL "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+
+constexpr std::array<DocInfo, kDocCount> kInfo = {{
+    {"ShippingLabels.xml", "ShippingLabels", TW_DECL "<ShippingLabels/>"},
+    {"Transactions.xml", "Transactions", TW_DECL "<Transactions/>"},
+    {"ArchivedTransactions.xml", "Transactions", TW_DECL "<Transactions/>"},
+    {"TrackingNumbers.xml", "TrackingNumbers", TW_DECL "<TrackingNumbers/>"},
+    {"Notes.xml", "Notes", TW_DECL "<Notes/>"},
+    {"Messages.xml", "Messages", TW_DECL "<Messages/>"},
+    {"Items.xml", "Items", TW_DECL "<Items/>"},
+    {"SentMessages.xml", "Messages", TW_DECL "<Messages/>"},
+    {"Feeback.xml", "Feedbacks", TW_DECL "<Feedbacks/>"},
+    {"Settings.xml", "Settings",
+     TW_DECL "<Settings><eBayID/><LastGetSellerTransactions/><LastGetMemberMessages/><LastGetSentMessages/>"
+             "<GetSellerTransactionsMaxDays>28</GetSellerTransactionsMaxDays><eBayAuthToken></eBayAuthToken>"
+             "<eBayAuthTokenHardExpirationTime/><DeliveredNeedsFollowUpMessage/><InTransitMessage/>"
+             "<NotShippedMessage/><ArchivedMessage/></Settings>"},
+}};
+
+#undef TW_DECL
+
+} // namespace
+
+const DocInfo &info(Doc d) { return kInfo[size_t(d)]; }
+
+std::filesystem::path keptAsideName(const std::filesystem::path &file)
+{
+    DateTime now = clock().localNow();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", now.year(), now.month(), now.day(), now.hour(),
+                  now.minute(), now.second());
+    std::filesystem::path base = file.parent_path() / (file.stem().string() + ".unreadable-" + stamp);
+    std::filesystem::path candidate = base;
+    candidate += file.extension();
+    // Never overwrite an earlier kept copy.
+    for (int n = 2; std::filesystem::exists(candidate); ++n) {
+        candidate = base;
+        candidate += "-" + std::to_string(n) + file.extension().string();
+    }
+    return candidate;
+}
+
+Store::Store()
+{
+    for (auto &d : m_docs) d = xml::Document(nullptr);
+}
+
+std::vector<std::string> Store::open(const std::filesystem::path &dataDir)
+{
+    std::vector<std::string> problems;
+    std::error_code ec;
+    m_dataDir = std::filesystem::absolute(dataDir, ec);
+    if (ec) m_dataDir = dataDir;
+    std::filesystem::create_directories(m_dataDir, ec);
+
+    for (int k = 0; k < kDocCount; ++k) {
+        Doc d = Doc(k);
+        const DocInfo &di = info(d);
+        // ShippingLabels survives a second open within one run.
+        if (d == Doc::ShippingLabels && !doc(d).isNull()) continue;
+        std::filesystem::path file = path(d);
+        bool exists = std::filesystem::exists(file, ec);
+        if (exists) {
+            std::string error;
+            xml::Document loaded = xml::Document::load(file, &error);
+            if (loaded && loaded.root()) {
+                doc(d) = std::move(loaded);
+                continue;
+            }
+            std::filesystem::path aside = keptAsideName(file);
+            std::filesystem::rename(file, aside, ec);
+            if (ec) {
+                // Cannot move it: leave the file alone, work from the
+                // template in memory and refuse to save over it.
+                m_protected[size_t(d)] = true;
+                problems.push_back(std::string(di.file) + " could not be read (" + error +
+                                   ") and could not be moved aside (" + ec.message() +
+                                   "). Tidewell starts with an empty " + std::string(di.file) + ".");
+            } else {
+                problems.push_back(std::string(di.file) + " could not be read (" + error + "). It was kept as " +
+                                   aside.filename().string() + " and Tidewell starts with an empty " +
+                                   std::string(di.file) + ".");
+            }
+            exists = std::filesystem::exists(file, ec);
+        }
+        doc(d) = xml::Document::parse(di.emptyTemplate);
+        if (!exists) {
+            std::string error;
+            if (!xml::writeFileAtomically(file, di.emptyTemplate, &error))
+                problems.push_back(std::string(di.file) + " could not be created: " + error);
+        }
+    }
+    return problems;
+}
+
+bool Store::save(Doc d)
+{
+    std::string error;
+    if (m_protected[size_t(d)]) error = "the unreadable file it holds is kept, not overwritten";
+    else if (doc(d).save(path(d), &error)) return true;
+    if (m_onSaveError) m_onSaveError(std::string(info(d).file) + " could not be saved: " + error);
+    return false;
+}
+
+bool Store::SaveData()
+{
+    bool a = save(Doc::Transactions);
+    bool b = save(Doc::TrackingNumbers);
+    return a && b;
+}
+
+} // namespace tw::store

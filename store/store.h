@@ -1,0 +1,79 @@
+#pragma once
+// The local store: ten XML documents, each mirrored in one file of the data
+// folder, held in memory for the whole run and saved whole after each change.
+
+#include "platform/xml.h"
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tw::store {
+
+// In the order start-up opens them.
+enum class Doc {
+    ShippingLabels,
+    Transactions,
+    ArchivedTransactions,
+    TrackingNumbers,
+    Notes,
+    Messages,
+    Items,
+    SentMessages,
+    Feedback,
+    Settings,
+};
+inline constexpr int kDocCount = 10;
+
+struct DocInfo {
+    std::string_view file;
+    std::string_view root;
+    std::string_view emptyTemplate; // exact text written for a missing file
+};
+const DocInfo &info(Doc d);
+
+class Store {
+public:
+    Store();
+
+    // Opens the ten documents of `dataDir` in table order. A missing file is
+    // created from its template; an existing file is loaded and not written.
+    // A file that is not well-formed XML is renamed aside to a dated copy and
+    // its document starts from the template. Returns one sentence per such
+    // problem, for the user; empty when all went well.
+    std::vector<std::string> open(const std::filesystem::path &dataDir);
+
+    xml::Document &doc(Doc d) { return m_docs[size_t(d)]; }
+    const xml::Document &doc(Doc d) const { return m_docs[size_t(d)]; }
+    std::filesystem::path path(Doc d) const { return m_dataDir / info(d).file; }
+    const std::filesystem::path &dataDir() const { return m_dataDir; }
+
+    xml::Document &transactions() { return doc(Doc::Transactions); }
+    xml::Document &archived() { return doc(Doc::ArchivedTransactions); }
+    xml::Document &trackingNumbers() { return doc(Doc::TrackingNumbers); }
+    xml::Document &settings() { return doc(Doc::Settings); }
+
+    // Saves one whole document atomically. On failure the file keeps its
+    // previous content, the error handler (if any) is told, and false comes back.
+    bool save(Doc d);
+    // Saves Transactions.xml and TrackingNumbers.xml.
+    bool SaveData();
+
+    // Told of every failed save, with a sentence for the user.
+    void setSaveErrorHandler(std::function<void(const std::string &)> handler) { m_onSaveError = std::move(handler); }
+
+private:
+    std::filesystem::path m_dataDir;
+    std::array<xml::Document, kDocCount> m_docs;
+    std::array<bool, kDocCount> m_protected{};
+    std::function<void(const std::string &)> m_onSaveError;
+};
+
+// The name a malformed store file is kept under, beside the original:
+// "Transactions.xml" -> "Transactions.unreadable-20261208-142501.xml".
+std::filesystem::path keptAsideName(const std::filesystem::path &file);
+
+} // namespace tw::store

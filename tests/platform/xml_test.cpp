@@ -1,0 +1,178 @@
+#include "platform/xml.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+using tw::xml::Document;
+using tw::xml::Node;
+
+namespace {
+
+const char kOrders[] = R"(<?xml version="1.0" encoding="utf-8"?>
+<Transactions>
+  <Transaction xmlns="urn:ebay:apis:eBLBaseComponents">
+    <Item><ItemID>110</ItemID><Title>Lamp &amp; shade</Title></Item>
+    <TransactionID>0</TransactionID>
+  </Transaction>
+  <Transaction xmlns="urn:ebay:apis:eBLBaseComponents">
+    <Item><ItemID>O'Brien"s</ItemID></Item>
+    <TransactionID>7</TransactionID>
+  </Transaction>
+  <Transaction><Item><ItemID>220</ItemID></Item><TransactionID>0</TransactionID></Transaction>
+</Transactions>)";
+
+} // namespace
+
+TEST(XPathRewrite, NameTestsMatchByLocalNameButFunctionsAxesAndOperatorsStay)
+{
+    using tw::xml::localNameXPath;
+    EXPECT_EQ(localNameXPath("Settings/Key"), "*[local-name()='Settings']/*[local-name()='Key']");
+    EXPECT_EQ(localNameXPath("count(A) > 1 and B div 2 = 3"),
+              "count(*[local-name()='A']) > 1 and *[local-name()='B'] div 2 = 3");
+    EXPECT_EQ(localNameXPath("A[@ID=$id]"), "*[local-name()='A'][@ID=$id]");
+    EXPECT_EQ(localNameXPath("attribute::ID | child::X"), "attribute::ID | child::*[local-name()='X']");
+    EXPECT_EQ(localNameXPath("ebay:Item/text()"), "ebay:Item/text()");
+    EXPECT_EQ(localNameXPath("A[Name='and or div']"), "*[local-name()='A'][*[local-name()='Name']='and or div']");
+    EXPECT_EQ(localNameXPath("A * 2"), "*[local-name()='A'] * 2");
+    EXPECT_EQ(localNameXPath("//*[1]/.."), "//*[1]/..");
+}
+
+TEST(Xml, QueriesFindNamespacedRecordsByLocalNameWithValuesAsVariables)
+{
+    Document doc = Document::parse(kOrders);
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc.selectAll("Transactions/Transaction").size(), 3u);
+    const char *q = "Transactions/Transaction[Item/ItemID=$item and TransactionID=$txn]";
+    Node hit = doc.select(q, {{"item", "110"}, {"txn", "0"}});
+    ASSERT_TRUE(hit);
+    EXPECT_EQ(hit.select("Item/Title").text(), "Lamp & shade");
+    EXPECT_EQ(hit.namespaceUri(), "urn:ebay:apis:eBLBaseComponents");
+    // Quote characters in a value are just characters.
+    EXPECT_TRUE(doc.select(q, {{"item", "O'Brien\"s"}, {"txn", "7"}}));
+    EXPECT_FALSE(doc.select(q, {{"item", "' or '1'='1"}, {"txn", "0"}}));
+    // The plain record is found the same way.
+    EXPECT_TRUE(doc.select(q, {{"item", "220"}, {"txn", "0"}}));
+    // The prefix names eBay's namespace strictly.
+    EXPECT_EQ(doc.selectAll("Transactions/ebay:Transaction").size(), 2u);
+    // A broken query selects nothing instead of failing.
+    EXPECT_FALSE(doc.select("Transactions/[["));
+    EXPECT_TRUE(doc.selectAll("Transactions/Transaction[").empty());
+}
+
+TEST(Xml, ParseErrorsComeBackWithTheirLine)
+{
+    std::string error;
+    Document doc = Document::parse("<a>\n<b></a>", &error);
+    EXPECT_FALSE(doc);
+    EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    EXPECT_FALSE(Document::parse("", &error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(Xml, EditingOperations)
+{
+    Document doc = Document::parse(kOrders);
+    Node root = doc.root();
+    Node first = root.firstElement();
+    Node third = root.lastElement();
+
+    // New children take the parent's namespace, so a reload reads the same.
+    Node korva = first.appendElement("KORVA");
+    korva.appendElement("ShipmentStatus", "Shipped");
+    EXPECT_EQ(korva.namespaceUri(), "urn:ebay:apis:eBLBaseComponents");
+    Document reloaded = Document::parse(doc.toString());
+    EXPECT_EQ(reloaded.select("Transactions/Transaction/KORVA/ShipmentStatus").text(), "Shipped");
+
+    // Move the last record to the front.
+    root.insertBefore(third, first);
+    EXPECT_EQ(root.firstElement().select("Item/ItemID").text(), "220");
+
+    // Deep copy into another document keeps eBay's namespace.
+    Document other = Document::parse("<Transactions/>");
+    Node copy = other.root().append(first);
+    EXPECT_EQ(copy.namespaceUri(), "urn:ebay:apis:eBLBaseComponents");
+    EXPECT_EQ(copy.select("Item/ItemID").text(), "110");
+    EXPECT_EQ(root.selectAll("Transaction").size(), 3u); // the original stays
+
+    // Shallow copy: the element and its attributes, no children.
+    root.setAttribute("Kind", "a&b");
+    Node shallow = other.importNode(root, false);
+    EXPECT_EQ(shallow.attribute("Kind"), "a&b");
+    EXPECT_FALSE(shallow.firstElement());
+
+    // Replace and remove.
+    Node replacement = doc.createElement("Transaction", tw::xml::kEbayNamespace);
+    replacement.appendElement("TransactionID", "99");
+    Node placed = root.firstElement().replaceWith(replacement);
+    EXPECT_EQ(placed.select("TransactionID").text(), "99");
+    EXPECT_EQ(root.firstElement(), placed);
+    root.lastElement().remove();
+    EXPECT_EQ(root.elements().size(), 2u);
+
+    // Attributes.
+    EXPECT_TRUE(root.hasAttribute("Kind"));
+    root.removeAttribute("Kind");
+    EXPECT_FALSE(root.hasAttribute("Kind"));
+    EXPECT_EQ(root.attribute("Missing"), "");
+}
+
+TEST(Xml, TextIsStoredSoTheFileStaysReadable)
+{
+    Document doc = Document::parse("<a/>");
+    Node a = doc.root();
+    a.setText("x < y & \"z\" \x01\x0b ok \xff\xfe end \xe2\x80\x99");
+    Document back = Document::parse(doc.toString());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back.root().text(), "x < y & \"z\"  ok \xEF\xBF\xBD\xEF\xBF\xBD end \xe2\x80\x99");
+    // Entity-like text is literal, not interpreted.
+    a.setText("&amp;");
+    EXPECT_EQ(Document::parse(doc.toString()).root().text(), "&amp;");
+}
+
+TEST(Xml, SaveIsAtomic)
+{
+    tw::test::TempDir dir;
+    auto file = dir / "Doc.xml";
+    Document doc = Document::parse("<Root><A>1</A></Root>");
+    std::string error;
+    ASSERT_TRUE(doc.save(file, &error)) << error;
+    std::string before = tw::test::readFile(file);
+    EXPECT_EQ(Document::load(file).select("Root/A").text(), "1");
+
+    // Interrupted before the rename: the old file is whole, no temp file is left.
+    doc.select("Root/A").setText("2");
+    tw::xml::Document::SaveOptions options;
+    options.beforeRename = [] { return false; };
+    EXPECT_FALSE(doc.save(file, &error, options));
+    EXPECT_EQ(tw::test::readFile(file), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+    // A folder that does not exist: failure reported, nothing thrown.
+    EXPECT_FALSE(doc.save(dir / "missing" / "Doc.xml", &error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(Xml, TransformSortsWithParametersPassedAsValues)
+{
+    Document style = Document::parse(R"(<xsl:stylesheet version="1.0"
+        xmlns:xsl="http://www.w3.org/1999/XSL/Transform" xmlns:ebay="urn:ebay:apis:eBLBaseComponents">
+      <xsl:param name="who"/>
+      <xsl:template match="/">
+        <Out who="{$who}">
+          <xsl:for-each select="Transactions/ebay:Transaction">
+            <xsl:sort select="ebay:TransactionID" data-type="number" order="descending"/>
+            <Id><xsl:value-of select="ebay:TransactionID"/></Id>
+          </xsl:for-each>
+        </Out>
+      </xsl:template>
+    </xsl:stylesheet>)");
+    Document input = Document::parse(kOrders);
+    std::string error;
+    Document out = tw::xml::transform(style, input, {{"who", "O'Brien \"x\""}}, &error);
+    ASSERT_TRUE(out) << error;
+    EXPECT_EQ(out.root().attribute("who"), "O'Brien \"x\"");
+    auto ids = out.selectAll("Out/Id");
+    ASSERT_EQ(ids.size(), 2u);
+    EXPECT_EQ(ids[0].text(), "7");
+    EXPECT_FALSE(tw::xml::transform(Document::parse("<notxsl/>"), input, {}, &error));
+}

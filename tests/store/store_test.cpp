@@ -1,0 +1,200 @@
+#include "store/order_index.h"
+#include "store/session.h"
+#include "store/settings.h"
+#include "store/store.h"
+#include "tests/support/mock_clock.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using tw::store::Doc;
+using tw::store::Store;
+using tw::test::readFile;
+using tw::test::TempDir;
+using tw::test::writeFile;
+
+namespace {
+
+std::set<std::string> filesIn(const std::filesystem::path &dir)
+{
+    std::set<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+} // namespace
+
+TEST(Store, FirstStartCreatesTheTenFilesFromTheirTemplates)
+{
+    TempDir dir;
+    Store store;
+    EXPECT_TRUE(store.open(dir.path()).empty());
+    EXPECT_EQ(filesIn(dir.path()),
+              (std::set<std::string>{"ShippingLabels.xml", "Transactions.xml", "ArchivedTransactions.xml",
+                                     "TrackingNumbers.xml", "Notes.xml", "Messages.xml", "Items.xml",
+                                     "SentMessages.xml", "Feeback.xml", "Settings.xml"}));
+    for (int k = 0; k < tw::store::kDocCount; ++k) {
+        Doc d = Doc(k);
+        EXPECT_EQ(readFile(store.path(d)), tw::store::info(d).emptyTemplate) << tw::store::info(d).file;
+        EXPECT_EQ(store.doc(d).root().name(), tw::store::info(d).root);
+    }
+    EXPECT_EQ(readFile(dir / "ArchivedTransactions.xml"),
+              "<?xml version=\"1.0\" encoding=\"utf-8\"?><Transactions/>");
+    EXPECT_EQ(store.settings().select("Settings/GetSellerTransactionsMaxDays").text(), "28");
+}
+
+TEST(Store, ExistingFilesLoadUnchangedAndAreNotRewritten)
+{
+    TempDir dir;
+    const std::string orders = "<?xml version=\"1.0\"?>\n<Transactions>\n  <Transaction "
+                               "xmlns=\"urn:ebay:apis:eBLBaseComponents\"><TransactionID>1</TransactionID>"
+                               "</Transaction>\n</Transactions>\n";
+    writeFile(dir / "Transactions.xml", orders);
+    auto before = std::filesystem::last_write_time(dir / "Transactions.xml");
+    Store store;
+    EXPECT_TRUE(store.open(dir.path()).empty());
+    EXPECT_EQ(readFile(dir / "Transactions.xml"), orders);
+    EXPECT_EQ(std::filesystem::last_write_time(dir / "Transactions.xml"), before);
+    EXPECT_EQ(store.transactions().select("Transactions/Transaction/TransactionID").text(), "1");
+}
+
+TEST(Store, MalformedFileIsKeptAsideReportedAndStartsEmpty)
+{
+    TempDir dir;
+    tw::test::MockClock clock(tw::DateTime::fromParts(2026, 12, 8, 14, 25, 1));
+    const std::string broken = "<?xml version=\"1.0\"?><Transactions><Transaction>half";
+    writeFile(dir / "Transactions.xml", broken);
+    writeFile(dir / "Transactions.unreadable-20261208-142501.xml", "an earlier copy");
+    Store store;
+    auto problems = store.open(dir.path());
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("Transactions.xml could not be read"), std::string::npos) << problems[0];
+    EXPECT_NE(problems[0].find("Transactions.unreadable-20261208-142501-2.xml"), std::string::npos) << problems[0];
+    EXPECT_EQ(readFile(dir / "Transactions.unreadable-20261208-142501-2.xml"), broken);
+    EXPECT_EQ(readFile(dir / "Transactions.unreadable-20261208-142501.xml"), "an earlier copy");
+    EXPECT_EQ(readFile(dir / "Transactions.xml"), tw::store::info(Doc::Transactions).emptyTemplate);
+    EXPECT_TRUE(store.transactions().root());
+
+    // A second start finds a good file and reports nothing.
+    Store again;
+    EXPECT_TRUE(again.open(dir.path()).empty());
+}
+
+TEST(Store, SavesWriteWholeDocumentsAndReportFailures)
+{
+    TempDir dir;
+    Store store;
+    store.open(dir.path());
+    store.transactions().root().appendElement("Transaction").appendElement("TransactionID", "5");
+    store.trackingNumbers().root().appendElement("TrackingNumber").setAttribute("ID", "9101");
+    EXPECT_TRUE(store.SaveData());
+    Store reread;
+    reread.open(dir.path());
+    EXPECT_EQ(reread.transactions().select("Transactions/Transaction/TransactionID").text(), "5");
+    EXPECT_EQ(reread.trackingNumbers().select("TrackingNumbers/TrackingNumber/@ID").text(), "9101");
+
+    std::string told;
+    store.setSaveErrorHandler([&](const std::string &m) { told = m; });
+    std::filesystem::remove_all(dir.path());
+    EXPECT_FALSE(store.save(Doc::Notes));
+    EXPECT_NE(told.find("Notes.xml could not be saved"), std::string::npos);
+}
+
+TEST(Settings, StartUpUpgradesOlderFiles)
+{
+    TempDir dir;
+    writeFile(dir / "Settings.xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?><Settings><eBayID>me</eBayID>"
+                                    "<DeliveredNeedsFollowUpMessage>old new</DeliveredNeedsFollowUpMessage>"
+                                    "<DeliveredFollowUpMessage>Hello {Buyer/UserID}</DeliveredFollowUpMessage>"
+                                    "<DefaultBrowser></DefaultBrowser><LastTab>InTransit</LastTab></Settings>");
+    tw::Session session;
+    EXPECT_TRUE(session.openStore(dir.path()).empty());
+    EXPECT_EQ(session.currentView, "InTransit");
+    auto &settings = session.store.settings();
+    EXPECT_EQ(tw::settings::Read(settings, "DeliveredNeedsFollowUpMessage"), "Hello {Buyer/UserID}");
+    EXPECT_EQ(tw::settings::Read(settings, "DefaultBrowser"), "True");
+
+    tw::xml::Document onDisk = tw::xml::Document::load(dir / "Settings.xml");
+    EXPECT_FALSE(onDisk.select("Settings/DeliveredFollowUpMessage"));
+    EXPECT_EQ(onDisk.select("Settings/DeliveredNeedsFollowUpMessage").text(), "Hello {Buyer/UserID}");
+    EXPECT_TRUE(onDisk.select("Settings/LastGetMemberMessages"));
+    EXPECT_TRUE(onDisk.select("Settings/LastGetSentMessages"));
+    // DefaultBrowser reaches the file only with the next save.
+    EXPECT_EQ(onDisk.select("Settings/DefaultBrowser").text(), "");
+    EXPECT_EQ(onDisk.select("Settings/eBayID").text(), "me");
+}
+
+TEST(Settings, ReadingAndWritingRules)
+{
+    TempDir dir;
+    tw::Session session;
+    session.openStore(dir.path());
+    EXPECT_EQ(session.currentView, "DeliveredNeedsFollowUp");
+    auto &settings = session.store.settings();
+    using namespace tw::settings;
+
+    // Defaults apply to missing elements only.
+    EXPECT_EQ(Read(settings, "SMTPPort"), "25");
+    EXPECT_EQ(Read(settings, "InsuredMail"), "OFF");
+    EXPECT_EQ(Read(settings, "DazzleLayout_INTLGXG"), "International Label Half Page.lyt");
+    EXPECT_EQ(Read(settings, "ShippedMessageSubject"), "Your order has been shipped");
+    EXPECT_EQ(Read(settings, "GetSellerTransactionsMaxDays"), "28");
+    ASSERT_TRUE(Write(session.store, "SMTPPort", ""));
+    EXPECT_EQ(Read(settings, "SMTPPort"), "");
+
+    // A missing key is appended last; writing it again adds nothing.
+    Write(session.store, "PrivateMode", "true");
+    Write(session.store, "PrivateMode", "true");
+    tw::xml::Document onDisk = tw::xml::Document::load(dir / "Settings.xml");
+    EXPECT_EQ(onDisk.selectAll("Settings/PrivateMode").size(), 1u);
+    EXPECT_EQ(onDisk.root().lastElement().name(), "PrivateMode");
+    EXPECT_FALSE(ReadFlag(settings, "PrivateMode")); // only "True" is on
+    Write(session.store, "PrivateMode", "True");
+    EXPECT_TRUE(ReadFlag(settings, "PrivateMode"));
+
+    // "False" survives a restart; only an empty value turns into "True".
+    Write(session.store, "DefaultBrowser", "False");
+    tw::Session restarted;
+    restarted.openStore(dir.path());
+    EXPECT_EQ(Read(restarted.store.settings(), "DefaultBrowser"), "False");
+
+    // Keys that are not element names read as their fallback and write nothing.
+    EXPECT_EQ(Read(settings, "a/../*", "x"), "x");
+    Set(settings, "bad key", "v");
+    EXPECT_FALSE(settings.select("Settings/*[contains(.,'v') and local-name()='bad']"));
+}
+
+TEST(Orders, IndexAndQueryAgreeOnKeysWithQuotesAndNamespaces)
+{
+    tw::xml::Document doc = tw::xml::Document::parse(R"(<Transactions>
+      <Transaction xmlns="urn:ebay:apis:eBLBaseComponents"><Item><ItemID>1'2</ItemID></Item><TransactionID>"0"</TransactionID></Transaction>
+      <Transaction xmlns="urn:ebay:apis:eBLBaseComponents"><Item><ItemID>1</ItemID></Item><TransactionID>0</TransactionID></Transaction>
+      <Transaction xmlns="urn:ebay:apis:eBLBaseComponents"><Item><ItemID>2</ItemID></Item><TransactionID>0</TransactionID></Transaction>
+      <Transaction><Item><ItemID>3</ItemID></Item><TransactionID>0</TransactionID></Transaction>
+    </Transactions>)");
+    tw::store::OrderIndex index(doc.root());
+    EXPECT_EQ(index.size(), 4u);
+    // Same TransactionID, different items: two orders.
+    for (auto [item, txn] : std::vector<std::pair<std::string, std::string>>{
+             {"1'2", "\"0\""}, {"1", "0"}, {"2", "0"}, {"3", "0"}}) {
+        tw::xml::Node viaIndex = index.find(item, txn);
+        ASSERT_TRUE(viaIndex) << item;
+        EXPECT_EQ(viaIndex, tw::store::FindOrder(doc, item, txn)) << item;
+    }
+    EXPECT_FALSE(index.find("1", "1"));
+    EXPECT_FALSE(tw::store::FindOrder(doc, "1'2", "0"));
+    // Keys cannot run into each other.
+    EXPECT_FALSE(index.find("1'", "2\"0\""));
+
+    tw::xml::Node two = index.find("2", "0");
+    index.remove(two);
+    two.remove();
+    EXPECT_FALSE(index.find("2", "0"));
+    tw::xml::Node added = doc.root().appendElement("Transaction");
+    added.appendElement("Item").appendElement("ItemID", "2");
+    added.appendElement("TransactionID", "0");
+    index.add(added);
+    EXPECT_EQ(index.find("2", "0"), added);
+}

@@ -9,12 +9,23 @@ export QT_QPA_PLATFORM=offscreen
 export QTWEBENGINE_DISABLE_SANDBOX=1
 export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu"
 jobs=$(nproc)
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
 
 echo "== core without the user interface (TIDEWELL_GUI=OFF)"
 TIDEWELL_BUILD_DIR="$root/build-core" "$root/scripts/build.sh" -DTIDEWELL_GUI=OFF
-(cd "$root/build-core" && ctest --output-on-failure -j "$jobs" --timeout 600)
+status=0
+(cd "$root/build-core" && ctest --output-on-failure -j "$jobs" --timeout 600) | tee -a "$log" || status=1
 
 echo "== whole program"
 TIDEWELL_BUILD_DIR="$root/build" "$root/scripts/build.sh" -DTIDEWELL_GUI=ON
 # The core tests ran above; here the tests that need the window or WebEngine.
-(cd "$root/build" && ctest --output-on-failure -j "$jobs" --timeout 600 -L gui)
+(cd "$root/build" && ctest --output-on-failure -j "$jobs" --timeout 600 -L gui) | tee -a "$log" || status=1
+
+# One closing line for both runs.
+read -r passed failed < <(awk '/tests passed, [0-9]+ tests? failed out of/ {
+    for (i = 1; i <= NF; i++) { if ($i == "failed") f += $(i - 2); if ($i == "of") t += $(i + 1) } }
+    END { print t - f, f + 0 }' "$log")
+echo
+echo "tests: $passed passed, $failed failed"
+exit $status

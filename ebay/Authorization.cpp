@@ -1,0 +1,125 @@
+#include "ebay/Authorization.h"
+
+#include "platform/clock.h"
+#include "platform/config.h"
+#include "store/basFunctions.h"
+#include "store/settings.h"
+
+#include <QByteArray>
+
+namespace tw::ebay {
+namespace {
+
+std::string percentEncoded(std::string_view text)
+{
+    return QByteArray(text.data(), qsizetype(text.size())).toPercentEncoding().toStdString();
+}
+
+} // namespace
+
+std::string SignInUrl(std::string_view sessionId)
+{
+    // Encoded so that a "+" or "&" in eBay's session id reaches eBay intact.
+    return config().get("ebay/SignInUrl") + "?SignIn&runame=" + percentEncoded(config().get("ebay/RuName")) +
+           "&SessID=" + percentEncoded(sessionId);
+}
+
+AuthorizationStart StartAuthorization(clseBayAPI &api, UiSink &ui)
+{
+    xml::Document response = api.SynchronousGetSessionID();
+    if (response.isNull()) return {};
+    std::string sessionId = GetNodeText(response.root(), "SessionID");
+    if (sessionId.empty()) return {};
+    ui.status(1, "Showing eBay Authorization...");
+    ui.ProcessingImageHide();
+    return {sessionId, SignInUrl(sessionId)};
+}
+
+bool IsAuthCancelUrl(std::string_view url) { return url == config().get("ebay/AuthCancelUrl"); }
+
+bool IsAuthThanksUrl(std::string_view url) { return url.find("auth_auth_thanks") != std::string_view::npos; }
+
+std::string ThanksPageUsername(std::string_view url)
+{
+    size_t q = url.find('?');
+    if (q == std::string_view::npos) return {};
+    std::string_view query = url.substr(q + 1);
+    query = query.substr(0, query.find('#'));
+    std::string user;
+    while (!query.empty()) {
+        size_t amp = query.find('&');
+        std::string_view part = query.substr(0, amp);
+        size_t eq = part.find('=');
+        if (eq != std::string_view::npos && part.substr(0, eq) == "username") user = std::string(part.substr(eq + 1));
+        if (amp == std::string_view::npos) break;
+        query = query.substr(amp + 1);
+    }
+    return user;
+}
+
+AuthorizationResult CompleteAuthorization(Session &session, clseBayAPI &api, UiSink &ui,
+                                          const std::string &pendingSessionId, std::string_view thanksUrl)
+{
+    if (pendingSessionId.empty()) return AuthorizationResult::NotPending;
+    std::string user = ThanksPageUsername(thanksUrl);
+    if (user.empty()) return AuthorizationResult::NoUsername;
+
+    xml::Document response = api.SynchronousFetchToken(pendingSessionId);
+    std::string token = response ? GetNodeText(response.root(), "eBayAuthToken") : std::string();
+    if (token.empty()) {
+        // The old token (and the account it belongs to) stay in force.
+        ui.ProcessingImageHide();
+        ui.messageBox("Authorize eBay Account",
+                      "eBay did not issue a token for this account, so the stored eBay authorization was not "
+                      "changed. Please choose Tools > Authorize eBay Account to try again.");
+        return AuthorizationResult::TokenFetchFailed;
+    }
+
+    xml::Document &settingsDoc = session.store.settings();
+    settings::Set(settingsDoc, "eBayID", user);
+    settings::Set(settingsDoc, "LastGetSellerTransactions", "");
+    settings::Set(settingsDoc, "eBayAuthToken", token);
+    settings::Set(settingsDoc, "eBayAuthTokenHardExpirationTime", GetNodeText(response.root(), "HardExpirationTime"));
+    session.store.save(store::Doc::Settings);
+    ui.ProcessingImageHide();
+    ui.setEnabled("mnuAuthorizeeBayID", false);
+    return AuthorizationResult::Stored;
+}
+
+bool FirstTimeInit(Session &session, clseBayAPI &api, UiSink &ui)
+{
+    ui.setEnabled("cmdDownloadOrders", false);
+    ui.setEnabled("mnuAuthorizeeBayID", false);
+
+    xml::Document details = api.SynchronousGeteBayDetails();
+    if (details.isNull()) {
+        // Left shown, the overlay would refuse every navigation for the rest of the run.
+        ui.ProcessingImageHide();
+        return false;
+    }
+    session.eBayDetails = details.clone();
+
+    xml::Document official = api.SynchronousGeteBayOfficialTime();
+    if (official.isNull()) {
+        ui.ProcessingImageHide();
+        return false;
+    }
+    ui.status(1, "");
+
+    const DateTime local = clock().localNow();
+    const DateTime ebay = eBayTimeToDate(GetNodeText(official.root(), "Timestamp"));
+    session.localTimeAtMeasurement = local;
+    session.eBayOfficialTime = ebay;
+    session.eBayClockOffset = ebay.isValid() ? local.daysTo(ebay) : 0.0;
+
+    ui.ProcessingImageDisplay("Loading");
+    session.dazzleDefinitions = FetchServedXml("/korva/dazzle-korva.xml");
+    ui.ProcessingImageHide();
+
+    ui.setEnabled("cmdDownloadOrders", true);
+    ui.setEnabled("Label1", true);
+    ui.setEnabled("mnuDownloadDaysofOrders", true);
+    return true;
+}
+
+} // namespace tw::ebay

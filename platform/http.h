@@ -1,0 +1,65 @@
+#pragma once
+// HTTP exchanges over Qt Network, for the outside services (eBay, USPS,
+// PayPal). Everything runs on the calling thread: a synchronous exchange
+// waits in a nested event loop, so the user interface and other completions
+// keep running during the wait. Every exchange ends by its time-out at the
+// latest. TLS certificate checks are always on.
+
+#include <QByteArray>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tw::http {
+
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+struct Request {
+    std::string method = "GET"; // "GET" or "POST"
+    std::string url;
+    Headers headers; // sent in this order, after nothing of ours
+    QByteArray body; // POST only
+    // Milliseconds; 0 means the configured net/TimeoutSeconds.
+    int timeoutMs = 0;
+    // PKCS#12 client certificate file and its password (PayPal); none when empty.
+    std::string clientCertificate;
+    std::string clientCertificatePassword;
+};
+
+struct Response {
+    // True when a complete HTTP response arrived (any status code).
+    bool ok = false;
+    bool timedOut = false;
+    int status = 0;
+    QByteArray body;
+    // Transport failure in words; empty when ok.
+    std::string error;
+};
+
+// The time-out in force when a request gives none.
+int defaultTimeoutMs();
+
+// Performs the exchange, pumping the event loop until it ends.
+Response send(const Request &request);
+
+// An exchange in progress. `done` is called once, from the event loop, when
+// it ends (never from inside start()). Destroying the object aborts the
+// exchange without calling `done`.
+class Exchange {
+public:
+    Exchange(const Request &request, std::function<void(Response)> done);
+    ~Exchange();
+    Exchange(const Exchange &) = delete;
+    Exchange &operator=(const Exchange &) = delete;
+
+    bool finished() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace tw::http

@@ -1,6 +1,5 @@
 #include "ebay/Authorization.h"
 
-#include "platform/clock.h"
 #include "platform/config.h"
 #include "store/basFunctions.h"
 #include "store/settings.h"
@@ -84,42 +83,6 @@ AuthorizationResult CompleteAuthorization(Session &session, clseBayAPI &api, UiS
     ui.ProcessingImageHide();
     ui.setEnabled("mnuAuthorizeeBayID", false);
     return AuthorizationResult::Stored;
-}
-
-bool FirstTimeInit(Session &session, clseBayAPI &api, UiSink &ui)
-{
-    ui.setEnabled("cmdDownloadOrders", false);
-    ui.setEnabled("mnuAuthorizeeBayID", false);
-
-    xml::Document details = api.SynchronousGeteBayDetails();
-    if (details.isNull()) {
-        // Left shown, the overlay would refuse every navigation for the rest of the run.
-        ui.ProcessingImageHide();
-        return false;
-    }
-    session.eBayDetails = details.clone();
-
-    xml::Document official = api.SynchronousGeteBayOfficialTime();
-    if (official.isNull()) {
-        ui.ProcessingImageHide();
-        return false;
-    }
-    ui.status(1, "");
-
-    const DateTime local = clock().localNow();
-    const DateTime ebay = eBayTimeToDate(GetNodeText(official.root(), "Timestamp"));
-    session.localTimeAtMeasurement = local;
-    session.eBayOfficialTime = ebay;
-    session.eBayClockOffset = ebay.isValid() ? local.daysTo(ebay) : 0.0;
-
-    ui.ProcessingImageDisplay("Loading");
-    session.dazzleDefinitions = FetchServedXml("/korva/dazzle-korva.xml");
-    ui.ProcessingImageHide();
-
-    ui.setEnabled("cmdDownloadOrders", true);
-    ui.setEnabled("Label1", true);
-    ui.setEnabled("mnuDownloadDaysofOrders", true);
-    return true;
 }
 
 } // namespace tw::ebay

@@ -52,10 +52,4 @@ enum class AuthorizationResult {
 AuthorizationResult CompleteAuthorization(Session &session, clseBayAPI &api, UiSink &ui,
                                           const std::string &pendingSessionId, std::string_view thanksUrl);
 
-// The one-time initialisation after the main page first completes: eBay's
-// details and official time (which gives session.eBayClockOffset), the
-// DAZzle definitions, then the download controls enabled. False when eBay
-// could not be reached; the download controls then stay disabled.
-bool FirstTimeInit(Session &session, clseBayAPI &api, UiSink &ui);
-
 } // namespace tw::ebay

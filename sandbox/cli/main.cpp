@@ -1,0 +1,184 @@
+// tidewell-sandbox: the local eBay and USPS stand-ins as a program of its own.
+
+#include "platform/xml.h"
+#include "sandbox/sandbox.h"
+
+#include <QtCore/QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+namespace {
+
+const char *kHelp = R"(Usage: tidewell-sandbox [options]
+
+Local stand-ins for eBay's Trading API and web pages and the USPS tracking
+web tools, on one HTTP server on 127.0.0.1, with generated data.
+
+Options:
+  --port N            port to listen on (default 0: any free port)
+  --orders N          number of generated orders (default 60)
+  --buyers N          number of buyers (default: about 7 for every 12 orders)
+  --seed N            seed of the generator; the same seed gives the same data
+                      (default 20080105)
+  --clock-skew S      eBay's clock runs S seconds ahead of the local clock
+                      turned to UTC (negative: behind; default 0)
+  --config-out FILE   where to write the Tidewell configuration that points
+                      every eBay and USPS address at this server
+                      (default ./tidewell-sandbox.ini)
+  --data-dir DIR      also write DIR/Settings.xml holding the demo token and the
+                      seller's user id, unless that file exists already
+  --fault SPEC        inject a fault; may be given more than once. SPEC is
+                      CALL:KIND[:NTH[:TIMES]] where CALL is an eBay call name,
+                      TrackV2, a page path or * for every request; KIND is
+                      delay=MS, 500, drop, malformed, truncated, warning or
+                      failure; NTH picks the n-th request of CALL (0 = every
+                      one, the default); TIMES is how often it fires
+                      (default 1; -1 = always)
+  --log               print one line per request on standard error
+  --help              show this text and exit
+
+Run Tidewell against it:
+  tidewell --config FILE --data-dir DIR
+With --data-dir the program starts signed in with the demo token; without it,
+"Authorize eBay Account" walks through the sandbox's sign-in page.
+The demo token is accepted on every call:
+)";
+
+[[noreturn]] void usage(const std::string &problem)
+{
+    std::fprintf(stderr, "tidewell-sandbox: %s\nTry --help.\n", problem.c_str());
+    std::exit(2);
+}
+
+long long toNumber(const std::string &flag, const std::string &text)
+{
+    try {
+        std::size_t used = 0;
+        long long v = std::stoll(text, &used);
+        if (used != text.size()) throw std::invalid_argument(text);
+        return v;
+    } catch (...) {
+        usage(flag + " needs a number, not \"" + text + "\"");
+    }
+}
+
+tw::sandbox::Fault parseFault(const std::string &spec)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    // Page paths hold no ':'; split on all of them.
+    while (true) {
+        std::size_t colon = spec.find(':', start);
+        parts.push_back(spec.substr(start, colon - start));
+        if (colon == std::string::npos) break;
+        start = colon + 1;
+    }
+    if (parts.size() < 2 || parts.size() > 4) usage("bad --fault " + spec);
+    tw::sandbox::Fault f;
+    f.call = parts[0] == "*" ? "" : parts[0];
+    const std::string &kind = parts[1];
+    using K = tw::sandbox::FaultKind;
+    if (kind.rfind("delay=", 0) == 0) {
+        f.kind = K::Delay;
+        f.delayMs = int(toNumber("--fault delay", kind.substr(6)));
+    } else if (kind == "500") f.kind = K::Http500;
+    else if (kind == "drop") f.kind = K::Drop;
+    else if (kind == "malformed") f.kind = K::MalformedXml;
+    else if (kind == "truncated") f.kind = K::Truncated;
+    else if (kind == "warning") f.kind = K::AckWarning;
+    else if (kind == "failure") f.kind = K::AckFailure;
+    else usage("unknown fault kind " + kind);
+    if (parts.size() > 2) f.nth = int(toNumber("--fault NTH", parts[2]));
+    if (parts.size() > 3) f.times = int(toNumber("--fault TIMES", parts[3]));
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    tw::sandbox::Options options;
+    long long port = 0;
+    std::filesystem::path configOut = "tidewell-sandbox.ini";
+    std::filesystem::path dataDir;
+    std::vector<tw::sandbox::Fault> faults;
+    bool log = false;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) usage(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::printf("%s  %s\n", kHelp, tw::sandbox::kDemoToken);
+            return 0;
+        } else if (arg == "--port") {
+            port = toNumber(arg, value());
+            if (port < 0 || port > 65535) usage("--port must be 0 to 65535");
+        } else if (arg == "--orders") {
+            options.data.orders = int(toNumber(arg, value()));
+            if (options.data.orders < 0) usage("--orders may not be negative");
+        } else if (arg == "--buyers") {
+            options.data.buyers = int(toNumber(arg, value()));
+        } else if (arg == "--seed") {
+            options.data.seed = std::uint64_t(toNumber(arg, value()));
+        } else if (arg == "--clock-skew") {
+            options.clockSkewSeconds = int(toNumber(arg, value()));
+        } else if (arg == "--config-out") {
+            configOut = value();
+        } else if (arg == "--data-dir") {
+            dataDir = value();
+        } else if (arg == "--fault") {
+            faults.push_back(parseFault(value()));
+        } else if (arg == "--log") {
+            log = true;
+        } else {
+            usage("unknown option " + arg);
+        }
+    }
+
+    tw::sandbox::Sandbox sandbox(options);
+    std::string error;
+    if (!sandbox.start(static_cast<unsigned short>(port), &error)) {
+        std::fprintf(stderr, "tidewell-sandbox: cannot listen on port %lld: %s\n", port, error.c_str());
+        return 1;
+    }
+    for (const auto &f : faults) sandbox.injectFault(f);
+    if (log)
+        sandbox.setRequestObserver([](const tw::sandbox::LoggedRequest &r) {
+            std::fprintf(stderr, "#%d %s %s %s -> %d%s\n", r.number, r.method.c_str(), r.service.c_str(),
+                         r.call.c_str(), r.status, r.faults.empty() ? "" : " (fault)");
+        });
+    if (!sandbox.writeConfig(configOut, &error)) {
+        std::fprintf(stderr, "tidewell-sandbox: cannot write %s: %s\n", configOut.string().c_str(), error.c_str());
+        return 1;
+    }
+    if (!dataDir.empty()) {
+        std::filesystem::create_directories(dataDir);
+        const auto settings = dataDir / "Settings.xml";
+        if (!std::filesystem::exists(settings)) {
+            tw::xml::Document doc;
+            doc.setRoot(doc.createElement("Settings"));
+            doc.root().appendElement("eBayID", sandbox.state().sellerId);
+            doc.root().appendElement("eBayAuthToken", tw::sandbox::kDemoToken);
+            if (!doc.save(settings, &error)) {
+                std::fprintf(stderr, "tidewell-sandbox: cannot write %s: %s\n", settings.string().c_str(),
+                             error.c_str());
+                return 1;
+            }
+        }
+    }
+    std::printf("tidewell-sandbox listening on %s\n", sandbox.baseUrl().c_str());
+    std::printf("configuration: %s\n", std::filesystem::absolute(configOut).string().c_str());
+    std::printf("orders: %zu, buyers: %zu, seller: %s\n", sandbox.state().orders.size(),
+                sandbox.state().buyers.size(), sandbox.state().sellerId.c_str());
+    std::printf("demo token: %s\n", tw::sandbox::kDemoToken);
+    std::fflush(stdout);
+    return app.exec();
+}

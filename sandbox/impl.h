@@ -1,0 +1,77 @@
+#pragma once
+// Internals shared by the sandbox's source files.
+
+#include "platform/xml.h"
+#include "sandbox/sandbox.h"
+
+#include <QtHttpServer/QAbstractHttpServer>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tw::sandbox {
+
+struct Request {
+    std::string method, path, query, target, body; // query: raw, still percent-encoded
+    std::map<std::string, std::string> headers;     // lower-cased names
+    std::string header(const std::string &lowerName) const
+    {
+        auto it = headers.find(lowerName);
+        return it == headers.end() ? std::string() : it->second;
+    }
+};
+
+struct Reply {
+    int status = 200;
+    std::string contentType = "text/xml; charset=utf-8";
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// "name=value&..." with percent-decoding ('+' as a space when `form`); a
+// piece without "=" is kept as a name with an empty value. Names as given.
+std::vector<std::pair<std::string, std::string>> splitQuery(const std::string &query, bool form);
+// The value of the first parameter whose name matches without regard to case.
+std::string queryValue(const std::vector<std::pair<std::string, std::string>> &params, const std::string &name);
+std::string htmlEscape(std::string_view text);
+std::string percentEncode(const std::string &text);
+
+// "2008-06-30T12:00:00.000Z"
+std::string ebayTime(const DateTime &t);
+// Reads eBay's form (fraction and "Z" optional); invalid otherwise.
+DateTime parseEbayTime(const std::string &text);
+std::string money(double amount);
+
+class HttpServer;
+
+struct Sandbox::Impl {
+    Options options;
+    Config ids; // the ids the server checks: build-time defaults
+    State state;
+    std::vector<LoggedRequest> log;
+    std::vector<Fault> faults;
+    std::map<std::string, int> callCounts;
+    int total = 0;
+    int sessionCounter = 0;
+    std::function<void(const LoggedRequest &)> observer;
+    std::unique_ptr<HttpServer> server;
+    unsigned short port = 0;
+
+    DateTime ebayNow() const;
+    DateTime localNow() const;
+    int utcOffset() const;
+    std::string base() const { return "http://127.0.0.1:" + std::to_string(port); }
+
+    // Which service and call a request is for, before it is answered.
+    std::pair<std::string, std::string> classify(const Request &request) const;
+    std::vector<Fault> takeFaults(const std::string &call);
+    Reply answer(const Request &request, const std::string &service, const std::vector<Fault> &faults);
+
+    Reply tradingApi(const Request &request, bool warn, bool fail);
+    Reply usps(const Request &request, bool fail);
+    Reply page(const Request &request);
+};
+
+} // namespace tw::sandbox

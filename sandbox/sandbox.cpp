@@ -1,0 +1,354 @@
+#include "sandbox/sandbox.h"
+
+#include "platform/clock.h"
+#include "sandbox/impl.h"
+
+#include <QtCore/QPointer>
+#include <QtCore/QTimer>
+#include <QtHttpServer/QHttpServerRequest>
+#include <QtNetwork/QHostAddress>
+#include <QtNetwork/QTcpServer>
+#include <QtNetwork/QTcpSocket>
+
+#include <cstdio>
+
+namespace tw::sandbox {
+
+// ---- small helpers ---------------------------------------------------------
+
+std::vector<std::pair<std::string, std::string>> splitQuery(const std::string &query, bool form)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    auto decode = [form](std::string s) {
+        if (form)
+            for (auto &c : s)
+                if (c == '+') c = ' ';
+        return QByteArray::fromPercentEncoding(QByteArray::fromStdString(s)).toStdString();
+    };
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        std::size_t end = query.find('&', start);
+        if (end == std::string::npos) end = query.size();
+        std::string piece = query.substr(start, end - start);
+        if (!piece.empty()) {
+            std::size_t eq = piece.find('=');
+            if (eq == std::string::npos) out.emplace_back(decode(piece), "");
+            else out.emplace_back(decode(piece.substr(0, eq)), decode(piece.substr(eq + 1)));
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+std::string queryValue(const std::vector<std::pair<std::string, std::string>> &params, const std::string &name)
+{
+    for (const auto &[key, value] : params)
+        if (QString::fromStdString(key).compare(QString::fromStdString(name), Qt::CaseInsensitive) == 0) return value;
+    return {};
+}
+
+std::string htmlEscape(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string percentEncode(const std::string &text)
+{
+    return QUrl::toPercentEncoding(QString::fromStdString(text)).toStdString();
+}
+
+std::string ebayTime(const DateTime &t)
+{
+    std::string s = t.toString();
+    if (s.size() > 10) s[10] = 'T';
+    char ms[8];
+    std::snprintf(ms, sizeof ms, ".%03dZ", t.msec());
+    return s + ms;
+}
+
+DateTime parseEbayTime(const std::string &text)
+{
+    std::string s = text;
+    if (!s.empty() && (s.back() == 'Z' || s.back() == 'z')) s.pop_back();
+    return DateTime::fromString(s);
+}
+
+std::string money(double amount)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f", amount);
+    return buf;
+}
+
+// ---- the HTTP side -----------------------------------------------------------
+
+namespace {
+
+const char *reason(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 302: return "Found";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+    }
+}
+
+QByteArray head(const Reply &reply, qsizetype length)
+{
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + " " + reason(reply.status) + "\r\n";
+    out += "Content-Type: " + QByteArray::fromStdString(reply.contentType) + "\r\n";
+    out += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    for (const auto &[name, value] : reply.headers)
+        out += QByteArray::fromStdString(name) + ": " + QByteArray::fromStdString(value) + "\r\n";
+    out += "\r\n";
+    return out;
+}
+
+} // namespace
+
+// Writes its answers straight to the socket, so that it can also answer
+// late, half or not at all.
+class HttpServer : public QAbstractHttpServer {
+public:
+    explicit HttpServer(Sandbox::Impl *impl) : m_impl(impl) {}
+
+protected:
+    bool handleRequest(const QHttpServerRequest &qreq, QTcpSocket *socket) override
+    {
+        Request request;
+        switch (qreq.method()) {
+        case QHttpServerRequest::Method::Get: request.method = "GET"; break;
+        case QHttpServerRequest::Method::Post: request.method = "POST"; break;
+        case QHttpServerRequest::Method::Head: request.method = "HEAD"; break;
+        default: request.method = "OTHER"; break;
+        }
+        const QUrl url = qreq.url();
+        request.path = url.path(QUrl::FullyEncoded).toStdString();
+        request.query = url.query(QUrl::FullyEncoded).toStdString();
+        request.target = request.path + (request.query.empty() ? "" : "?" + request.query);
+        for (const auto &[name, value] : qreq.headers())
+            request.headers[name.toLower().toStdString()] = value.toStdString();
+        request.body = qreq.body().toStdString();
+
+        auto [service, call] = m_impl->classify(request);
+        const std::vector<Fault> faults = m_impl->takeFaults(call);
+        Reply reply = m_impl->answer(request, service, faults);
+
+        LoggedRequest entry;
+        entry.number = ++m_impl->total;
+        entry.service = service;
+        entry.call = call;
+        entry.method = request.method;
+        entry.target = request.target;
+        entry.headers = request.headers;
+        entry.body = request.body;
+        entry.status = reply.status;
+        entry.response = reply.body;
+
+        int delay = 0;
+        bool drop = false, truncate = false;
+        for (const Fault &f : faults) {
+            entry.faults.push_back(f.kind);
+            if (f.kind == FaultKind::Delay) delay += std::max(0, f.delayMs);
+            if (f.kind == FaultKind::Drop) drop = true;
+            if (f.kind == FaultKind::Truncated) truncate = true;
+        }
+        if (drop) entry.status = 0;
+        m_impl->log.push_back(entry);
+        if (m_impl->observer) m_impl->observer(entry);
+
+        QPointer<QTcpSocket> guard(socket);
+        auto send = [guard, reply, drop, truncate]() {
+            if (!guard) return;
+            if (drop) {
+                guard->abort();
+                return;
+            }
+            QByteArray body = QByteArray::fromStdString(reply.body);
+            if (truncate) {
+                guard->write(head(reply, body.size()) + body.left(body.size() / 2));
+                guard->disconnectFromHost();
+                return;
+            }
+            guard->write(head(reply, body.size()) + body);
+        };
+        // Never act on the socket inside this call: closing it here would
+        // free the request the server is still holding.
+        QTimer::singleShot(delay, socket, send);
+        return true;
+    }
+
+    void missingHandler(const QHttpServerRequest &, QTcpSocket *) override {}
+
+private:
+    Sandbox::Impl *m_impl;
+};
+
+// ---- the sandbox -------------------------------------------------------------
+
+DateTime Sandbox::Impl::localNow() const { return tw::clock().localNow(); }
+
+int Sandbox::Impl::utcOffset() const { return tw::clock().utcOffsetSeconds(localNow()); }
+
+DateTime Sandbox::Impl::ebayNow() const
+{
+    const DateTime local = localNow();
+    return local.addSecs(-tw::clock().utcOffsetSeconds(local) + options.clockSkewSeconds);
+}
+
+std::pair<std::string, std::string> Sandbox::Impl::classify(const Request &request) const
+{
+    const QString path = QString::fromStdString(request.path);
+    if (path.compare("/ws/api.dll", Qt::CaseInsensitive) == 0) {
+        std::string call = request.header("x-ebay-api-call-name");
+        return {"ebay", call};
+    }
+    if (path.compare("/ShippingAPI.dll", Qt::CaseInsensitive) == 0) {
+        std::string api = queryValue(splitQuery(request.query.substr(0, request.query.find("XML=")), false), "API");
+        return {"usps", api.empty() ? std::string("TrackV2") : api};
+    }
+    return {"page", request.path};
+}
+
+std::vector<Fault> Sandbox::Impl::takeFaults(const std::string &call)
+{
+    const int nthOfCall = ++callCounts[call];
+    const int nthOfAll = total + 1;
+    std::vector<Fault> hit;
+    for (Fault &f : faults) {
+        if (f.times == 0) continue;
+        if (!f.call.empty() && f.call != call) continue;
+        const int n = f.call.empty() ? nthOfAll : nthOfCall;
+        if (f.nth != 0 && f.nth != n) continue;
+        hit.push_back(f);
+        if (f.times > 0) --f.times;
+    }
+    return hit;
+}
+
+Reply Sandbox::Impl::answer(const Request &request, const std::string &service, const std::vector<Fault> &faults)
+{
+    bool warn = false, fail = false, http500 = false, malformed = false;
+    for (const Fault &f : faults) {
+        warn |= f.kind == FaultKind::AckWarning;
+        fail |= f.kind == FaultKind::AckFailure;
+        http500 |= f.kind == FaultKind::Http500;
+        malformed |= f.kind == FaultKind::MalformedXml;
+    }
+    Reply reply;
+    if (http500) {
+        reply.status = 500;
+        reply.contentType = "text/html; charset=utf-8";
+        reply.body = "<html><body><h1>500 Internal Server Error</h1></body></html>";
+        return reply;
+    }
+    if (service == "ebay") reply = tradingApi(request, warn, fail);
+    else if (service == "usps") reply = usps(request, fail);
+    else reply = page(request);
+    if (malformed) {
+        // Cut inside a tag and add a stray ampersand: no parser accepts it.
+        std::string body = reply.body.substr(0, reply.body.size() * 2 / 3);
+        reply.body = body + " & <broken attr=\"";
+    }
+    return reply;
+}
+
+Sandbox::Sandbox(Options options) : m_impl(std::make_unique<Impl>())
+{
+    m_impl->options = std::move(options);
+    m_impl->state.generate(m_impl->options.data, m_impl->ebayNow(), m_impl->utcOffset());
+}
+
+Sandbox::~Sandbox() = default;
+
+bool Sandbox::start(unsigned short port, std::string *error)
+{
+    if (m_impl->server) return true;
+    auto server = std::make_unique<HttpServer>(m_impl.get());
+    auto *tcp = new QTcpServer(server.get());
+    if (!tcp->listen(QHostAddress::LocalHost, port)) {
+        if (error) *error = tcp->errorString().toStdString();
+        return false;
+    }
+    server->bind(tcp);
+    m_impl->port = tcp->serverPort();
+    m_impl->server = std::move(server);
+    return true;
+}
+
+unsigned short Sandbox::port() const { return m_impl->port; }
+
+std::string Sandbox::baseUrl() const { return m_impl->base(); }
+
+Config Sandbox::config() const
+{
+    Config c;
+    const std::string b = baseUrl();
+    c.set("ebay/DevName", m_impl->ids.get("ebay/DevName"));
+    c.set("ebay/AppName", m_impl->ids.get("ebay/AppName"));
+    c.set("ebay/CertName", m_impl->ids.get("ebay/CertName"));
+    c.set("ebay/RuName", m_impl->ids.get("ebay/RuName"));
+    c.set("ebay/ApiUrl", b + "/ws/api.dll");
+    c.set("ebay/SignInUrl", b + "/signin/ws/eBayISAPI.dll");
+    c.set("ebay/AuthCancelUrl", b + "/signin/aw-secure/auth_auth_cancel.html?");
+    c.set("ebay/FeedbackUrl", b + "/feedback/ws/eBayISAPI.dll");
+    c.set("ebay/ContactUrl", b + "/contact/ws/eBayISAPI.dll");
+    c.set("ebay/SalesRecordUrl", b + "/salesrecord/ws/eBayISAPI.dll?EditSalesRecord");
+    c.set("ebay/ItemUrl", b + "/item/ws/eBayISAPI.dll");
+    c.set("usps/UserID", m_impl->ids.get("usps/UserID"));
+    c.set("usps/WebToolsUrl", b + "/ShippingAPI.dll");
+    c.set("usps/TrackingPageUrl", b + "/usps");
+    c.set("ups/TrackingPageUrl", b + "/ups/WebTracking/processInputRequest");
+    return c;
+}
+
+bool Sandbox::writeConfig(const std::filesystem::path &file, std::string *error) const
+{
+    return xml::writeFileAtomically(file, config().toIni(), error);
+}
+
+State &Sandbox::state() { return m_impl->state; }
+const State &Sandbox::state() const { return m_impl->state; }
+
+const std::vector<LoggedRequest> &Sandbox::requestLog() const { return m_impl->log; }
+
+std::vector<LoggedRequest> Sandbox::requests(const std::string &call) const
+{
+    std::vector<LoggedRequest> out;
+    for (const auto &entry : m_impl->log)
+        if (entry.call == call) out.push_back(entry);
+    return out;
+}
+
+void Sandbox::clearLog() { m_impl->log.clear(); }
+
+void Sandbox::injectFault(const Fault &fault) { m_impl->faults.push_back(fault); }
+
+void Sandbox::clearFaults() { m_impl->faults.clear(); }
+
+DateTime Sandbox::ebayNow() const { return m_impl->ebayNow(); }
+
+void Sandbox::setClockSkewSeconds(int seconds) { m_impl->options.clockSkewSeconds = seconds; }
+
+void Sandbox::setRequestObserver(std::function<void(const LoggedRequest &)> observer)
+{
+    m_impl->observer = std::move(observer);
+}
+
+} // namespace tw::sandbox

@@ -1,0 +1,138 @@
+#pragma once
+// Local stand-ins for eBay (Trading API and the web pages the program opens)
+// and the USPS tracking web tools, on one loopback HTTP server.
+//
+//     tw::sandbox::Sandbox sb;            // 60 generated orders, seed fixed
+//     ASSERT_TRUE(sb.start());            // ephemeral port on 127.0.0.1
+//     tw::setConfig(sb.config());         // point the program at it
+//     ... run the code under test on this thread's event loop ...
+//     sb.requestLog();                    // what was asked, what was answered
+//     sb.state().orders;                  // the world, readable and editable
+//     sb.injectFault({.call = "GetSellerTransactions", .nth = 2,
+//                     .kind = tw::sandbox::FaultKind::Http500});
+//
+// The server runs on the event loop of the thread that created it: a test
+// must spin that loop (QEventLoop, QSignalSpy::wait ...) while it waits.
+//
+// Addresses under baseUrl():
+//   POST /ws/api.dll                          Trading API
+//   GET  /ShippingAPI.dll?API=TrackV2&XML=..  USPS tracking (XML raw or percent-encoded)
+//   /signin/ws/eBayISAPI.dll?SignIn&runame=R&SessID=S   sign-in page; its form
+//        (id "grantForm", user id field "userid", button "agree") grants access and
+//        redirects to /signin/aw-secure/auth_auth_thanks.html?tknexp=..&username=..&ebaytkn=
+//        and its link (id "cancel") goes to the authorisation-cancel page
+//   /contact/ws/eBayISAPI.dll?ReturnUserEmail&requested=BUYER&iid=ITEM...  contact page
+//        (form "contactForm", fields "subject" and "message", button "send"), which posts
+//        to the bare /contact/ws/eBayISAPI.dll and shows "Your question has been sent"
+//   /item/ws/eBayISAPI.dll?ViewItem&item=ID, /feedback/ws/eBayISAPI.dll?...,
+//   /salesrecord/ws/eBayISAPI.dll?EditSalesRecord&itemid=..&transid=..,
+//   /usps/..., /ups/...                       simple pages
+//
+// Tokens: every token handed out by FetchToken is accepted, and so is the
+// fixed kDemoToken, so the program can run without the sign-in dance.
+// The eBay clock is tw::clock()'s local time turned to UTC plus the skew.
+
+#include "platform/config.h"
+#include "platform/datetime.h"
+#include "sandbox/state.h"
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tw::sandbox {
+
+inline constexpr const char *kDemoToken = "AgAAAA**TIDEWELL-SANDBOX-DEMO-TOKEN**AQAAAA**";
+
+enum class FaultKind {
+    Delay,        // answer normally after delayMs
+    Http500,      // HTTP 500 with a short HTML body
+    Drop,         // close the connection without answering
+    MalformedXml, // a body that is not well-formed XML
+    Truncated,    // announce the full length, send half of it, close
+    AckWarning,   // eBay: normal payload, Ack "Warning" with a warning in Errors
+    AckFailure,   // eBay: Ack "Failure" with Errors/ShortMessage; USPS: a root Error
+};
+
+struct Fault {
+    // Which requests: an eBay call name ("GetSellerTransactions"), "TrackV2",
+    // a page path ("/contact/ws/eBayISAPI.dll"), or "" for every request.
+    std::string call;
+    // 0: every matching request; n: only the n-th request of `call` (counted
+    // from the sandbox's start, 1-based; for "" the n-th request of all).
+    int nth = 0;
+    FaultKind kind = FaultKind::Http500;
+    int delayMs = 0; // for Delay
+    // How many requests it hits before it is used up; -1 for no end.
+    int times = 1;
+};
+
+struct LoggedRequest {
+    int number = 0;        // 1-based, in arrival order
+    std::string service;   // "ebay", "usps" or "page"
+    std::string call;      // eBay call name, "TrackV2", or the page path
+    std::string method;    // "GET", "POST"
+    std::string target;    // path and query as received
+    std::map<std::string, std::string> headers; // names lower-cased
+    std::string body;
+    int status = 0;        // HTTP status sent (0 when dropped)
+    std::string response;  // body sent (before truncation or breaking)
+    std::vector<FaultKind> faults; // faults applied to it
+};
+
+struct Options {
+    GeneratorOptions data;
+    int clockSkewSeconds = 0; // eBay's clock minus true UTC
+    std::string dataSeedNote; // free text shown on the index page
+};
+
+class Sandbox {
+public:
+    explicit Sandbox(Options options = {});
+    ~Sandbox();
+    Sandbox(const Sandbox &) = delete;
+    Sandbox &operator=(const Sandbox &) = delete;
+
+    // Listens on 127.0.0.1:`port` (0: an ephemeral port). False with `error`
+    // when the port cannot be bound.
+    bool start(unsigned short port = 0, std::string *error = nullptr);
+    unsigned short port() const;
+    // "http://127.0.0.1:<port>", no trailing slash.
+    std::string baseUrl() const;
+
+    // The default configuration with every eBay and USPS address and the ids
+    // this server checks pointing here; pages/BaseUrl is left alone.
+    Config config() const;
+    // Writes config().toIni() to `file` atomically.
+    bool writeConfig(const std::filesystem::path &file, std::string *error = nullptr) const;
+
+    // The world the answers come from; tests may read and change it (call
+    // state().reindex() after changing order times or adding orders).
+    State &state();
+    const State &state() const;
+
+    const std::vector<LoggedRequest> &requestLog() const;
+    // The logged requests of one call (eBay call name, "TrackV2" or page path).
+    std::vector<LoggedRequest> requests(const std::string &call) const;
+    void clearLog();
+
+    void injectFault(const Fault &fault);
+    void clearFaults();
+
+    // eBay's clock now: tw::clock() local time, minus the zone offset, plus the skew.
+    DateTime ebayNow() const;
+    void setClockSkewSeconds(int seconds);
+
+    // Called with each finished request (the command line prints them).
+    void setRequestObserver(std::function<void(const LoggedRequest &)> observer);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace tw::sandbox

@@ -43,6 +43,7 @@ protected:
         setConfig(c);
         session.openStore(dir.path());
         settings::Set(settings(), "eBayAuthToken", "TOKEN-1");
+        session.store.save(store::Doc::Settings);
         api = std::make_unique<ebay::clseBayAPI>(session, ui);
     }
     void TearDown() override

@@ -1,23 +1,62 @@
-// Until the window exists: open (or create) the store and report problems.
+#include "app/automation.h"
+#include "app/form1.h"
 #include "platform/config.h"
-#include "store/session.h"
+#include "platform/web/scheme.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
+
+namespace {
+
+void usage()
+{
+    std::fprintf(stderr, "usage: tidewell [--config FILE] [--data-dir DIR]\n");
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    std::filesystem::path dataDir = QCoreApplication::applicationDirPath().toStdString();
-    if (const char *env = std::getenv("TIDEWELL_DATA_DIR"); env && *env) dataDir = env;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "--data-dir") == 0) dataDir = argv[i + 1];
-    tw::Session session;
-    for (const auto &problem : session.openStore(dataDir)) std::fprintf(stderr, "%s\n", problem.c_str());
-    std::printf("Tidewell data folder: %s\n", session.store.dataDir().c_str());
-    return 0;
+    std::string configFile, dataDir;
+    if (const char *env = std::getenv("TIDEWELL_CONFIG")) configFile = env;
+    if (const char *env = std::getenv("TIDEWELL_DATA_DIR")) dataDir = env;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--config") == 0 && i + 1 < argc) {
+            configFile = argv[++i];
+        } else if (std::strcmp(argv[i], "--data-dir") == 0 && i + 1 < argc) {
+            dataDir = argv[++i];
+        } else if (std::strcmp(argv[i], "--help") == 0) {
+            usage();
+            return 0;
+        }
+    }
+
+    tw::web::registerPagesScheme();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Tidewell");
+
+    if (!configFile.empty()) {
+        if (!std::filesystem::exists(configFile)) {
+            std::fprintf(stderr, "tidewell: configuration file %s not found\n", configFile.c_str());
+            return 2;
+        }
+        std::vector<std::string> warnings;
+        tw::setConfig(tw::Config::fromFile(configFile, &warnings));
+        for (const auto &w : warnings) std::fprintf(stderr, "tidewell: %s\n", w.c_str());
+    }
+    if (dataDir.empty()) dataDir = QCoreApplication::applicationDirPath().toStdString();
+    std::error_code ec;
+    std::filesystem::create_directories(dataDir, ec);
+
+    tw::app::form1 window(dataDir);
+    tw::app::installDialogs(&window);
+    window.show();
+    if (tw::app::automationMode()) new tw::app::CommandReader(&window);
+    window.Form_Load();
+    return app.exec();
 }

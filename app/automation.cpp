@@ -1,0 +1,169 @@
+#include "app/automation.h"
+
+#include "ui/dialogs.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <QWidget>
+
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <string>
+#include <unistd.h>
+
+namespace tw::app {
+namespace {
+
+std::deque<std::string> &answers()
+{
+    static std::deque<std::string> list = [] {
+        std::deque<std::string> out;
+        const char *env = std::getenv("TIDEWELL_ANSWERS");
+        std::string all = env ? env : "";
+        size_t start = 0;
+        while (!all.empty() && start <= all.size()) {
+            size_t end = all.find(';', start);
+            if (end == std::string::npos) end = all.size();
+            out.push_back(all.substr(start, end - start));
+            start = end + 1;
+        }
+        return out;
+    }();
+    return list;
+}
+
+std::optional<std::string> nextAnswer()
+{
+    if (answers().empty()) return std::nullopt;
+    std::string a = answers().front();
+    answers().pop_front();
+    return a;
+}
+
+// Keeps each line one line.
+std::string flat(std::string_view text)
+{
+    std::string out(text);
+    for (char &c : out)
+        if (c == '\n' || c == '\r') c = ' ';
+    return out;
+}
+
+} // namespace
+
+bool automationMode()
+{
+    const char *env = std::getenv("TIDEWELL_AUTOMATION");
+    return env && std::string(env) == "1";
+}
+
+void automationLine(std::string_view kind, std::string_view text)
+{
+    std::fprintf(stderr, "%.*s: %s\n", int(kind.size()), kind.data(), flat(text).c_str());
+    std::fflush(stderr);
+}
+
+void installDialogs(QWidget *parent)
+{
+    ui::DialogProvider p;
+    if (automationMode()) {
+        p.message = [](std::string_view title, std::string_view text, ui::Buttons buttons) {
+            automationLine("dialog", std::string(title) + " | " + std::string(text));
+            const ui::Answer fallback = buttons == ui::Buttons::YesNo ? ui::Answer::Yes : ui::Answer::OK;
+            auto a = nextAnswer();
+            if (!a) return fallback;
+            if (*a == "Yes") return ui::Answer::Yes;
+            if (*a == "No") return ui::Answer::No;
+            if (*a == "Cancel") return ui::Answer::Cancel;
+            if (*a == "OK") return ui::Answer::OK;
+            return fallback;
+        };
+        p.input = [](std::string_view title, std::string_view prompt,
+                     std::string_view initial) -> std::optional<std::string> {
+            automationLine("dialog", std::string(title) + " | " + std::string(prompt));
+            auto a = nextAnswer();
+            if (!a || *a == "OK") return std::string(initial);
+            if (*a == "Cancel") return std::nullopt;
+            return a;
+        };
+    } else {
+        p.message = [parent](std::string_view title, std::string_view text, ui::Buttons buttons) {
+            QMessageBox::StandardButtons b = buttons == ui::Buttons::YesNo      ? QMessageBox::Yes | QMessageBox::No
+                                             : buttons == ui::Buttons::OKCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                                                                : QMessageBox::Ok;
+            auto r = QMessageBox::information(parent, QString::fromUtf8(title.data(), qsizetype(title.size())),
+                                              QString::fromUtf8(text.data(), qsizetype(text.size())), b);
+            switch (r) {
+            case QMessageBox::Yes: return ui::Answer::Yes;
+            case QMessageBox::No: return ui::Answer::No;
+            case QMessageBox::Cancel: return ui::Answer::Cancel;
+            default: return ui::Answer::OK;
+            }
+        };
+        p.input = [parent](std::string_view title, std::string_view prompt,
+                           std::string_view initial) -> std::optional<std::string> {
+            bool ok = false;
+            QString v = QInputDialog::getText(parent, QString::fromUtf8(title.data(), qsizetype(title.size())),
+                                              QString::fromUtf8(prompt.data(), qsizetype(prompt.size())),
+                                              QLineEdit::Normal,
+                                              QString::fromUtf8(initial.data(), qsizetype(initial.size())), &ok);
+            if (!ok) return std::nullopt;
+            return v.toStdString();
+        };
+    }
+    ui::setDialogProvider(std::move(p));
+}
+
+CommandReader::CommandReader(QWidget *window)
+    : QObject(window), m_window(window), m_notifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))
+{
+    connect(m_notifier, &QSocketNotifier::activated, this, &CommandReader::readAvailable);
+}
+
+void CommandReader::readAvailable()
+{
+    char chunk[4096];
+    ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n <= 0) { // end of input: nobody will type any more
+        m_notifier->setEnabled(false);
+        return;
+    }
+    m_buffer.append(chunk, n);
+    for (qsizetype nl; (nl = m_buffer.indexOf('\n')) >= 0;) {
+        QString line = QString::fromUtf8(m_buffer.left(nl)).trimmed();
+        m_buffer.remove(0, nl + 1);
+        if (!line.isEmpty()) run(line);
+    }
+}
+
+void CommandReader::run(const QString &line)
+{
+    const QString verb = line.section(' ', 0, 0);
+    const QString arg = line.section(' ', 1).trimmed();
+    if (verb == "quit") {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    } else if (verb == "click") {
+        if (auto *action = m_window->findChild<QAction *>(arg)) {
+            action->trigger(); // does nothing while disabled
+        } else if (auto *button = m_window->findChild<QAbstractButton *>(arg)) {
+            button->click();
+        } else if (auto *widget = m_window->findChild<QWidget *>(arg)) {
+            if (widget->isEnabled()) QMetaObject::invokeMethod(widget, "clicked");
+        } else {
+            automationLine("error", "no control named " + arg.toStdString());
+        }
+    } else if (verb == "grab") {
+        bool ok = m_window->grab().save(arg);
+        automationLine("grab", (ok ? "" : "failed ") + arg.toStdString());
+    } else {
+        automationLine("error", "unknown command " + line.toStdString());
+    }
+}
+
+} // namespace tw::app

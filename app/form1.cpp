@@ -1,0 +1,235 @@
+#include "app/form1.h"
+
+#include "app/automation.h"
+#include "pages/pages.h"
+#include "platform/config.h"
+#include "platform/web/plinthway.h"
+#include "platform/web/webpage.h"
+#include "store/settings.h"
+#include "ui/dialogs.h"
+#include "ui/served.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFontDatabase>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace tw::app {
+namespace {
+
+constexpr int kBrowserLeft = 5;
+constexpr int kBrowserTop = 36;
+constexpr int kMargin = 5;
+
+} // namespace
+
+void ClickableLabel::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && isEnabled()) emit clicked();
+    QLabel::mouseReleaseEvent(event);
+}
+
+form1::form1(const std::filesystem::path &dataDir) : m_dataDir(dataDir)
+{
+    setObjectName("form1");
+    if (QFontDatabase::families().contains("Tahoma")) setFont(QFont("Tahoma", 9));
+    resize(1024, 740);
+
+    auto *central = new QWidget(this);
+    setCentralWidget(central);
+
+    cmdDownloadOrders = new QPushButton("Download Orders", central);
+    cmdDownloadOrders->setObjectName("cmdDownloadOrders");
+    cmdDownloadOrders->setGeometry(kBrowserLeft, 4, 140, 28);
+
+    lblDSR = new QLabel("DSR:", central);
+    lblDSR->setObjectName("lblDSR");
+    lblDSR->setGeometry(160, 4, 240, 28);
+
+    Label1 = new ClickableLabel("Display Orders", central);
+    Label1->setObjectName("Label1");
+    Label1->setCursor(Qt::PointingHandCursor);
+    Label1->setStyleSheet("QLabel { color: #1d4e89; text-decoration: underline; } QLabel:disabled { color: #999; }");
+    Label1->adjustSize();
+    Label1->setFixedHeight(28);
+
+    WebBrowser1 = new QWebEngineView(central);
+    WebBrowser1->setObjectName("WebBrowser1");
+    m_page = new tw::web::WebPage(QWebEngineProfile::defaultProfile(), WebBrowser1);
+    WebBrowser1->setPage(m_page);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName("StatusBar1");
+    m_statusPanel = new QLabel(StatusBar1);
+    m_statusPanel->setObjectName("StatusBar1Panel1");
+    StatusBar1->addWidget(m_statusPanel, 1);
+    setStatusBar(StatusBar1);
+
+    tmrWaitingForDazzle = new QTimer(this);
+    tmrWaitingForDazzle->setObjectName("tmrWaitingForDazzle");
+    tmrWaitingForDazzle->setInterval(1000);
+    tmrWaitingForWorldShip = new QTimer(this);
+    tmrWaitingForWorldShip->setObjectName("tmrWaitingForWorldShip");
+    tmrWaitingForWorldShip->setInterval(1000);
+
+    buildMenus();
+
+    connect(cmdDownloadOrders, &QPushButton::clicked, this, [this] {
+        if (hooks.DownloadOrders) hooks.DownloadOrders();
+    });
+    connect(Label1, &ClickableLabel::clicked, this, [this] { navigate(pages::url(ui::kMainPage)); });
+}
+
+form1::~form1() = default;
+
+void form1::buildMenus()
+{
+    auto add = [this](QMenu *menu, const char *name, const char *caption) {
+        QAction *a = menu->addAction(QString::fromUtf8(caption));
+        a->setObjectName(name);
+        return a;
+    };
+    QMenu *file = menuBar()->addMenu("&File");
+    file->setObjectName("mnuFile");
+    mnuExit = add(file, "mnuExit", "E&xit");
+
+    QMenu *tools = menuBar()->addMenu("&Tools");
+    tools->setObjectName("mnuTools");
+    mnuAuthorizeeBayID = add(tools, "mnuAuthorizeeBayID", "Authorize eBay Account");
+    tools->addSeparator();
+    mnuDownloadDaysofOrders = add(tools, "mnuDownloadDaysofOrders", "Download x Days of Orders");
+    tools->addSeparator();
+    mnuOptions = add(tools, "mnuOptions", "Options");
+
+    QMenu *help = menuBar()->addMenu("&Help");
+    help->setObjectName("mnuHelp");
+    mnuVisitWebsite = add(help, "mnuVisitWebsite", "Visit Our Website");
+    mnuReport = add(help, "mnuReport", "Report Bug or Request Feature");
+    mnuOnlineHelp = add(help, "mnuOnlineHelp", "Online Help");
+
+    connect(mnuExit, &QAction::triggered, this, [this] { Form_Unload(); });
+    connect(mnuAuthorizeeBayID, &QAction::triggered, this, [this] {
+        if (hooks.AuthorizeeBayID) hooks.AuthorizeeBayID();
+    });
+    connect(mnuDownloadDaysofOrders, &QAction::triggered, this, [this] {
+        if (hooks.DownloadDaysofOrders) hooks.DownloadDaysofOrders();
+    });
+    connect(mnuOptions, &QAction::triggered, this, [this] { navigate(pages::url(ui::kSettingsPage)); });
+    connect(mnuOnlineHelp, &QAction::triggered, this, [this] { navigate(pages::url(ui::kHelpPage)); });
+    connect(mnuVisitWebsite, &QAction::triggered, this, [this] { openExternal(config().get("web/ProductSite")); });
+    connect(mnuReport, &QAction::triggered, this, [this] { navigate(config().get("web/FeedbackForm")); });
+}
+
+void form1::Form_Load()
+{
+    setWindowTitle(QStringLiteral("Tidewell (version %1.%2.%3)")
+                       .arg(TW_VERSION_MAJOR)
+                       .arg(TW_VERSION_MINOR)
+                       .arg(TW_VERSION_PATCH));
+
+    cmdDownloadOrders->setEnabled(false);
+    Label1->setEnabled(false);
+    mnuDownloadDaysofOrders->setEnabled(false);
+
+    m_browser = std::make_unique<ui::Browser>(m_session, *this);
+    m_page->beforeNavigate = [this](const std::string &url, const std::string &from) {
+        return m_browser->WebBrowser1_BeforeNavigate2(url, from);
+    };
+    m_page->documentComplete = [this](const std::string &url) {
+        if (automationMode()) automationLine("page", url);
+        m_browser->WebBrowser1_DocumentComplete(url);
+    };
+    m_page->newWindowPage = [] {
+        auto *window = web::PlinthwayWindow::instance(QWebEngineProfile::defaultProfile());
+        window->show();
+        return window->page();
+    };
+
+    m_session.store.setSaveErrorHandler([](const std::string &problem) { ui::MsgBox(problem); });
+    for (const std::string &problem : m_session.openStore(m_dataDir)) ui::MsgBox(problem);
+
+    const bool noToken = settings::Read(m_session.store.settings(), "eBayAuthToken").empty();
+    navigate(pages::url(noToken ? ui::kWelcomePage : ui::kMainPage));
+}
+
+void form1::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void form1::Form_Resize()
+{
+    // The central widget is the window's inner area above the status bar.
+    const int innerWidth = width();
+    const int innerHeight = height() - menuBar()->height();
+    const int width = innerWidth - kBrowserLeft - kMargin;
+    const int height = innerHeight - kBrowserTop - kMargin - StatusBar1->height();
+    if (width > 0 && height > 0) WebBrowser1->setGeometry(kBrowserLeft, kBrowserTop, width, height);
+    const int labelLeft = innerWidth - Label1->width() - kMargin;
+    if (labelLeft > 0) Label1->move(labelLeft, 4);
+}
+
+void form1::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    Form_Unload();
+}
+
+void form1::Form_Unload()
+{
+    // Every change was saved when it was made; nothing is left to do.
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+page::Page &form1::page() { return *m_page; }
+
+void form1::setStatusText(std::string_view text)
+{
+    QString t = QString::fromUtf8(text.data(), qsizetype(text.size()));
+    m_statusPanel->setText(t);
+    if (automationMode()) automationLine("status", text);
+}
+
+void form1::setControlEnabled(std::string_view name, bool enabled)
+{
+    const QString n = QString::fromUtf8(name.data(), qsizetype(name.size()));
+    if (auto *timer = findChild<QTimer *>(n)) {
+        enabled ? timer->start() : timer->stop();
+    } else if (auto *action = findChild<QAction *>(n)) {
+        action->setEnabled(enabled);
+    } else if (auto *widget = findChild<QWidget *>(n)) {
+        widget->setEnabled(enabled);
+    }
+}
+
+void form1::navigate(const std::string &url, const std::string &target)
+{
+    QUrl u(QString::fromStdString(url));
+    if (target.empty())
+        m_page->load(u);
+    else
+        web::PlinthwayWindow::instance(QWebEngineProfile::defaultProfile())->open(u);
+}
+
+void form1::openExternal(const std::string &url)
+{
+    if (automationMode()) automationLine("open", url);
+    else QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}
+
+void form1::post(std::function<void()> task) { QTimer::singleShot(0, this, std::move(task)); }
+
+} // namespace tw::app

@@ -1,0 +1,254 @@
+#include "platform/web/webpage.h"
+
+#include "platform/web/scheme.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPointer>
+#include <QTimer>
+#include <QWebChannel>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+
+#include <memory>
+
+namespace tw::web {
+namespace {
+
+// Elements are registered in a per-document table; the program holds numbers.
+const char *kHelper = R"JS(
+window.__tw = (function () {
+  var nodes = [null], ids = new Map();
+  function reg(n) {
+    if (!n) return 0;
+    var id = ids.get(n);
+    if (id) return id;
+    nodes.push(n); ids.set(n, nodes.length - 1);
+    return nodes.length - 1;
+  }
+  function el(h) { return nodes[h] || null; }
+  function all(list) { return Array.prototype.map.call(list, reg); }
+  function byKey(k) {
+    var q = '[id="' + CSS.escape(k) + '"],[name="' + CSS.escape(k) + '"]';
+    return document.querySelectorAll(q);
+  }
+  return {
+    find: function (k) { return k === '' ? reg(document.body) : reg(byKey(k)[0]); },
+    findAll: function (k) { return all(byKey(k)); },
+    query: function (h, sel) {
+      var scope = h ? el(h) : document;
+      if (!scope) return [];
+      try { return all(scope.querySelectorAll(sel)); } catch (e) { return []; }
+    },
+    get: function (h, p) {
+      var n = el(h);
+      if (!n) return '';
+      if (p.indexOf('style.') === 0) return String(n.style[p.substr(6)] || '');
+      if (n === document.body) {
+        var v = document.scrollingElement || document.documentElement;
+        if (p === 'clientWidth') return String(v.clientWidth);
+        if (p === 'clientHeight') return String(v.clientHeight);
+        if (p === 'scrollTop') return String(v.scrollTop);
+      }
+      var x = n[p];
+      if (typeof x === 'boolean') return x ? 'true' : 'false';
+      return x === undefined || x === null ? '' : String(x);
+    },
+    set: function (h, p, v) {
+      var n = el(h);
+      if (!n) return;
+      if (p === 'appendHTML') n.insertAdjacentHTML('beforeend', v);
+      else if (p.indexOf('style.') === 0) n.style[p.substr(6)] = v;
+      else if (p === 'checked' || p === 'disabled') n[p] = (v === 'true');
+      else if (p === 'selectedIndex') n.selectedIndex = parseInt(v, 10);
+      else n[p] = v;
+    },
+    attr: function (h, a) { var n = el(h); var v = n ? n.getAttribute(a) : null; return v === null ? '' : v; },
+    setAttr: function (h, a, v) { var n = el(h); if (n) n.setAttribute(a, v); },
+    collection: function (h, kind) { var n = el(h); return n && n[kind] ? all(n[kind]) : []; },
+    insert: function (h, kind, i) {
+      var n = el(h);
+      if (!n) return 0;
+      try { return reg(kind === 'row' ? n.insertRow(i) : n.insertCell(i)); } catch (e) { return 0; }
+    },
+    deleteRow: function (h, i) { var n = el(h); try { if (n) n.deleteRow(i); } catch (e) {} },
+    addOption: function (h, text, value, sel) {
+      var n = el(h);
+      if (!n || !n.add) return 0;
+      var o = new Option(text, value, sel, sel);
+      n.add(o);
+      return reg(o);
+    },
+    listen: function (h) {
+      var n = el(h);
+      if (n) n.addEventListener('change', function () { if (window.__twBridge) window.__twBridge.changed(h); });
+    }
+  };
+})();
+)JS";
+
+QString toJsArgs(const QVariantList &args)
+{
+    QByteArray json = QJsonDocument(QJsonArray::fromVariantList(args)).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(json.mid(1, json.size() - 2));
+}
+
+QString q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+} // namespace
+
+WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
+    : QWebEnginePage(profile, parent), m_channel(new QWebChannel(this))
+{
+    installPagesScheme(profile);
+    auto *bridge = new PageBridge(this);
+    m_channel->registerObject("bridge", bridge);
+    setWebChannel(m_channel, QWebEngineScript::ApplicationWorld);
+    connect(bridge, &PageBridge::elementChanged, this, [this](int handle) {
+        // Run outside the channel's delivery, where the handler may wait on the page.
+        QTimer::singleShot(0, this, [this, handle] {
+            auto it = m_changeHandlers.find(handle);
+            if (it != m_changeHandlers.end() && live(handle)) it->second();
+        });
+    });
+
+    QFile channelJs(":/qtwebchannel/qwebchannel.js");
+    channelJs.open(QIODevice::ReadOnly);
+    QWebEngineScript script;
+    script.setName("tidewell");
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setRunsOnSubFrames(false);
+    script.setSourceCode(QString::fromUtf8(channelJs.readAll()) + QString::fromUtf8(kHelper) +
+                         "new QWebChannel(qt.webChannelTransport, function (c) { window.__twBridge = "
+                         "c.objects.bridge; });");
+    scripts().insert(script);
+
+    connect(this, &QWebEnginePage::loadStarted, this, [this] {
+        processingShown = false;
+        m_live.clear();
+        m_changeHandlers.clear();
+    });
+    connect(this, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        if (ok && documentComplete) documentComplete(url());
+    });
+}
+
+bool WebPage::acceptNavigationRequest(const QUrl &target, NavigationType type, bool isMainFrame)
+{
+    if (!isMainFrame || !beforeNavigate) return true;
+    std::string from = type == NavigationTypeTyped ? std::string() : url();
+    return !beforeNavigate(target.toString().toStdString(), from);
+}
+
+QWebEnginePage *WebPage::createWindow(WebWindowType)
+{
+    return newWindowPage ? newWindowPage() : nullptr;
+}
+
+QVariant WebPage::call(const char *op, const QVariantList &args)
+{
+    struct State {
+        QVariant value;
+        bool done = false;
+        QPointer<QEventLoop> loop;
+    };
+    auto state = std::make_shared<State>();
+    QString js = QStringLiteral("window.__tw ? __tw.%1(%2) : null").arg(QLatin1String(op), toJsArgs(args));
+    runJavaScript(js, QWebEngineScript::ApplicationWorld, [state](const QVariant &v) {
+        state->value = v;
+        state->done = true;
+        if (state->loop) state->loop->quit();
+    });
+    if (!state->done) {
+        QEventLoop loop;
+        state->loop = &loop;
+        QTimer::singleShot(callTimeoutMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return state->value;
+}
+
+int WebPage::handleOf(const QVariant &v)
+{
+    int h = v.toInt();
+    if (h > 0) m_live.insert(h);
+    return h;
+}
+
+std::vector<int> WebPage::handlesOf(const QVariant &v)
+{
+    std::vector<int> out;
+    for (const QVariant &item : v.toList())
+        if (int h = handleOf(item)) out.push_back(h);
+    return out;
+}
+
+std::string WebPage::url() { return QWebEnginePage::url().toString().toStdString(); }
+
+int WebPage::find(std::string_view key) { return handleOf(call("find", {q(key)})); }
+std::vector<int> WebPage::findAll(std::string_view key) { return handlesOf(call("findAll", {q(key)})); }
+
+std::vector<int> WebPage::queryAll(int scope, std::string_view selector)
+{
+    if (scope && !live(scope)) return {};
+    return handlesOf(call("query", {scope, q(selector)}));
+}
+
+std::string WebPage::property(int handle, std::string_view path)
+{
+    if (!live(handle)) return {};
+    return call("get", {handle, q(path)}).toString().toStdString();
+}
+
+void WebPage::setProperty(int handle, std::string_view path, std::string_view value)
+{
+    if (live(handle)) call("set", {handle, q(path), q(value)});
+}
+
+std::string WebPage::attribute(int handle, std::string_view name)
+{
+    if (!live(handle)) return {};
+    return call("attr", {handle, q(name)}).toString().toStdString();
+}
+
+void WebPage::setAttribute(int handle, std::string_view name, std::string_view value)
+{
+    if (live(handle)) call("setAttr", {handle, q(name), q(value)});
+}
+
+std::vector<int> WebPage::collection(int handle, std::string_view kind)
+{
+    if (!live(handle)) return {};
+    return handlesOf(call("collection", {handle, q(kind)}));
+}
+
+int WebPage::insert(int handle, std::string_view kind, int index)
+{
+    if (!live(handle)) return 0;
+    return handleOf(call("insert", {handle, q(kind), index}));
+}
+
+void WebPage::deleteRow(int handle, int index)
+{
+    if (live(handle)) call("deleteRow", {handle, index});
+}
+
+int WebPage::addOption(int handle, std::string_view text, std::string_view value, bool selected)
+{
+    if (!live(handle)) return 0;
+    return handleOf(call("addOption", {handle, q(text), q(value), selected}));
+}
+
+void WebPage::onChange(int handle, std::function<void()> handler)
+{
+    if (!live(handle)) return;
+    bool first = m_changeHandlers.count(handle) == 0;
+    m_changeHandlers[handle] = std::move(handler);
+    if (first) call("listen", {handle});
+}
+
+} // namespace tw::web

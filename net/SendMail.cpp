@@ -201,7 +201,8 @@ void SendMail::handleData()
     std::string text = m_socket->GetDataAsString();
     m_lastReply = text;
     std::string shown = text;
-    while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
+    while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r'))
+        shown.pop_back();
     trace("<<< " + shown);
 
     // A reply may come in pieces and span several lines ("250-...", "250 ...");
@@ -312,7 +313,7 @@ void SendMail::SendMessage()
     // is the one that the end-of-data mark begins with.
     std::string body = EncodeBody(Body);
     if (body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0) body.resize(body.size() - 2);
-    sendLine("\r\n" + body);
+    sendLine(body.empty() ? std::string() : "\r\n" + body);
     sendLine(".");
     waitForReply();
 }

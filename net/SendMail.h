@@ -24,7 +24,7 @@ namespace tw::net {
 enum SendMailImportance { ImportanceLow = 0, ImportanceNormal = 1, ImportanceHigh = 2 };
 
 class SendMail : private IWinsockEvents {
-public:
+  public:
     SendMail();
     ~SendMail() override;
     SendMail(const SendMail &) = delete;
@@ -87,7 +87,7 @@ public:
     // begin with "." doubled.
     static std::string EncodeBody(const std::string &body);
 
-private:
+  private:
     void CloseConnection() override;
     void Connect() override;
     void DataArrival(long bytesTotal) override;

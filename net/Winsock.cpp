@@ -58,14 +58,22 @@ void dropNotifier(std::unique_ptr<QSocketNotifier> &notifier)
 std::string ownText(int number)
 {
     switch (number) {
-    case sckInvalidProcedureCall: return "Invalid procedure call or argument.";
-    case sckOperationCanceled: return "The operation was canceled.";
-    case sckBadState: return "Wrong protocol or connection state for the requested transaction or request.";
-    case sckInvalidArg: return "The argument passed to a function was not in the correct format or in the specified range.";
-    case sckUnsupported: return "Unsupported variant type.";
-    case sckInvalidOp: return "Invalid operation at current state.";
-    case sckOutOfRange: return "Argument is out of range.";
-    case sckWrongProtocol: return "Wrong protocol for the requested transaction or request.";
+    case sckInvalidProcedureCall:
+        return "Invalid procedure call or argument.";
+    case sckOperationCanceled:
+        return "The operation was canceled.";
+    case sckBadState:
+        return "Wrong protocol or connection state for the requested transaction or request.";
+    case sckInvalidArg:
+        return "The argument passed to a function was not in the correct format or in the specified range.";
+    case sckUnsupported:
+        return "Unsupported variant type.";
+    case sckInvalidOp:
+        return "Invalid operation at current state.";
+    case sckOutOfRange:
+        return "Argument is out of range.";
+    case sckWrongProtocol:
+        return "Wrong protocol for the requested transaction or request.";
     case sckVersionUnsupported:
         return "The installed version of Winsock is unsupported. Install Sockets version 2.0 or above.";
     }
@@ -75,33 +83,60 @@ std::string ownText(int number)
 std::string systemText(int number)
 {
     switch (number) {
-    case WSAEINTR: return "A blocking operation was interrupted.";
-    case WSAEACCES: return "An attempt was made to access a socket in a way forbidden by its access permissions.";
-    case WSAEFAULT: return "The system detected an invalid pointer address.";
-    case WSAEINVAL: return "An invalid argument was supplied.";
-    case WSAEMFILE: return "Too many open sockets.";
-    case WSAEWOULDBLOCK: return "A non-blocking socket operation could not be completed immediately.";
-    case WSAEINPROGRESS: return "A blocking operation is currently executing.";
-    case WSAEALREADY: return "An operation was attempted on a non-blocking socket that already had an operation in progress.";
-    case WSAENOTSOCK: return "An operation was attempted on something that is not a socket.";
-    case WSAEMSGSIZE: return "A message sent on a datagram socket was larger than the internal message buffer.";
-    case WSAEAFNOSUPPORT: return "An address incompatible with the requested protocol was used.";
-    case WSAEADDRINUSE: return "Only one usage of each socket address is normally permitted.";
-    case WSAEADDRNOTAVAIL: return "The requested address is not valid in its context.";
-    case WSAENETDOWN: return "A socket operation encountered a dead network.";
-    case WSAENETUNREACH: return "A socket operation was attempted to an unreachable network.";
-    case WSAECONNABORTED: return "An established connection was aborted by the software in your host machine.";
-    case WSAECONNRESET: return "An existing connection was forcibly closed by the remote host.";
-    case WSAENOBUFS: return "No buffer space was available for a socket operation.";
-    case WSAEISCONN: return "A connect request was made on an already connected socket.";
-    case WSAENOTCONN: return "The socket is not connected.";
-    case WSAESHUTDOWN: return "The socket had already been shut down in that direction.";
-    case WSAETIMEDOUT: return "The connection attempt timed out, or the connected host has failed to respond.";
-    case WSAECONNREFUSED: return "No connection could be made because the target machine actively refused it.";
-    case WSAEHOSTUNREACH: return "A socket operation was attempted to an unreachable host.";
-    case WSAHOST_NOT_FOUND: return "No such host is known.";
-    case WSATRY_AGAIN: return "The name could not be resolved now; try again later.";
-    case WSANO_DATA: return "The requested name is valid, but no data of the requested type was found.";
+    case WSAEINTR:
+        return "A blocking operation was interrupted.";
+    case WSAEACCES:
+        return "An attempt was made to access a socket in a way forbidden by its access permissions.";
+    case WSAEFAULT:
+        return "The system detected an invalid pointer address.";
+    case WSAEINVAL:
+        return "An invalid argument was supplied.";
+    case WSAEMFILE:
+        return "Too many open sockets.";
+    case WSAEWOULDBLOCK:
+        return "A non-blocking socket operation could not be completed immediately.";
+    case WSAEINPROGRESS:
+        return "A blocking operation is currently executing.";
+    case WSAEALREADY:
+        return "An operation was attempted on a non-blocking socket that already had an operation in progress.";
+    case WSAENOTSOCK:
+        return "An operation was attempted on something that is not a socket.";
+    case WSAEMSGSIZE:
+        return "A message sent on a datagram socket was larger than the internal message buffer.";
+    case WSAEAFNOSUPPORT:
+        return "An address incompatible with the requested protocol was used.";
+    case WSAEADDRINUSE:
+        return "Only one usage of each socket address is normally permitted.";
+    case WSAEADDRNOTAVAIL:
+        return "The requested address is not valid in its context.";
+    case WSAENETDOWN:
+        return "A socket operation encountered a dead network.";
+    case WSAENETUNREACH:
+        return "A socket operation was attempted to an unreachable network.";
+    case WSAECONNABORTED:
+        return "An established connection was aborted by the software in your host machine.";
+    case WSAECONNRESET:
+        return "An existing connection was forcibly closed by the remote host.";
+    case WSAENOBUFS:
+        return "No buffer space was available for a socket operation.";
+    case WSAEISCONN:
+        return "A connect request was made on an already connected socket.";
+    case WSAENOTCONN:
+        return "The socket is not connected.";
+    case WSAESHUTDOWN:
+        return "The socket had already been shut down in that direction.";
+    case WSAETIMEDOUT:
+        return "The connection attempt timed out, or the connected host has failed to respond.";
+    case WSAECONNREFUSED:
+        return "No connection could be made because the target machine actively refused it.";
+    case WSAEHOSTUNREACH:
+        return "A socket operation was attempted to an unreachable host.";
+    case WSAHOST_NOT_FOUND:
+        return "No such host is known.";
+    case WSATRY_AGAIN:
+        return "The name could not be resolved now; try again later.";
+    case WSANO_DATA:
+        return "The requested name is valid, but no data of the requested type was found.";
     }
     return {};
 }
@@ -120,30 +155,60 @@ std::string addressText(std::uint32_t networkOrder)
 int WsaErrorFromErrno(int err)
 {
     switch (err) {
-    case EINTR: return WSAEINTR;
-    case EACCES: case EPERM: return WSAEACCES;
-    case EFAULT: return WSAEFAULT;
-    case EINVAL: return WSAEINVAL;
-    case EMFILE: case ENFILE: return WSAEMFILE;
-    case EAGAIN: return WSAEWOULDBLOCK;
-    case EINPROGRESS: return WSAEINPROGRESS;
-    case EALREADY: return WSAEALREADY;
-    case ENOTSOCK: case EBADF: return WSAENOTSOCK;
-    case EMSGSIZE: return WSAEMSGSIZE;
-    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
-    case EADDRINUSE: return WSAEADDRINUSE;
-    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
-    case ENETDOWN: return WSAENETDOWN;
-    case ENETUNREACH: return WSAENETUNREACH;
-    case ECONNABORTED: return WSAECONNABORTED;
-    case ECONNRESET: case EPIPE: return WSAECONNRESET;
-    case ENOBUFS: case ENOMEM: return WSAENOBUFS;
-    case EISCONN: return WSAEISCONN;
-    case ENOTCONN: return WSAENOTCONN;
-    case ESHUTDOWN: return WSAESHUTDOWN;
-    case ETIMEDOUT: return WSAETIMEDOUT;
-    case ECONNREFUSED: return WSAECONNREFUSED;
-    case EHOSTUNREACH: case EHOSTDOWN: return WSAEHOSTUNREACH;
+    case EINTR:
+        return WSAEINTR;
+    case EACCES:
+    case EPERM:
+        return WSAEACCES;
+    case EFAULT:
+        return WSAEFAULT;
+    case EINVAL:
+        return WSAEINVAL;
+    case EMFILE:
+    case ENFILE:
+        return WSAEMFILE;
+    case EAGAIN:
+        return WSAEWOULDBLOCK;
+    case EINPROGRESS:
+        return WSAEINPROGRESS;
+    case EALREADY:
+        return WSAEALREADY;
+    case ENOTSOCK:
+    case EBADF:
+        return WSAENOTSOCK;
+    case EMSGSIZE:
+        return WSAEMSGSIZE;
+    case EAFNOSUPPORT:
+        return WSAEAFNOSUPPORT;
+    case EADDRINUSE:
+        return WSAEADDRINUSE;
+    case EADDRNOTAVAIL:
+        return WSAEADDRNOTAVAIL;
+    case ENETDOWN:
+        return WSAENETDOWN;
+    case ENETUNREACH:
+        return WSAENETUNREACH;
+    case ECONNABORTED:
+        return WSAECONNABORTED;
+    case ECONNRESET:
+    case EPIPE:
+        return WSAECONNRESET;
+    case ENOBUFS:
+    case ENOMEM:
+        return WSAENOBUFS;
+    case EISCONN:
+        return WSAEISCONN;
+    case ENOTCONN:
+        return WSAENOTCONN;
+    case ESHUTDOWN:
+        return WSAESHUTDOWN;
+    case ETIMEDOUT:
+        return WSAETIMEDOUT;
+    case ECONNREFUSED:
+        return WSAECONNREFUSED;
+    case EHOSTUNREACH:
+    case EHOSTDOWN:
+        return WSAEHOSTUNREACH;
     }
     return err;
 }
@@ -152,8 +217,10 @@ std::string GetErrorDescription(int number, std::string_view separator)
 {
     std::string text = systemText(number);
     if (text.empty()) text = ownText(number);
-    if (text.empty()) text = number > 0 && number < 10000 ? std::strerror(number) : "Unknown error " + std::to_string(number);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text.empty())
+        text = number > 0 && number < 10000 ? std::strerror(number) : "Unknown error " + std::to_string(number);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r' || text[i] == '\n') {
@@ -207,9 +274,12 @@ void Winsock::setRemotePort(int port)
 void Winsock::createSocket()
 {
     int type = 0;
-    if (m_protocol == sckTCPProtocol) type = SOCK_STREAM;
-    else if (m_protocol == sckUDPProtocol) type = SOCK_DGRAM;
-    else raise(sckWrongProtocol, "Unexpected error. Unsupported protocol: " + std::to_string(m_protocol));
+    if (m_protocol == sckTCPProtocol)
+        type = SOCK_STREAM;
+    else if (m_protocol == sckUDPProtocol)
+        type = SOCK_DGRAM;
+    else
+        raise(sckWrongProtocol, "Unexpected error. Unsupported protocol: " + std::to_string(m_protocol));
     // The descriptor is always non-blocking; blocking calls are waits of our own, bounded by TimeoutValue.
     int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) raiseSystem(WsaErrorFromErrno(errno), "Could not create socket.");
@@ -293,9 +363,12 @@ void Winsock::onWritable()
         socklen_t len = sizeof err;
         if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
         updateNotifiers();
-        if (m_mask & FD_CONNECT) HandleSocketNotification(FD_CONNECT, err ? WsaErrorFromErrno(err) : 0);
-        else if (err) HandleSocketNotification(FD_CLOSE, WsaErrorFromErrno(err));
-        else m_state = sckConnected;
+        if (m_mask & FD_CONNECT)
+            HandleSocketNotification(FD_CONNECT, err ? WsaErrorFromErrno(err) : 0);
+        else if (err)
+            HandleSocketNotification(FD_CLOSE, WsaErrorFromErrno(err));
+        else
+            m_state = sckConnected;
         return;
     }
     if (m_mask & FD_WRITE) HandleSocketNotification(FD_WRITE, 0);
@@ -467,8 +540,8 @@ void Winsock::Accept(std::intptr_t requestId)
     if (m_state != sckClosed) raise(sckInvalidOp);
     sockaddr_in from{};
     socklen_t len = sizeof from;
-    int fd = ::accept4(static_cast<int>(requestId), reinterpret_cast<sockaddr *>(&from), &len,
-                       SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int fd =
+        ::accept4(static_cast<int>(requestId), reinterpret_cast<sockaddr *>(&from), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     int err = errno;
     if (auto it = listeners().find(static_cast<int>(requestId)); it != listeners().end()) {
         it->second->m_readArmed = true;
@@ -555,10 +628,9 @@ void Winsock::sendNow(const char *data, long length)
     long sent = 0;
     while (sent < length) {
         if (m_fd < 0) raise(sckOperationCanceled);
-        ssize_t n = m_protocol == sckUDPProtocol
-                        ? ::sendto(m_fd, data + sent, length - sent, MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&to),
-                                   sizeof to)
-                        : ::send(m_fd, data + sent, length - sent, MSG_NOSIGNAL);
+        ssize_t n = m_protocol == sckUDPProtocol ? ::sendto(m_fd, data + sent, length - sent, MSG_NOSIGNAL,
+                                                            reinterpret_cast<sockaddr *>(&to), sizeof to)
+                                                 : ::send(m_fd, data + sent, length - sent, MSG_NOSIGNAL);
         if (n >= 0) {
             sent += n;
             raiseSendProgress(sent, length - sent);
@@ -701,50 +773,64 @@ std::string Winsock::RemoteHostIP() const
 void Winsock::raiseCloseConnection()
 {
     qCDebug(lcWinsock) << "RaiseEvent(1)";
-    if (m_handler) m_handler->CloseConnection();
-    else if (onCloseConnection) onCloseConnection();
+    if (m_handler)
+        m_handler->CloseConnection();
+    else if (onCloseConnection)
+        onCloseConnection();
 }
 
 void Winsock::raiseConnect()
 {
     qCDebug(lcWinsock) << "RaiseEvent(2)";
-    if (m_handler) m_handler->Connect();
-    else if (onConnect) onConnect();
+    if (m_handler)
+        m_handler->Connect();
+    else if (onConnect)
+        onConnect();
 }
 
 void Winsock::raiseConnectionRequest(std::intptr_t requestId)
 {
     qCDebug(lcWinsock) << "RaiseEvent(3)";
-    if (m_handler) m_handler->ConnectionRequest(requestId);
-    else if (onConnectionRequest) onConnectionRequest(requestId);
+    if (m_handler)
+        m_handler->ConnectionRequest(requestId);
+    else if (onConnectionRequest)
+        onConnectionRequest(requestId);
 }
 
 void Winsock::raiseDataArrival(long bytes)
 {
     qCDebug(lcWinsock) << "RaiseEvent(4)";
-    if (m_handler) m_handler->DataArrival(bytes);
-    else if (onDataArrival) onDataArrival(bytes);
+    if (m_handler)
+        m_handler->DataArrival(bytes);
+    else if (onDataArrival)
+        onDataArrival(bytes);
 }
 
 void Winsock::raiseError(int number, const std::string &description)
 {
     qCDebug(lcWinsock) << "RaiseEvent(5)";
-    if (m_handler) m_handler->Error(number, description);
-    else if (onError) onError(number, description);
+    if (m_handler)
+        m_handler->Error(number, description);
+    else if (onError)
+        onError(number, description);
 }
 
 void Winsock::raiseSendComplete()
 {
     qCDebug(lcWinsock) << "RaiseEvent(6)";
-    if (m_handler) m_handler->SendComplete();
-    else if (onSendComplete) onSendComplete();
+    if (m_handler)
+        m_handler->SendComplete();
+    else if (onSendComplete)
+        onSendComplete();
 }
 
 void Winsock::raiseSendProgress(long sent, long remaining)
 {
     qCDebug(lcWinsock) << "RaiseEvent(7)";
-    if (m_handler) m_handler->SendProgress(sent, remaining);
-    else if (onSendProgress) onSendProgress(sent, remaining);
+    if (m_handler)
+        m_handler->SendProgress(sent, remaining);
+    else if (onSendProgress)
+        onSendProgress(sent, remaining);
 }
 
 } // namespace tw::net

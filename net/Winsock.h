@@ -26,7 +26,7 @@ namespace tw::net {
 
 // A numbered error with its source ("Winsock", "SendMail") and description.
 class NetError : public std::runtime_error {
-public:
+  public:
     NetError(int number, std::string source, std::string description)
         : std::runtime_error(description), m_number(number), m_source(std::move(source)),
           m_description(std::move(description))
@@ -36,7 +36,7 @@ public:
     const std::string &source() const { return m_source; }
     const std::string &description() const { return m_description; }
 
-private:
+  private:
     int m_number;
     std::string m_source;
     std::string m_description;
@@ -111,7 +111,7 @@ std::string GetErrorDescription(int number, std::string_view separator = " ");
 
 // The events, in their numbering order 1 to 7. Every method has an empty default.
 class IWinsockEvents {
-public:
+  public:
     virtual ~IWinsockEvents() = default;
     virtual void CloseConnection() {}
     virtual void Connect() {}
@@ -123,7 +123,7 @@ public:
 };
 
 class Winsock {
-public:
+  public:
     Winsock();
     ~Winsock();
     Winsock(const Winsock &) = delete;
@@ -206,7 +206,7 @@ public:
     // deliver the notifications the system rarely produces.
     void HandleSocketNotification(int event, int errorCode);
 
-private:
+  private:
     void createSocket();
     void closeSocket();
     void registerMask(int mask);

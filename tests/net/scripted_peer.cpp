@@ -119,7 +119,8 @@ void ScriptedPeer::run(Script script)
         Connection connection(fd, *this);
         script(connection);
         // Stay open until the test ends, unless the script closed it.
-        while (!m_stop) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!m_stop)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (connection.fd() >= 0) ::close(connection.fd());
     }
     m_finished = true;

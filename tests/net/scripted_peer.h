@@ -12,9 +12,9 @@
 namespace tw::test {
 
 class ScriptedPeer {
-public:
+  public:
     class Connection {
-    public:
+      public:
         explicit Connection(int fd, ScriptedPeer &peer) : m_fd(fd), m_peer(peer) {}
         void send(const std::string &bytes);
         // The next line without its CR LF; nullopt after `ms` or when the connection ends.
@@ -26,7 +26,7 @@ public:
         void pause(int ms);
         int fd() const { return m_fd; }
 
-    private:
+      private:
         bool fill(int ms);
         int m_fd;
         ScriptedPeer &m_peer;
@@ -47,7 +47,7 @@ public:
     // A loopback port that nobody listens on.
     static int closedPort();
 
-private:
+  private:
     void run(Script script);
 
     int m_listenFd = -1;

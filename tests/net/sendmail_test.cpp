@@ -3,7 +3,6 @@
 #include "tests/support/mock_clock.h"
 
 #include <QElapsedTimer>
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,8 +32,10 @@ ScriptedPeer::Script smtpScript(std::map<std::string, std::string> replies, std:
         while (auto line = c.readLine()) {
             if (seen) seen->push_back(*line);
             std::string verb = line->substr(0, line->find(' '));
-            if (auto it = replies.find(verb); it != replies.end()) c.send(it->second);
-            else c.send("250 OK\r\n");
+            if (auto it = replies.find(verb); it != replies.end())
+                c.send(it->second);
+            else
+                c.send("250 OK\r\n");
             if (verb == "QUIT") break;
         }
     };

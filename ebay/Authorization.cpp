@@ -34,9 +34,15 @@ AuthorizationStart StartAuthorization(clseBayAPI &api, UiSink &ui)
     return {sessionId, SignInUrl(sessionId)};
 }
 
-bool IsAuthCancelUrl(std::string_view url) { return url == config().get("ebay/AuthCancelUrl"); }
+bool IsAuthCancelUrl(std::string_view url)
+{
+    return url == config().get("ebay/AuthCancelUrl");
+}
 
-bool IsAuthThanksUrl(std::string_view url) { return url.find("auth_auth_thanks") != std::string_view::npos; }
+bool IsAuthThanksUrl(std::string_view url)
+{
+    return url.find("auth_auth_thanks") != std::string_view::npos;
+}
 
 std::string ThanksPageUsername(std::string_view url)
 {

@@ -37,7 +37,10 @@ struct RecordingUiSink : UiSink {
     void ProcessingImageDisplay(const std::string &text) override { overlays.push_back(text); }
     void ProcessingImageHide() override { ++hides; }
     void messageBox(const std::string &title, const std::string &text) override { messages.emplace_back(title, text); }
-    void setEnabled(std::string_view objectName, bool on) override { enabled.emplace_back(std::string(objectName), on); }
+    void setEnabled(std::string_view objectName, bool on) override
+    {
+        enabled.emplace_back(std::string(objectName), on);
+    }
 
     // The last text of panel 1, "" when none.
     std::string lastStatus() const

@@ -14,17 +14,30 @@ namespace {
 
 constexpr const char *kHead = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
 
-std::string open(const std::string &call) { return "<" + call + "Request xmlns=\"urn:ebay:apis:eBLBaseComponents\">"; }
-std::string close(const std::string &call) { return "</" + call + "Request>"; }
+std::string open(const std::string &call)
+{
+    return "<" + call + "Request xmlns=\"urn:ebay:apis:eBLBaseComponents\">";
+}
+std::string close(const std::string &call)
+{
+    return "</" + call + "Request>";
+}
 
 const std::string kCredentials = "  <RequesterCredentials>"
                                  "    <eBayAuthToken></eBayAuthToken>"
                                  "  </RequesterCredentials>";
-const std::string kCredentialsOneLine = "  <RequesterCredentials><eBayAuthToken></eBayAuthToken></RequesterCredentials>";
+const std::string kCredentialsOneLine =
+    "  <RequesterCredentials><eBayAuthToken></eBayAuthToken></RequesterCredentials>";
 
-xml::Document load(const std::string &text) { return xml::Document::parse(text); }
+xml::Document load(const std::string &text)
+{
+    return xml::Document::parse(text);
+}
 
-int toInt(const std::string &text) { return std::atoi(text.c_str()); }
+int toInt(const std::string &text)
+{
+    return std::atoi(text.c_str());
+}
 
 std::string lower(std::string s)
 {
@@ -32,19 +45,33 @@ std::string lower(std::string s)
     return s;
 }
 
-bool isTrue(const std::string &text) { return lower(text) == "true"; }
+bool isTrue(const std::string &text)
+{
+    return lower(text) == "true";
+}
 
 std::string htmlEscape(const std::string &text)
 {
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -107,7 +134,10 @@ int clseBayAPI::maxDays() const
     return days;
 }
 
-bool clseBayAPI::saveSettings() { return m_session.store.save(store::Doc::Settings); }
+bool clseBayAPI::saveSettings()
+{
+    return m_session.store.save(store::Doc::Settings);
+}
 
 xml::Document clseBayAPI::send(const std::string &callName, const std::string &level, xml::Document &request)
 {
@@ -200,9 +230,9 @@ xml::Document clseBayAPI::SynchronousGetSellerTransactionsByDays(const std::stri
     m_ui.ProcessingImageDisplay("Downloading eBay Transactions");
     xml::Document request = load(sellerTransactionsText("SynchronousGetSellerTransactionsByDays", true));
     SetChildText(request, "GetSellerTransactionsRequest", "NumberOfDays", NumberOfDays);
-    return pageLoop({"GetSellerTransactions", "TransactionArray", "HasMoreTransactions",
-                     "Downloading eBay Transactions", "", ""},
-                    request);
+    return pageLoop(
+        {"GetSellerTransactions", "TransactionArray", "HasMoreTransactions", "Downloading eBay Transactions", "", ""},
+        request);
 }
 
 namespace {
@@ -246,10 +276,11 @@ xml::Document clseBayAPI::SynchronousGetSentMessages()
 {
     m_ui.ProcessingImageDisplay("Downloading eBay Sent Messages");
     Window w = messageWindow(m_session.store.settings(), "LastGetSentMessages", maxDays(), m_session.eBayClockOffset);
-    xml::Document request = load(sentMessagesHead() + "  <DetailLevel>ReturnHeaders</DetailLevel>"
-                                                      "  <FolderID>1</FolderID>"
-                                                      "  <StartTime></StartTime>"
-                                                      "  <EndTime></EndTime>" +
+    xml::Document request = load(sentMessagesHead() +
+                                 "  <DetailLevel>ReturnHeaders</DetailLevel>"
+                                 "  <FolderID>1</FolderID>"
+                                 "  <StartTime></StartTime>"
+                                 "  <EndTime></EndTime>" +
                                  close("GetMyMessages"));
     setExisting(request, "GetMyMessagesRequest/StartTime", w.start);
     setExisting(request, "GetMyMessagesRequest/EndTime", w.end);
@@ -265,7 +296,8 @@ xml::Document clseBayAPI::SynchronousGetSentMessages()
 
     std::vector<std::string> ids;
     if (xml::Node messages = headers.root().element("Messages"))
-        for (xml::Node m : messages.elements()) ids.push_back(GetNodeText(m, "MessageID"));
+        for (xml::Node m : messages.elements())
+            ids.push_back(GetNodeText(m, "MessageID"));
 
     xml::Document result(nullptr);
     bool complete = true;
@@ -273,7 +305,8 @@ xml::Document clseBayAPI::SynchronousGetSentMessages()
     while (taken < ids.size()) {
         size_t batchEnd = std::min(ids.size(), taken + 10);
         std::string text = sentMessagesHead() + "  <DetailLevel>ReturnMessages</DetailLevel>  <MessageIDs>";
-        for (size_t i = taken; i < batchEnd; ++i) text += "    <MessageID>" + xml::escape(ids[i]) + "</MessageID>";
+        for (size_t i = taken; i < batchEnd; ++i)
+            text += "    <MessageID>" + xml::escape(ids[i]) + "</MessageID>";
         text += "  </MessageIDs>" + close("GetMyMessages");
         taken = batchEnd;
         m_ui.ProcessingImageDisplay("Downloading eBay Sent Messages<br>" + std::to_string(taken) + " of " +
@@ -295,7 +328,8 @@ xml::Document clseBayAPI::SynchronousGetSentMessages()
         } else if (xml::Node from = response.root().element("Messages")) {
             xml::Node to = result.root().element("Messages");
             if (!to) to = result.root().appendElement("Messages");
-            for (xml::Node child : from.elements()) to.append(child);
+            for (xml::Node child : from.elements())
+                to.append(child);
         }
     }
     // Messages of a batch that failed are fetched again next time.
@@ -354,10 +388,9 @@ void clseBayAPI::SynchronousGetFeedbackNew()
         // eBay may not echo the page; the request says which one this was.
         std::string requested = GetNodeText(request, "GetFeedbackRequest/Pagination/PageNumber", "1");
         long page = std::atol(GetNodeText(root, "Pagination/PageNumber", requested).c_str());
-        long perPage = std::atol(
-            GetNodeText(root, "Pagination/EntriesPerPage",
-                        GetNodeText(request, "GetFeedbackRequest/Pagination/EntriesPerPage", "0"))
-                .c_str());
+        long perPage = std::atol(GetNodeText(root, "Pagination/EntriesPerPage",
+                                             GetNodeText(request, "GetFeedbackRequest/Pagination/EntriesPerPage", "0"))
+                                     .c_str());
         m_ui.ProcessingImageDisplay("Downloading eBay Feedback<br>" + std::to_string(page * perPage) + " items");
 
         bool changed = false;
@@ -366,7 +399,8 @@ void clseBayAPI::SynchronousGetFeedbackNew()
 
         bool empty = response.selectAll("GetFeedbackResponse/FeedbackDetailArray/FeedbackDetail").empty();
         if (stop || empty || page * perPage >= total) return;
-        SetChildText(request, "GetFeedbackRequest/Pagination", "PageNumber", std::to_string(std::atol(requested.c_str()) + 1));
+        SetChildText(request, "GetFeedbackRequest/Pagination", "PageNumber",
+                     std::to_string(std::atol(requested.c_str()) + 1));
     }
 }
 
@@ -385,9 +419,9 @@ xml::Document clseBayAPI::SynchronousGetFeedback()
 
 xml::Document clseBayAPI::SynchronousGetSellerDashboard()
 {
-    xml::Document request = load(kHead + open("GetSellerDashboard") + kCredentials +
-                                 "  <MessageID>SynchronousGetSellerDashboard</MessageID>" +
-                                 close("GetSellerDashboard"));
+    xml::Document request =
+        load(kHead + open("GetSellerDashboard") + kCredentials +
+             "  <MessageID>SynchronousGetSellerDashboard</MessageID>" + close("GetSellerDashboard"));
     return send("GetSellerDashboard", "571", request);
 }
 

@@ -19,7 +19,7 @@
 namespace tw::ebay {
 
 class clseBayAPI {
-public:
+  public:
     // Both must outlive the object. Settings and the feedback store are read
     // and saved through session.store; the clock offset is session.eBayClockOffset.
     clseBayAPI(Session &session, UiSink &ui);
@@ -100,7 +100,7 @@ public:
     // before the download ends as failed.
     static constexpr int kMaxPageRetries = 3;
 
-private:
+  private:
     struct PagedCall;
     xml::Document pageLoop(const PagedCall &call, xml::Document &request);
     xml::Document singlePage(const std::string &callName, xml::Document request, const std::string &overlay);

@@ -1,6 +1,5 @@
 // The asynchronous calls of clseBayAPI and their completion dispatcher.
 #include "ebay/clseBayAPI.h"
-
 #include "platform/clock.h"
 #include "platform/config.h"
 #include "store/basFunctions.h"
@@ -16,13 +15,20 @@ namespace {
 const std::map<std::string, std::string> &asyncLevels()
 {
     static const std::map<std::string, std::string> levels = {
-        {"GeteBayOfficialTime", "557"}, {"GetSellerTransactions", "557"},
-        {"GetMemberMessages", "557"}, {"GetMyMessages", "557"},
-        {"GetSessionID", "557"}, {"FetchToken", "557"},
-        {"GeteBayDetails", "557"}, {"AddMemberMessageAAQToPartner", "557"},
-        {"AddMemberMessagesAAQToBidder", "559"}, {"GetFeedback", "557"},
-        {"GetItem", "561"}, {"GetRuName", "557"},
-        {"SetReturnURL", "557"}, {"GetReturnURL", "557"},
+        {"GeteBayOfficialTime", "557"},
+        {"GetSellerTransactions", "557"},
+        {"GetMemberMessages", "557"},
+        {"GetMyMessages", "557"},
+        {"GetSessionID", "557"},
+        {"FetchToken", "557"},
+        {"GeteBayDetails", "557"},
+        {"AddMemberMessageAAQToPartner", "557"},
+        {"AddMemberMessagesAAQToBidder", "559"},
+        {"GetFeedback", "557"},
+        {"GetItem", "561"},
+        {"GetRuName", "557"},
+        {"SetReturnURL", "557"},
+        {"GetReturnURL", "557"},
     };
     return levels;
 }
@@ -38,11 +44,20 @@ std::string htmlEscape(const std::string &text)
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -329,8 +344,10 @@ void clseBayAPI::mobjeBayConnection_RequestComplete(const std::string &callName,
             m_ui.status(1, "Getting " + std::to_string(m_sentQueue.size()) + " Sent Messages...");
             MyMessages_ProcessQueue();
         } else {
-            if (ack == "Success") raise(GetSentMessagesComplete);
-            else m_sentFailed = true;
+            if (ack == "Success")
+                raise(GetSentMessagesComplete);
+            else
+                m_sentFailed = true;
             MyMessages_ProcessQueue();
         }
     } else if (callName == "GetFeedback") {

@@ -102,7 +102,7 @@ void clseBayConnection::StartRequest(std::string_view callName, std::string_view
 }
 
 xml::Document clseBayConnection::StartSynchronousRequest(std::string_view callName, std::string_view level,
-                                                          xml::Document &request)
+                                                         xml::Document &request)
 {
     if (!prepare(callName, level, request)) return xml::Document(nullptr);
     http::Response response = http::send(tradingRequest(m_callName, m_level, request));

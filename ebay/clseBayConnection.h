@@ -23,7 +23,7 @@ namespace tw::ebay {
 xml::Document FetchServedXml(std::string_view path);
 
 class clseBayConnection {
-public:
+  public:
     // `settings` is the Settings document; the token is read from it afresh
     // for every request. It must outlive the connection.
     explicit clseBayConnection(const xml::Document &settings);
@@ -57,7 +57,7 @@ public:
     const std::string &callName() const { return m_callName; }
     const std::string &level() const { return m_level; }
 
-private:
+  private:
     // Steps shared by both modes; false when refused.
     bool prepare(std::string_view callName, std::string_view level, xml::Document &request);
 

@@ -148,7 +148,10 @@ Exchange::~Exchange()
     }
 }
 
-bool Exchange::finished() const { return m_impl->finished; }
+bool Exchange::finished() const
+{
+    return m_impl->finished;
+}
 
 Response send(const Request &request)
 {

@@ -49,7 +49,7 @@ Response send(const Request &request);
 // it ends (never from inside start()). Destroying the object aborts the
 // exchange without calling `done`.
 class Exchange {
-public:
+  public:
     Exchange(const Request &request, std::function<void(Response)> done);
     ~Exchange();
     Exchange(const Exchange &) = delete;
@@ -57,7 +57,7 @@ public:
 
     bool finished() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

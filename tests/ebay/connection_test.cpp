@@ -8,12 +8,12 @@ namespace tw::test {
 namespace {
 
 // Pumps events until `done` holds or `ms` pass.
-template <typename Pred>
-bool waitUntil(Pred done, int ms = 5000)
+template <typename Pred> bool waitUntil(Pred done, int ms = 5000)
 {
     QElapsedTimer t;
     t.start();
-    while (!done() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (!done() && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     return done();
 }
 
@@ -23,7 +23,7 @@ void pump(int ms)
 }
 
 class ConnectionTest : public EbayTest {
-protected:
+  protected:
     ebay::clseBayConnection connection{session.store.settings()};
 };
 
@@ -153,7 +153,8 @@ TEST_F(ConnectionTest, TemplatesComeFromTheBundleOrThePagesServer)
     Config c = config();
     c.set("pages/BaseUrl", peer.url(""));
     setConfig(c);
-    peer.enqueue("<GetItemRequest xmlns=\"urn:ebay:apis:eBLBaseComponents\"><ItemID>from server</ItemID></GetItemRequest>");
+    peer.enqueue(
+        "<GetItemRequest xmlns=\"urn:ebay:apis:eBLBaseComponents\"><ItemID>from server</ItemID></GetItemRequest>");
     xml::Document served = connection.CreateInputXml("GetItem", "561");
     ASSERT_EQ(peer.requests().size(), 1u);
     EXPECT_EQ(peer.requests()[0].method, "GET");

@@ -9,7 +9,8 @@ namespace {
 std::string transactions(const std::vector<std::string> &ids)
 {
     std::string s = "<TransactionArray>";
-    for (const std::string &id : ids) s += "<Transaction><TransactionID>" + id + "</TransactionID></Transaction>";
+    for (const std::string &id : ids)
+        s += "<Transaction><TransactionID>" + id + "</TransactionID></Transaction>";
     return s + "</TransactionArray>";
 }
 
@@ -26,7 +27,8 @@ std::string transactionsPage(int page, int pages, const std::string &array)
 std::vector<std::string> ids(const xml::Document &doc, const std::string &xpath)
 {
     std::vector<std::string> out;
-    for (xml::Node n : doc.selectAll(xpath)) out.push_back(n.text());
+    for (xml::Node n : doc.selectAll(xpath))
+        out.push_back(n.text());
     return out;
 }
 
@@ -61,7 +63,8 @@ TEST_F(DownloadTest, PagesAreMergedInOrderAndTheBookmarkMovesAfterTheLast)
     std::vector<std::string> bookmarkSeen;
     peer.setHandler([&](const RecordedRequest &r) {
         bookmarkSeen.push_back(setting("LastGetSellerTransactions"));
-        std::string page = GetNodeText(xml::Document::parse(r.body), "GetSellerTransactionsRequest/Pagination/PageNumber");
+        std::string page =
+            GetNodeText(xml::Document::parse(r.body), "GetSellerTransactionsRequest/Pagination/PageNumber");
         if (page == "1") return ScriptedResponse{200, transactionsPage(1, 3, "")}; // no TransactionArray at all
         if (page == "2") return ScriptedResponse{200, transactionsPage(2, 3, transactions({"A", "B"}))};
         return ScriptedResponse{200, transactionsPage(3, 3, transactions({"C"}))};
@@ -75,9 +78,9 @@ TEST_F(DownloadTest, PagesAreMergedInOrderAndTheBookmarkMovesAfterTheLast)
     const std::string old = "2008-01-04T09:00:00Z";
     EXPECT_EQ(bookmarkSeen, (std::vector<std::string>{old, old, old}));
     EXPECT_EQ(savedSetting("LastGetSellerTransactions"), "2008-01-05T09:03:07Z");
-    EXPECT_EQ(ui.overlays, (std::vector<std::string>{"Downloading eBay Transactions",
-                                                      "Downloading eBay Transactions<br>Page 2 of 3",
-                                                      "Downloading eBay Transactions<br>Page 3 of 3"}));
+    EXPECT_EQ(ui.overlays,
+              (std::vector<std::string>{"Downloading eBay Transactions", "Downloading eBay Transactions<br>Page 2 of 3",
+                                        "Downloading eBay Transactions<br>Page 3 of 3"}));
 }
 
 TEST_F(DownloadTest, ByDaysNeverTouchesTheBookmark)
@@ -145,7 +148,7 @@ TEST_F(DownloadTest, MemberMessagesArePagedAndBookmarked)
 }
 
 class SentMessagesTest : public EbayTest {
-protected:
+  protected:
     void serve(int headers, std::string batchAck = "Success")
     {
         peer.setHandler([=](const RecordedRequest &r) {
@@ -170,14 +173,15 @@ TEST_F(SentMessagesTest, HeadersAreFetchedInBatchesOfTen)
     xml::Document result = api->SynchronousGetSentMessages();
     ASSERT_EQ(peer.requests().size(), 4u);
     std::vector<size_t> batch;
-    for (size_t i = 1; i < 4; ++i) batch.push_back(sent(i).selectAll("//MessageIDs/MessageID").size());
+    for (size_t i = 1; i < 4; ++i)
+        batch.push_back(sent(i).selectAll("//MessageIDs/MessageID").size());
     EXPECT_EQ(batch, (std::vector<size_t>{10, 10, 5}));
     EXPECT_EQ(ids(result, "GetMyMessagesResponse/Messages/Message/MessageID").size(), 25u);
     EXPECT_EQ(ids(result, "GetMyMessagesResponse/Messages/Message/MessageID").back(), "25");
-    EXPECT_EQ(ui.overlays, (std::vector<std::string>{"Downloading eBay Sent Messages",
-                                                      "Downloading eBay Sent Messages<br>10 of 25",
-                                                      "Downloading eBay Sent Messages<br>20 of 25",
-                                                      "Downloading eBay Sent Messages<br>25 of 25"}));
+    EXPECT_EQ(ui.overlays,
+              (std::vector<std::string>{"Downloading eBay Sent Messages", "Downloading eBay Sent Messages<br>10 of 25",
+                                        "Downloading eBay Sent Messages<br>20 of 25",
+                                        "Downloading eBay Sent Messages<br>25 of 25"}));
     EXPECT_EQ(savedSetting("LastGetSentMessages"), "2008-01-05T09:03:07Z");
 }
 
@@ -200,7 +204,7 @@ TEST_F(SentMessagesTest, AFailedBatchKeepsTheBookmark)
 }
 
 class FeedbackTest : public EbayTest {
-protected:
+  protected:
     static std::string detail(const std::string &id, const std::string &time)
     {
         return "<FeedbackDetail><FeedbackID>" + id + "</FeedbackID><CommentTime>" + time +
@@ -214,7 +218,8 @@ protected:
     }
     std::vector<std::string> stored()
     {
-        return ids(xml::Document::load(session.store.path(store::Doc::Feedback)), "Feedbacks/FeedbackDetail/FeedbackID");
+        return ids(xml::Document::load(session.store.path(store::Doc::Feedback)),
+                   "Feedbacks/FeedbackDetail/FeedbackID");
     }
 };
 
@@ -271,7 +276,8 @@ TEST_F(DownloadTest, AsynchronousTransactionsReportEachPage)
     api->GetSellerTransactions();
     QElapsedTimer t;
     t.start();
-    while (pages.size() < 2 && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (pages.size() < 2 && t.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_EQ(pages, (std::vector<std::string>{"A+", "B."}));
     EXPECT_EQ(GetNodeText(sent(2), "GetSellerTransactionsRequest/Pagination/PageNumber"), "2");
     EXPECT_EQ(GetNodeText(sent(2), "GetSellerTransactionsRequest/RequesterCredentials/eBayAuthToken"), "TOKEN-1");

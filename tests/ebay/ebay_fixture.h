@@ -34,7 +34,7 @@ inline std::string failure(const std::string &call, const std::string &message)
 }
 
 class EbayTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         Config c;

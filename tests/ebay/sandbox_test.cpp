@@ -10,7 +10,7 @@ namespace tw::test {
 namespace {
 
 class SandboxTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(sandbox.start());
@@ -42,16 +42,17 @@ TEST_F(SandboxTest, DownloadsEveryPageOfTheWindow)
     xml::Document result = api->SynchronousGetSellerTransactions();
     ASSERT_TRUE(result) << ui.lastStatus();
     const auto pages = sandbox.requests("GetSellerTransactions");
-    const std::string total = GetNodeText(result, "GetSellerTransactionsResponse/PaginationResult/TotalNumberOfEntries");
+    const std::string total =
+        GetNodeText(result, "GetSellerTransactionsResponse/PaginationResult/TotalNumberOfEntries");
     EXPECT_GT(pages.size(), 1u);
     EXPECT_EQ(std::to_string(result.selectAll("//TransactionArray/Transaction").size()), total);
     EXPECT_EQ(setting("LastGetSellerTransactions"), "2008-01-05T09:03:07Z");
 
     // A warning on one page and a broken answer on another are retried.
-    sandbox.injectFault({.call = "GetSellerTransactions", .nth = int(pages.size()) + 2,
-                         .kind = sandbox::FaultKind::AckWarning});
-    sandbox.injectFault({.call = "GetSellerTransactions", .nth = int(pages.size()) + 4,
-                         .kind = sandbox::FaultKind::MalformedXml});
+    sandbox.injectFault(
+        {.call = "GetSellerTransactions", .nth = int(pages.size()) + 2, .kind = sandbox::FaultKind::AckWarning});
+    sandbox.injectFault(
+        {.call = "GetSellerTransactions", .nth = int(pages.size()) + 4, .kind = sandbox::FaultKind::MalformedXml});
     settings::Set(session.store.settings(), "LastGetSellerTransactions", "");
     xml::Document again = api->SynchronousGetSellerTransactions();
     ASSERT_TRUE(again) << ui.lastStatus();

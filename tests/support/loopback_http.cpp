@@ -30,10 +30,14 @@ std::string trim(std::string s)
 const char *reason(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
     }
 }
 
@@ -127,10 +131,19 @@ void LoopbackHttp::enqueue(std::string body, int status)
     m_impl->queue.push_back(std::move(r));
 }
 
-void LoopbackHttp::enqueue(ScriptedResponse response) { m_impl->queue.push_back(std::move(response)); }
+void LoopbackHttp::enqueue(ScriptedResponse response)
+{
+    m_impl->queue.push_back(std::move(response));
+}
 
-void LoopbackHttp::setHandler(Handler handler) { m_impl->handler = std::move(handler); }
+void LoopbackHttp::setHandler(Handler handler)
+{
+    m_impl->handler = std::move(handler);
+}
 
-const std::vector<RecordedRequest> &LoopbackHttp::requests() const { return m_impl->requests; }
+const std::vector<RecordedRequest> &LoopbackHttp::requests() const
+{
+    return m_impl->requests;
+}
 
 } // namespace tw::test

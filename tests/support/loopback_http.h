@@ -14,7 +14,7 @@ namespace tw::test {
 
 struct RecordedRequest {
     std::string method;
-    std::string target; // path and query
+    std::string target;                                       // path and query
     std::vector<std::pair<std::string, std::string>> headers; // in the order received
     std::string body;
 
@@ -31,7 +31,7 @@ struct ScriptedResponse {
 };
 
 class LoopbackHttp {
-public:
+  public:
     using Handler = std::function<ScriptedResponse(const RecordedRequest &)>;
 
     LoopbackHttp();
@@ -50,7 +50,7 @@ public:
 
     const std::vector<RecordedRequest> &requests() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

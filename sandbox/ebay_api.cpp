@@ -17,9 +17,19 @@ using xml::Node;
 const std::string kNs(xml::kEbayNamespace);
 
 const std::set<std::string> kCalls = {
-    "GeteBayOfficialTime", "GeteBayDetails", "GetSellerTransactions", "GetMemberMessages",
-    "GetMyMessages", "GetFeedback", "GetSellerDashboard", "GetSessionID", "FetchToken", "CompleteSale",
-    "GetItem", "AddMemberMessageAAQToPartner", "AddMemberMessagesAAQToBidder",
+    "GeteBayOfficialTime",
+    "GeteBayDetails",
+    "GetSellerTransactions",
+    "GetMemberMessages",
+    "GetMyMessages",
+    "GetFeedback",
+    "GetSellerDashboard",
+    "GetSessionID",
+    "FetchToken",
+    "CompleteSale",
+    "GetItem",
+    "AddMemberMessageAAQToPartner",
+    "AddMemberMessagesAAQToBidder",
 };
 
 struct Error {
@@ -56,8 +66,8 @@ struct Response {
     }
 };
 
-Reply failure(const std::string &call, const DateTime &now, const std::string &shortMessage,
-              const std::string &code, const std::string &longMessage = {})
+Reply failure(const std::string &call, const DateTime &now, const std::string &shortMessage, const std::string &code,
+              const std::string &longMessage = {})
 {
     return Response(call.empty() ? std::string("Generic") : call, now, "Failure", {{shortMessage, longMessage, code}})
         .reply();
@@ -290,8 +300,9 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
     const std::string call = request.header("x-ebay-api-call-name");
     if (request.method != "POST") return failure(call, now, "The Trading API takes POST requests only.", "2");
     if (call.empty()) return failure(call, now, "Missing header X-EBAY-API-CALL-NAME.", "2");
-    if (!kCalls.count(call)) return failure(call, now, "Unsupported API call.", "2", "The API call \"" + call +
-                                                                                     "\" is invalid or not supported in this release.");
+    if (!kCalls.count(call))
+        return failure(call, now, "Unsupported API call.", "2",
+                       "The API call \"" + call + "\" is invalid or not supported in this release.");
     if (request.header("content-type").rfind("text/xml", 0) != 0)
         return failure(call, now, "Unsupported Content-Type; send text/xml.", "2");
     const std::string level = request.header("x-ebay-api-compatibility-level");
@@ -319,7 +330,8 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
 
     if (call != "GetSessionID" && call != "FetchToken") {
         const std::string token = text(req, "RequesterCredentials/eBayAuthToken");
-        if (token.empty()) return failure(call, now, "Auth token is missing.", "930", "No token was found in the request.");
+        if (token.empty())
+            return failure(call, now, "Auth token is missing.", "930", "No token was found in the request.");
         if (token != kDemoToken && !state.tokens.count(token))
             return failure(call, now, "Auth token is invalid.", "931",
                            "Validation of the authentication token in API request failed.");
@@ -329,7 +341,9 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
                        "Internal error to the application (injected by the sandbox).");
 
     std::vector<Error> warnings;
-    if (warn) warnings.push_back({"Sandbox warning.", "A warning injected by the sandbox; the payload is complete.", "21917"});
+    if (warn)
+        warnings.push_back(
+            {"Sandbox warning.", "A warning injected by the sandbox; the payload is complete.", "21917"});
     Response resp(call, now, warn ? "Warning" : "Success", warnings, "Warning");
     Node root = resp.root;
     const std::string correlation = text(req, "MessageID");
@@ -338,7 +352,8 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
         // nothing beyond the common fields
     } else if (call == "GeteBayDetails") {
         std::set<std::string> names;
-        for (Node n : req.selectAll("DetailName")) names.insert(n.text());
+        for (Node n : req.selectAll("DetailName"))
+            names.insert(n.text());
         auto wanted = [&](const char *name) { return names.empty() || names.count(name); };
         if (wanted("ShippingCarrierDetails")) {
             int id = 0;
@@ -350,9 +365,14 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
             }
         }
         if (wanted("ShippingLocationDetails")) {
-            for (auto [loc, desc] : std::vector<std::pair<const char *, const char *>>{
-                     {"Worldwide", "Worldwide"}, {"Americas", "N. and S. America"}, {"Europe", "Europe"},
-                     {"Asia", "Asia"}, {"CA", "Canada"}, {"GB", "United Kingdom"}, {"DE", "Germany"}}) {
+            for (auto [loc, desc] :
+                 std::vector<std::pair<const char *, const char *>>{{"Worldwide", "Worldwide"},
+                                                                    {"Americas", "N. and S. America"},
+                                                                    {"Europe", "Europe"},
+                                                                    {"Asia", "Asia"},
+                                                                    {"CA", "Canada"},
+                                                                    {"GB", "United Kingdom"},
+                                                                    {"DE", "Germany"}}) {
                 Node n = root.appendElement("ShippingLocationDetails");
                 n.appendElement("ShippingLocation", loc);
                 n.appendElement("Description", desc);
@@ -373,9 +393,12 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
         }
         if (wanted("ShippingPackageDetails")) {
             int id = 0;
-            for (auto [pkg, desc] : std::vector<std::pair<const char *, const char *>>{
-                     {"Letter", "Letter"}, {"LargeEnvelope", "Large Envelope"}, {"PackageThickEnvelope", "Package"},
-                     {"USPSFlatRateEnvelope", "USPS Flat Rate Envelope"}, {"USPSLargePack", "Large Package"}}) {
+            for (auto [pkg, desc] :
+                 std::vector<std::pair<const char *, const char *>>{{"Letter", "Letter"},
+                                                                    {"LargeEnvelope", "Large Envelope"},
+                                                                    {"PackageThickEnvelope", "Package"},
+                                                                    {"USPSFlatRateEnvelope", "USPS Flat Rate Envelope"},
+                                                                    {"USPSLargePack", "Large Package"}}) {
                 Node n = root.appendElement("ShippingPackageDetails");
                 n.appendElement("PackageID", std::to_string(++id));
                 n.appendElement("Description", desc);
@@ -445,12 +468,12 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
                 addTransaction(array, state, state.orders[state.orderAt(i)]);
         }
     } else if (call == "GetMemberMessages") {
-        if (text(req, "MailMessageType").empty())
-            return failure(call, now, "MailMessageType is required.", "37");
+        if (text(req, "MailMessageType").empty()) return failure(call, now, "MailMessageType is required.", "37");
         const std::string s = text(req, "StartCreationTime"), e = text(req, "EndCreationTime");
         DateTime from = s.empty() ? now.addDays(-30) : parseEbayTime(s);
         DateTime to = e.empty() ? now : parseEbayTime(e);
-        if (!from.isValid() || !to.isValid()) return failure(call, now, "Invalid StartCreationTime or EndCreationTime.", "37");
+        if (!from.isValid() || !to.isValid())
+            return failure(call, now, "Invalid StartCreationTime or EndCreationTime.", "37");
         auto lo = std::lower_bound(state.questions.begin(), state.questions.end(), from,
                                    [](const Question &q, const DateTime &t) { return q.created < t; });
         auto hi = std::upper_bound(lo, state.questions.end(), to,
@@ -497,7 +520,8 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
             n.appendElement("MessageID", m.messageId);
             if (full) {
                 std::string body = htmlEscape(m.body);
-                for (std::size_t p = 0; (p = body.find('\n', p)) != std::string::npos; p += 5) body.replace(p, 1, "<br/>");
+                for (std::size_t p = 0; (p = body.find('\n', p)) != std::string::npos; p += 5)
+                    body.replace(p, 1, "<br/>");
                 n.appendElement("Text", "<!DOCTYPE html><html><head><title>" + htmlEscape(m.subject) +
                                             "</title></head><body><table><tr><td><div id=\"TextCTA\">" + body +
                                             "</div></td></tr></table></body></html>");
@@ -592,7 +616,8 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
             Node ars = ratings.appendElement("AverageRatingSummary");
             ars.appendElement("FeedbackSummaryPeriod", period);
             double r = 4.9;
-            for (const char *detail : {"ItemAsDescribed", "Communication", "ShippingTime", "ShippingAndHandlingCharges"}) {
+            for (const char *detail :
+                 {"ItemAsDescribed", "Communication", "ShippingTime", "ShippingAndHandlingCharges"}) {
                 Node d = ars.appendElement("AverageRatingDetails");
                 d.appendElement("RatingDetail", detail);
                 d.appendElement("Rating", money(r).substr(0, 3));
@@ -616,7 +641,8 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
         perf.appendElement("Status", "AboveStandard");
     } else if (call == "GetSessionID") {
         if (text(req, "RuName") != ids.get("ebay/RuName"))
-            return failure(call, now, "The RuName is invalid.", "21916", "The RuName does not belong to this application.");
+            return failure(call, now, "The RuName is invalid.", "21916",
+                           "The RuName does not belong to this application.");
         char id[64];
         const int n = ++sessionCounter;
         std::snprintf(id, sizeof id, "TWSESS%04d%08X", n, unsigned(n * 2654435761u));
@@ -636,8 +662,9 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
         root.appendElement("HardExpirationTime", ebayTime(now.addDays(540)));
     } else if (call == "CompleteSale") {
         Order *o = state.findOrder(text(req, "ItemID"), text(req, "TransactionID"));
-        if (!o) return failure(call, now, "Invalid item ID or transaction ID.", "10007",
-                               "No sale with this ItemID and TransactionID belongs to the seller.");
+        if (!o)
+            return failure(call, now, "Invalid item ID or transaction ID.", "10007",
+                           "No sale with this ItemID and TransactionID belongs to the seller.");
         const DateTime oldModified = o->modified;
         std::string number = text(req, "Shipment/ShipmentTrackingNumber");
         std::string carrier = text(req, "Shipment/ShippingCarrierUsed");
@@ -681,7 +708,10 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
         }
     } else if (call == "GetItem") {
         const Order *o = state.firstOrderOfItem(text(req, "ItemID"));
-        if (!o) return failure(call, now, "Item not found.", "17", "This item cannot be accessed because the listing has been deleted or the item ID is wrong.");
+        if (!o)
+            return failure(
+                call, now, "Item not found.", "17",
+                "This item cannot be accessed because the listing has been deleted or the item ID is wrong.");
         Node item = root.appendElement("Item");
         item.appendElement("AutoPay", "false");
         item.appendElement("Currency", "USD");

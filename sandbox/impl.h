@@ -15,7 +15,7 @@ namespace tw::sandbox {
 
 struct Request {
     std::string method, path, query, target, body; // query: raw, still percent-encoded
-    std::map<std::string, std::string> headers;     // lower-cased names
+    std::map<std::string, std::string> headers;    // lower-cased names
     std::string header(const std::string &lowerName) const
     {
         auto it = headers.find(lowerName);

@@ -32,8 +32,10 @@ std::vector<std::pair<std::string, std::string>> splitQuery(const std::string &q
         std::string piece = query.substr(start, end - start);
         if (!piece.empty()) {
             std::size_t eq = piece.find('=');
-            if (eq == std::string::npos) out.emplace_back(decode(piece), "");
-            else out.emplace_back(decode(piece.substr(0, eq)), decode(piece.substr(eq + 1)));
+            if (eq == std::string::npos)
+                out.emplace_back(decode(piece), "");
+            else
+                out.emplace_back(decode(piece.substr(0, eq)), decode(piece.substr(eq + 1)));
         }
         start = end + 1;
     }
@@ -53,12 +55,23 @@ std::string htmlEscape(std::string_view text)
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -99,13 +112,20 @@ namespace {
 const char *reason(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 302: return "Found";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 302:
+        return "Found";
+    case 400:
+        return "Bad Request";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
     }
 }
 
@@ -125,18 +145,26 @@ QByteArray head(const Reply &reply, qsizetype length)
 // Writes its answers straight to the socket, so that it can also answer
 // late, half or not at all.
 class HttpServer : public QAbstractHttpServer {
-public:
+  public:
     explicit HttpServer(Sandbox::Impl *impl) : m_impl(impl) {}
 
-protected:
+  protected:
     bool handleRequest(const QHttpServerRequest &qreq, QTcpSocket *socket) override
     {
         Request request;
         switch (qreq.method()) {
-        case QHttpServerRequest::Method::Get: request.method = "GET"; break;
-        case QHttpServerRequest::Method::Post: request.method = "POST"; break;
-        case QHttpServerRequest::Method::Head: request.method = "HEAD"; break;
-        default: request.method = "OTHER"; break;
+        case QHttpServerRequest::Method::Get:
+            request.method = "GET";
+            break;
+        case QHttpServerRequest::Method::Post:
+            request.method = "POST";
+            break;
+        case QHttpServerRequest::Method::Head:
+            request.method = "HEAD";
+            break;
+        default:
+            request.method = "OTHER";
+            break;
         }
         const QUrl url = qreq.url();
         request.path = url.path(QUrl::FullyEncoded).toStdString();
@@ -196,15 +224,21 @@ protected:
 
     void missingHandler(const QHttpServerRequest &, QTcpSocket *) override {}
 
-private:
+  private:
     Sandbox::Impl *m_impl;
 };
 
 // ---- the sandbox -------------------------------------------------------------
 
-DateTime Sandbox::Impl::localNow() const { return tw::clock().localNow(); }
+DateTime Sandbox::Impl::localNow() const
+{
+    return tw::clock().localNow();
+}
 
-int Sandbox::Impl::utcOffset() const { return tw::clock().utcOffsetSeconds(localNow()); }
+int Sandbox::Impl::utcOffset() const
+{
+    return tw::clock().utcOffsetSeconds(localNow());
+}
 
 DateTime Sandbox::Impl::ebayNow() const
 {
@@ -258,9 +292,12 @@ Reply Sandbox::Impl::answer(const Request &request, const std::string &service, 
         reply.body = "<html><body><h1>500 Internal Server Error</h1></body></html>";
         return reply;
     }
-    if (service == "ebay") reply = tradingApi(request, warn, fail);
-    else if (service == "usps") reply = usps(request, fail);
-    else reply = page(request);
+    if (service == "ebay")
+        reply = tradingApi(request, warn, fail);
+    else if (service == "usps")
+        reply = usps(request, fail);
+    else
+        reply = page(request);
     if (malformed) {
         // Cut inside a tag and add a stray ampersand: no parser accepts it.
         std::string body = reply.body.substr(0, reply.body.size() * 2 / 3);
@@ -292,9 +329,15 @@ bool Sandbox::start(unsigned short port, std::string *error)
     return true;
 }
 
-unsigned short Sandbox::port() const { return m_impl->port; }
+unsigned short Sandbox::port() const
+{
+    return m_impl->port;
+}
 
-std::string Sandbox::baseUrl() const { return m_impl->base(); }
+std::string Sandbox::baseUrl() const
+{
+    return m_impl->base();
+}
 
 Config Sandbox::config() const
 {
@@ -323,10 +366,19 @@ bool Sandbox::writeConfig(const std::filesystem::path &file, std::string *error)
     return xml::writeFileAtomically(file, config().toIni(), error);
 }
 
-State &Sandbox::state() { return m_impl->state; }
-const State &Sandbox::state() const { return m_impl->state; }
+State &Sandbox::state()
+{
+    return m_impl->state;
+}
+const State &Sandbox::state() const
+{
+    return m_impl->state;
+}
 
-const std::vector<LoggedRequest> &Sandbox::requestLog() const { return m_impl->log; }
+const std::vector<LoggedRequest> &Sandbox::requestLog() const
+{
+    return m_impl->log;
+}
 
 std::vector<LoggedRequest> Sandbox::requests(const std::string &call) const
 {
@@ -336,15 +388,30 @@ std::vector<LoggedRequest> Sandbox::requests(const std::string &call) const
     return out;
 }
 
-void Sandbox::clearLog() { m_impl->log.clear(); }
+void Sandbox::clearLog()
+{
+    m_impl->log.clear();
+}
 
-void Sandbox::injectFault(const Fault &fault) { m_impl->faults.push_back(fault); }
+void Sandbox::injectFault(const Fault &fault)
+{
+    m_impl->faults.push_back(fault);
+}
 
-void Sandbox::clearFaults() { m_impl->faults.clear(); }
+void Sandbox::clearFaults()
+{
+    m_impl->faults.clear();
+}
 
-DateTime Sandbox::ebayNow() const { return m_impl->ebayNow(); }
+DateTime Sandbox::ebayNow() const
+{
+    return m_impl->ebayNow();
+}
 
-void Sandbox::setClockSkewSeconds(int seconds) { m_impl->options.clockSkewSeconds = seconds; }
+void Sandbox::setClockSkewSeconds(int seconds)
+{
+    m_impl->options.clockSkewSeconds = seconds;
+}
 
 void Sandbox::setRequestObserver(std::function<void(const LoggedRequest &)> observer)
 {

@@ -71,26 +71,25 @@ struct Fault {
 };
 
 struct LoggedRequest {
-    int number = 0;        // 1-based, in arrival order
-    std::string service;   // "ebay", "usps" or "page"
-    std::string call;      // eBay call name, "TrackV2", or the page path
-    std::string method;    // "GET", "POST"
-    std::string target;    // path and query as received
+    int number = 0;                             // 1-based, in arrival order
+    std::string service;                        // "ebay", "usps" or "page"
+    std::string call;                           // eBay call name, "TrackV2", or the page path
+    std::string method;                         // "GET", "POST"
+    std::string target;                         // path and query as received
     std::map<std::string, std::string> headers; // names lower-cased
     std::string body;
-    int status = 0;        // HTTP status sent (0 when dropped)
-    std::string response;  // body sent (before truncation or breaking)
+    int status = 0;                // HTTP status sent (0 when dropped)
+    std::string response;          // body sent (before truncation or breaking)
     std::vector<FaultKind> faults; // faults applied to it
 };
 
 struct Options {
     GeneratorOptions data;
     int clockSkewSeconds = 0; // eBay's clock minus true UTC
-    std::string dataSeedNote; // free text shown on the index page
 };
 
 class Sandbox {
-public:
+  public:
     explicit Sandbox(Options options = {});
     ~Sandbox();
     Sandbox(const Sandbox &) = delete;
@@ -131,7 +130,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     std::unique_ptr<Impl> m_impl;
 };
 

@@ -11,7 +11,7 @@ namespace {
 // Small and fully specified, so a seed gives the same world on every platform
 // (the standard distributions are not specified bit for bit).
 class Rng {
-public:
+  public:
     explicit Rng(std::uint64_t seed) : m_state(seed ^ 0x9E3779B97F4A7C15ull) {}
     std::uint64_t next()
     {
@@ -22,23 +22,24 @@ public:
     }
     int below(int n) { return n <= 0 ? 0 : int(next() % std::uint64_t(n)); }
     bool chance(int percent) { return below(100) < percent; }
-    template <typename T, std::size_t N>
-    const T &pick(const std::array<T, N> &a) { return a[below(int(N))]; }
+    template <typename T, std::size_t N> const T &pick(const std::array<T, N> &a) { return a[below(int(N))]; }
     std::string digits(int n)
     {
         std::string s;
-        for (int i = 0; i < n; ++i) s += char('0' + below(10));
+        for (int i = 0; i < n; ++i)
+            s += char('0' + below(10));
         return s;
     }
     std::string alnum(int n)
     {
         static const char set[] = "ABCDEFGHJKLMNPRSTUVWXYZ0123456789";
         std::string s;
-        for (int i = 0; i < n; ++i) s += set[below(int(sizeof set) - 1)];
+        for (int i = 0; i < n; ++i)
+            s += set[below(int(sizeof set) - 1)];
         return s;
     }
 
-private:
+  private:
     std::uint64_t m_state;
 };
 
@@ -47,12 +48,12 @@ struct Person {
 };
 
 const std::array<Person, 24> kPeople = {{
-    {"Seán", "O'Brien"},     {"Zoë", "Müller"},       {"José", "Núñez"},       {"Bob & Alice", "Smith"},
-    {"Łukasz", "Żółć"},      {"Mary", "O'Connor"},    {"Björn", "Ångström"},   {"Ana", "D'Souza"},
-    {"James", "Walker"},     {"Linda", "Nguyen"},     {"Hiroshi", "山田"},     {"Chloé", "Lefèvre"},
-    {"Patrick", "McNeil"},   {"Dana", "Lee <Jr.>"},   {"Robert", "Brown"},     {"Emily", "Johnson"},
-    {"Søren", "Kierkegård"}, {"Maria", "García"},     {"Tom", "Hanks & Sons"}, {"Fatima", "Al-Sayed"},
-    {"Olga", "Иванова"},     {"Kevin", "O'Malley"},   {"Grace", "Kim"},        {"Luis", "Peña"},
+    {"Seán", "O'Brien"},     {"Zoë", "Müller"},     {"José", "Núñez"},       {"Bob & Alice", "Smith"},
+    {"Łukasz", "Żółć"},      {"Mary", "O'Connor"},  {"Björn", "Ångström"},   {"Ana", "D'Souza"},
+    {"James", "Walker"},     {"Linda", "Nguyen"},   {"Hiroshi", "山田"},     {"Chloé", "Lefèvre"},
+    {"Patrick", "McNeil"},   {"Dana", "Lee <Jr.>"}, {"Robert", "Brown"},     {"Emily", "Johnson"},
+    {"Søren", "Kierkegård"}, {"Maria", "García"},   {"Tom", "Hanks & Sons"}, {"Fatima", "Al-Sayed"},
+    {"Olga", "Иванова"},     {"Kevin", "O'Malley"}, {"Grace", "Kim"},        {"Luis", "Peña"},
 }};
 
 struct Place {
@@ -92,8 +93,8 @@ const std::array<Place, 6> kInternational = {{
 }};
 
 const std::array<const char *, 10> kStreets = {
-    "208 Woods Street", "123 Gharky Lane", "1 O'Farrell St. Apt #4", "77 Rue de l'Église", "9 Elm & Main",
-    "42 Königstraße", "500 Ocean Dr <Unit 2>", "PSC 1234 Box 567", "10 Downing Street", "3-1 Marunouchi",
+    "208 Woods Street", "123 Gharky Lane",       "1 O'Farrell St. Apt #4", "77 Rue de l'Église", "9 Elm & Main",
+    "42 Königstraße",   "500 Ocean Dr <Unit 2>", "PSC 1234 Box 567",       "10 Downing Street",  "3-1 Marunouchi",
 };
 
 struct Product {
@@ -108,8 +109,8 @@ const std::array<Product, 14> kProducts = {{
     {"Café Crème Mug — 12 oz, set of 2", "MUG-CC2", "Café mug set", 18.75},
     {"Nautical Chart \"Cape Cod\" 1892 Reprint", "MAP-CC1892", "Chart Cape Cod", 24.00},
     {"Rope Knot Board & Instructions <i>signed</i>", "KNOT-BRD", "Knot board", 31.20},
-    {"See <a href=\"http://plinthway/?Action=ArchiveAll\">details</a> Lighthouse Print", "PRT-LH",
-     "Lighthouse print", 15.00},
+    {"See <a href=\"http://plinthway/?Action=ArchiveAll\">details</a> Lighthouse Print", "PRT-LH", "Lighthouse print",
+     15.00},
     {"Sailor's Valet Tray — Leather", "TRAY-LTH", "Valet tray", 27.99},
     {"Tide Table Book 2008 (Paperback)", "BK-TIDE08", "Tide tables 2008", 8.49},
     {"Ship in a Bottle Kit 1:700 <HMS Victory>", "KIT-SIB", "", 44.10},
@@ -161,15 +162,12 @@ const std::array<const char *, 8> kQuestions = {
 };
 
 const std::array<const char *, 6> kPositive = {
-    "Great seller! Fast shipping & well packed. A+++",
-    "Exactly as described <b>five stars</b>",
-    "Arrived safe in Coeur d'Alene, thank you!",
-    "Très bien, merci beaucoup!",
-    "Super <script>alert('fb')</script> item",
-    "Would buy again from this seller",
+    "Great seller! Fast shipping & well packed. A+++", "Exactly as described <b>five stars</b>",
+    "Arrived safe in Coeur d'Alene, thank you!",       "Très bien, merci beaucoup!",
+    "Super <script>alert('fb')</script> item",         "Would buy again from this seller",
 };
 const std::array<const char *, 3> kNeutral = {"OK item, slow shipping", "Box was dented but item fine",
-                                             "Not quite what I expected & no reply"};
+                                              "Not quite what I expected & no reply"};
 const std::array<const char *, 2> kNegative = {"Never arrived <angry>!", "Item broken, seller didn't respond"};
 
 std::string lower(std::string s)
@@ -183,8 +181,10 @@ std::string asciiId(const std::string &s)
 {
     std::string out;
     for (unsigned char c : s) {
-        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) out += char(c);
-        else if (c >= 'A' && c <= 'Z') out += char(c - 'A' + 'a');
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
+            out += char(c);
+        else if (c >= 'A' && c <= 'Z')
+            out += char(c - 'A' + 'a');
     }
     return out.empty() ? std::string("buyer") : out;
 }
@@ -194,8 +194,10 @@ std::string uspsNumber(Rng &rng, bool international)
     if (international && rng.chance(40)) return "EJ" + rng.digits(9) + "US";
     switch (rng.below(3)) {
     case 0:
-    case 1: return "9101" + rng.digits(18);
-    default: return "9400" + rng.digits(18);
+    case 1:
+        return "9101" + rng.digits(18);
+    default:
+        return "9400" + rng.digits(18);
     }
 }
 
@@ -204,10 +206,14 @@ std::string uspsNumber(Rng &rng, bool international)
 const char *trackingStatusName(TrackingStatus status)
 {
     switch (status) {
-    case TrackingStatus::InTransit: return "InTransit";
-    case TrackingStatus::Delivered: return "Delivered";
-    case TrackingStatus::DeliveredAbroad: return "Delivered Abroad";
-    case TrackingStatus::ArrivalAtUnit: return "Arrival at Unit";
+    case TrackingStatus::InTransit:
+        return "InTransit";
+    case TrackingStatus::Delivered:
+        return "Delivered";
+    case TrackingStatus::DeliveredAbroad:
+        return "Delivered Abroad";
+    case TrackingStatus::ArrivalAtUnit:
+        return "Arrival at Unit";
     }
     return "";
 }
@@ -270,8 +276,8 @@ void State::generate(const GeneratorOptions &options, const DateTime &ebayNow, i
         order.itemId = itemIds[item];
         // An auction's single sale has transaction id "0"; fixed-price sales get their own.
         const bool firstSale = itemSales[item]++ == 0;
-        order.transactionId = firstSale && rng.chance(30) ? std::string("0")
-                                                          : std::to_string(2000000000LL + o * 7LL + rng.below(7));
+        order.transactionId =
+            firstSale && rng.chance(30) ? std::string("0") : std::to_string(2000000000LL + o * 7LL + rng.below(7));
         order.title = product.title;
         order.sku = product.sku;
         order.productName = product.productName;
@@ -292,7 +298,8 @@ void State::generate(const GeneratorOptions &options, const DateTime &ebayNow, i
         order.irregular = rng.chance(10);
 
         // Most orders fall inside the usual 28-day window, a few before it.
-        const double ageDays = rng.chance(88) ? rng.below(27 * 24 * 60) / 1440.0 : 28 + rng.below(20 * 24 * 60) / 1440.0;
+        const double ageDays =
+            rng.chance(88) ? rng.below(27 * 24 * 60) / 1440.0 : 28 + rng.below(20 * 24 * 60) / 1440.0;
         order.created = ebayNow.addDays(-ageDays).addSecs(-rng.below(60));
         order.modified = order.created;
 
@@ -335,9 +342,12 @@ void State::generate(const GeneratorOptions &options, const DateTime &ebayNow, i
             } else {
                 if (age > 2.5 && roll < 75) {
                     const std::string &st = buyer.address.state;
-                    if (buyer.address.country != "US") t.status = TrackingStatus::DeliveredAbroad;
-                    else if (st == "AE" || st == "AP" || st == "AA") t.status = TrackingStatus::ArrivalAtUnit;
-                    else t.status = TrackingStatus::Delivered;
+                    if (buyer.address.country != "US")
+                        t.status = TrackingStatus::DeliveredAbroad;
+                    else if (st == "AE" || st == "AP" || st == "AA")
+                        t.status = TrackingStatus::ArrivalAtUnit;
+                    else
+                        t.status = TrackingStatus::Delivered;
                 }
                 tracking[order.trackingNumber] = t;
             }
@@ -445,7 +455,10 @@ const Order *State::findOrder(const std::string &itemId, const std::string &tran
     return const_cast<State *>(this)->findOrder(itemId, transactionId);
 }
 
-bool State::hasItem(const std::string &itemId) const { return m_firstOfItem.count(itemId) != 0; }
+bool State::hasItem(const std::string &itemId) const
+{
+    return m_firstOfItem.count(itemId) != 0;
+}
 
 const Order *State::firstOrderOfItem(const std::string &itemId) const
 {
@@ -465,10 +478,12 @@ std::pair<std::size_t, std::size_t> State::modifiedRange(const DateTime &from, c
 void State::touched(int orderIndex, const DateTime &oldModified)
 {
     // Find the entry by its old time, then move it to its new place.
-    auto it = std::lower_bound(m_byModified.begin(), m_byModified.end(), oldModified, [&](int index, const DateTime &t) {
-        return (index == orderIndex ? oldModified : orders[index].modified) < t;
-    });
-    while (it != m_byModified.end() && *it != orderIndex) ++it;
+    auto it =
+        std::lower_bound(m_byModified.begin(), m_byModified.end(), oldModified, [&](int index, const DateTime &t) {
+            return (index == orderIndex ? oldModified : orders[index].modified) < t;
+        });
+    while (it != m_byModified.end() && *it != orderIndex)
+        ++it;
     if (it == m_byModified.end()) {
         reindex();
         return;

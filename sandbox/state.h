@@ -30,10 +30,10 @@ struct Order {
     int buyer = 0; // index into State::buyers
     int quantity = 1;
     double price = 0, shippingCost = 0;
-    std::string shippingService;        // ShippingServiceSelected/ShippingService
+    std::string shippingService; // ShippingServiceSelected/ShippingService
     bool buyerSelectedShipping = true;
-    std::string paymentMethod;          // "PayPal", "MOCC", "None" ...
-    std::string paypalTransactionId;    // ExternalTransaction, PayPal payments only
+    std::string paymentMethod;       // "PayPal", "MOCC", "None" ...
+    std::string paypalTransactionId; // ExternalTransaction, PayPal payments only
     int salesRecordNumber = 0;
     DateTime created, paid, shipped, modified; // paid/shipped invalid when not yet
     std::string trackingNumber, shippingServiceUsed, carrierUsed;
@@ -82,16 +82,16 @@ struct GeneratorOptions {
 };
 
 class State {
-public:
+  public:
     std::string sellerId = "korva_seller";
     std::vector<Buyer> buyers;
     std::vector<Order> orders;
-    std::vector<Question> questions;       // sorted by creation time
-    std::vector<SentMessage> sentMessages; // sorted by receive time
-    std::vector<Feedback> feedback;        // newest first
-    std::map<std::string, Tracking> tracking; // by tracking number; others are unknown to USPS
+    std::vector<Question> questions;             // sorted by creation time
+    std::vector<SentMessage> sentMessages;       // sorted by receive time
+    std::vector<Feedback> feedback;              // newest first
+    std::map<std::string, Tracking> tracking;    // by tracking number; others are unknown to USPS
     std::map<std::string, AuthSession> sessions; // by session id
-    std::set<std::string> tokens;          // tokens issued by FetchToken
+    std::set<std::string> tokens;                // tokens issued by FetchToken
 
     // Fills the world from `options`, with times before `ebayNow`. The same
     // options and time always give the same world.
@@ -116,7 +116,7 @@ public:
     // Appends a sent message (keeps the receive-time order) and returns its id.
     std::string addSentMessage(SentMessage message);
 
-private:
+  private:
     std::vector<int> m_byModified;
     std::map<std::pair<std::string, std::string>, int> m_byId;
     std::map<std::string, int> m_firstOfItem;

@@ -50,7 +50,8 @@ struct Event {
 std::vector<Event> history(const std::string &number, const Tracking &t, const DateTime &localNow)
 {
     unsigned hash = 0;
-    for (unsigned char c : number) hash = hash * 31 + c;
+    for (unsigned char c : number)
+        hash = hash * 31 + c;
     const DateTime accepted = t.shippedLocal;
     const std::string originCity = "FALMOUTH", originState = "MA", originZip = "02540";
     std::vector<Event> e;
@@ -99,16 +100,21 @@ void addEvent(Node parent, const char *name, const Event &e)
 
 Reply Sandbox::Impl::usps(const Request &request, bool fail)
 {
-    if (fail) return topLevelError("80040B19", "The system is temporarily unavailable (injected by the sandbox).", "USPSCOM::DoAuth");
+    if (fail)
+        return topLevelError("80040B19", "The system is temporarily unavailable (injected by the sandbox).",
+                             "USPSCOM::DoAuth");
     // XML is the last parameter and may arrive raw, so it is not split at "&".
     const std::string &q = request.query;
     const std::size_t xmlAt = q.rfind("XML=", std::string::npos);
     const auto params = splitQuery(q.substr(0, xmlAt == std::string::npos ? q.size() : xmlAt), true);
     const std::string api = queryValue(params, "API");
     if (api != "TrackV2")
-        return topLevelError("80040B1A", "API Authorization failure. " + api + " is not a valid API name for this protocol.",
+        return topLevelError("80040B1A",
+                             "API Authorization failure. " + api + " is not a valid API name for this protocol.",
                              "UspsCom::DoAuth");
-    if (xmlAt == std::string::npos) return topLevelError("80040B19", "XML Syntax Error: Please check the XML request to see if it can be parsed.", "USPSCOM::DoAuth");
+    if (xmlAt == std::string::npos)
+        return topLevelError("80040B19", "XML Syntax Error: Please check the XML request to see if it can be parsed.",
+                             "USPSCOM::DoAuth");
     std::string raw = q.substr(xmlAt + 4);
     for (auto &c : raw)
         if (c == '+') c = ' ';
@@ -124,7 +130,8 @@ Reply Sandbox::Impl::usps(const Request &request, bool fail)
     if (trackIds.empty())
         return topLevelError("-2147219099", "Missing value for TrackID.", "clsTrackV2:ValidateRequest");
     if (trackIds.size() > 10)
-        return topLevelError("-2147219097", "The request holds more than 10 TrackID elements.", "clsTrackV2:ValidateRequest");
+        return topLevelError("-2147219097", "The request holds more than 10 TrackID elements.",
+                             "clsTrackV2:ValidateRequest");
 
     const DateTime now = localNow();
     Document out;
@@ -147,7 +154,8 @@ Reply Sandbox::Impl::usps(const Request &request, bool fail)
         }
         const std::vector<Event> events = history(number, it->second, now);
         addEvent(info, "TrackSummary", events.front());
-        for (std::size_t i = 1; i < events.size(); ++i) addEvent(info, "TrackDetail", events[i]);
+        for (std::size_t i = 1; i < events.size(); ++i)
+            addEvent(info, "TrackDetail", events[i]);
     }
     Reply r;
     r.body = out.toString();

@@ -44,9 +44,9 @@ Reply Sandbox::Impl::page(const Request &request)
 
     if (path == "/" || path.empty()) {
         std::string body = "<p>Local stand-ins for eBay and USPS. Orders: " + std::to_string(state.orders.size()) +
-                           ", buyers: " + std::to_string(state.buyers.size()) + ", questions: " +
-                           std::to_string(state.questions.size()) + ", feedback: " +
-                           std::to_string(state.feedback.size()) + ".</p>\n<ul>";
+                           ", buyers: " + std::to_string(state.buyers.size()) +
+                           ", questions: " + std::to_string(state.questions.size()) +
+                           ", feedback: " + std::to_string(state.feedback.size()) + ".</p>\n<ul>";
         for (const char *p : {"/ws/api.dll (POST, Trading API)", "/ShippingAPI.dll?API=TrackV2&XML=...",
                               "/signin/ws/eBayISAPI.dll?SignIn&runame=...&SessID=...",
                               "/contact/ws/eBayISAPI.dll?ReturnUserEmail&requested=..."})
@@ -62,21 +62,27 @@ Reply Sandbox::Impl::page(const Request &request)
             if (queryValue(params, "runame") != ids.get("ebay/RuName"))
                 return html("Sign in error", "<p id=\"error\">The application's RuName is not valid.</p>", 400);
             if (it == state.sessions.end())
-                return html("Sign in error", "<p id=\"error\">This sign-in session has expired or does not exist.</p>", 400);
+                return html("Sign in error", "<p id=\"error\">This sign-in session has expired or does not exist.</p>",
+                            400);
             const std::string grant = "/signin/ws/eBayISAPI.dll?GrantAccess&SessID=" + percentEncode(session);
-            return html("Sign in",
-                        "<p>Tidewell would like to access your eBay account.</p>\n"
-                        "<form id=\"grantForm\" method=\"post\" action=\"" + htmlEscape(grant) + "\">\n"
-                        "<label>User ID <input type=\"text\" id=\"userid\" name=\"userid\" value=\"" +
-                            htmlEscape(state.sellerId) + "\"></label>\n"
-                        "<label>Password <input type=\"password\" id=\"pass\" name=\"pass\" value=\"sandbox\"></label>\n"
-                        "<button type=\"submit\" id=\"agree\" name=\"agree\">I agree</button>\n</form>\n"
-                        "<p><a id=\"cancel\" href=\"" + htmlEscape(base() + "/signin/aw-secure/auth_auth_cancel.html?") +
-                            "\">No thanks</a></p>");
+            return html(
+                "Sign in",
+                "<p>Tidewell would like to access your eBay account.</p>\n"
+                "<form id=\"grantForm\" method=\"post\" action=\"" +
+                    htmlEscape(grant) +
+                    "\">\n"
+                    "<label>User ID <input type=\"text\" id=\"userid\" name=\"userid\" value=\"" +
+                    htmlEscape(state.sellerId) +
+                    "\"></label>\n"
+                    "<label>Password <input type=\"password\" id=\"pass\" name=\"pass\" value=\"sandbox\"></label>\n"
+                    "<button type=\"submit\" id=\"agree\" name=\"agree\">I agree</button>\n</form>\n"
+                    "<p><a id=\"cancel\" href=\"" +
+                    htmlEscape(base() + "/signin/aw-secure/auth_auth_cancel.html?") + "\">No thanks</a></p>");
         }
         if (cmd == "GrantAccess") {
             if (it == state.sessions.end())
-                return html("Sign in error", "<p id=\"error\">This sign-in session has expired or does not exist.</p>", 400);
+                return html("Sign in error", "<p id=\"error\">This sign-in session has expired or does not exist.</p>",
+                            400);
             std::string user = queryValue(splitQuery(request.body, true), "userid");
             if (user.empty()) user = queryValue(params, "userid");
             if (user.empty()) user = state.sellerId;
@@ -90,9 +96,11 @@ Reply Sandbox::Impl::page(const Request &request)
         return html("Sign in", "<p>Unknown request.</p>", 400);
     }
     if (pathIs(path, "/signin/aw-secure/auth_auth_thanks.html"))
-        return html("Thank you", "<p>Thank you. You have successfully agreed to let this application access your eBay account.</p>");
+        return html("Thank you",
+                    "<p>Thank you. You have successfully agreed to let this application access your eBay account.</p>");
     if (pathIs(path, "/signin/aw-secure/auth_auth_cancel.html"))
-        return html("Authorization cancelled", "<p>You did not agree to let this application access your eBay account.</p>");
+        return html("Authorization cancelled",
+                    "<p>You did not agree to let this application access your eBay account.</p>");
 
     // ---- contact page ----
     if (pathIs(path, "/contact/ws/eBayISAPI.dll")) {
@@ -105,10 +113,10 @@ Reply Sandbox::Impl::page(const Request &request)
             if (item.empty()) item = queryValue(form, "ItemID");
             if (message.empty() || buyer.empty())
                 return html("Contact member", "<p id=\"error\">Please enter a message.</p>");
-            state.addSentMessage({"", item, buyer, subject.empty() ? std::string("Question from seller") : subject,
-                                  message, ebayNow()});
-            return html("Contact member", "<p id=\"result\">Your question has been sent to " + htmlEscape(buyer) +
-                                              ".</p>");
+            state.addSentMessage(
+                {"", item, buyer, subject.empty() ? std::string("Question from seller") : subject, message, ebayNow()});
+            return html("Contact member",
+                        "<p id=\"result\">Your question has been sent to " + htmlEscape(buyer) + ".</p>");
         }
         if (cmd != "ReturnUserEmail") return html("Contact member", "<p>Nothing to show.</p>");
         const std::string buyer = queryValue(params, "requested");
@@ -116,18 +124,26 @@ Reply Sandbox::Impl::page(const Request &request)
         if (item.empty()) item = queryValue(params, "ItemID");
         std::string title;
         if (const Order *o = state.firstOrderOfItem(item)) title = o->title;
-        return html("Contact member",
-                    "<p>To: <span id=\"recipient\">" + htmlEscape(buyer) + "</span><br>Item: <span id=\"item\">" +
-                        htmlEscape(item) + " " + htmlEscape(title) + "</span></p>\n"
-                        "<form id=\"contactForm\" name=\"contactForm\" method=\"post\" action=\"" +
-                        htmlEscape(base() + "/contact/ws/eBayISAPI.dll") + "\">\n"
-                        "<input type=\"hidden\" name=\"requested\" value=\"" + htmlEscape(buyer) + "\">\n"
-                        "<input type=\"hidden\" name=\"iid\" value=\"" + htmlEscape(item) + "\">\n"
-                        "<input type=\"hidden\" name=\"TransactionID\" value=\"" +
-                        htmlEscape(queryValue(params, "TransactionID")) + "\">\n"
-                        "<p><label>Subject <input type=\"text\" id=\"subject\" name=\"subject\" size=\"60\"></label></p>\n"
-                        "<p><textarea id=\"message\" name=\"message\" rows=\"12\" cols=\"70\"></textarea></p>\n"
-                        "<button type=\"submit\" id=\"send\" name=\"send\">Send</button>\n</form>");
+        return html(
+            "Contact member",
+            "<p>To: <span id=\"recipient\">" + htmlEscape(buyer) + "</span><br>Item: <span id=\"item\">" +
+                htmlEscape(item) + " " + htmlEscape(title) +
+                "</span></p>\n"
+                "<form id=\"contactForm\" name=\"contactForm\" method=\"post\" action=\"" +
+                htmlEscape(base() + "/contact/ws/eBayISAPI.dll") +
+                "\">\n"
+                "<input type=\"hidden\" name=\"requested\" value=\"" +
+                htmlEscape(buyer) +
+                "\">\n"
+                "<input type=\"hidden\" name=\"iid\" value=\"" +
+                htmlEscape(item) +
+                "\">\n"
+                "<input type=\"hidden\" name=\"TransactionID\" value=\"" +
+                htmlEscape(queryValue(params, "TransactionID")) +
+                "\">\n"
+                "<p><label>Subject <input type=\"text\" id=\"subject\" name=\"subject\" size=\"60\"></label></p>\n"
+                "<p><textarea id=\"message\" name=\"message\" rows=\"12\" cols=\"70\"></textarea></p>\n"
+                "<button type=\"submit\" id=\"send\" name=\"send\">Send</button>\n</form>");
     }
 
     // ---- item, feedback and sales-record pages ----
@@ -156,10 +172,10 @@ Reply Sandbox::Impl::page(const Request &request)
         if (!o) return html("Sales record", "<p>No such sales record.</p>", 404);
         const Buyer &b = state.buyers[o->buyer];
         return html("Sales record #" + std::to_string(o->salesRecordNumber),
-                    "<p>Buyer: " + htmlEscape(b.userId) + " (" + htmlEscape(b.address.name) + ")</p><p>Item: " +
-                        htmlEscape(o->title) + " x " + std::to_string(o->quantity) + "</p><p>Paid: " +
-                        (o->isPaid() ? ebayTime(o->paid) : std::string("not yet")) + "</p><p>Shipped: " +
-                        (o->isShipped() ? ebayTime(o->shipped) : std::string("not yet")) + "</p>");
+                    "<p>Buyer: " + htmlEscape(b.userId) + " (" + htmlEscape(b.address.name) +
+                        ")</p><p>Item: " + htmlEscape(o->title) + " x " + std::to_string(o->quantity) +
+                        "</p><p>Paid: " + (o->isPaid() ? ebayTime(o->paid) : std::string("not yet")) +
+                        "</p><p>Shipped: " + (o->isShipped() ? ebayTime(o->shipped) : std::string("not yet")) + "</p>");
     }
 
     // ---- carrier tracking pages ----

@@ -85,13 +85,20 @@ tw::sandbox::Fault parseFault(const std::string &spec)
     if (kind.rfind("delay=", 0) == 0) {
         f.kind = K::Delay;
         f.delayMs = int(toNumber("--fault delay", kind.substr(6)));
-    } else if (kind == "500") f.kind = K::Http500;
-    else if (kind == "drop") f.kind = K::Drop;
-    else if (kind == "malformed") f.kind = K::MalformedXml;
-    else if (kind == "truncated") f.kind = K::Truncated;
-    else if (kind == "warning") f.kind = K::AckWarning;
-    else if (kind == "failure") f.kind = K::AckFailure;
-    else usage("unknown fault kind " + kind);
+    } else if (kind == "500")
+        f.kind = K::Http500;
+    else if (kind == "drop")
+        f.kind = K::Drop;
+    else if (kind == "malformed")
+        f.kind = K::MalformedXml;
+    else if (kind == "truncated")
+        f.kind = K::Truncated;
+    else if (kind == "warning")
+        f.kind = K::AckWarning;
+    else if (kind == "failure")
+        f.kind = K::AckFailure;
+    else
+        usage("unknown fault kind " + kind);
     if (parts.size() > 2) f.nth = int(toNumber("--fault NTH", parts[2]));
     if (parts.size() > 3) f.times = int(toNumber("--fault TIMES", parts[3]));
     return f;
@@ -149,7 +156,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "tidewell-sandbox: cannot listen on port %lld: %s\n", port, error.c_str());
         return 1;
     }
-    for (const auto &f : faults) sandbox.injectFault(f);
+    for (const auto &f : faults)
+        sandbox.injectFault(f);
     if (log)
         sandbox.setRequestObserver([](const tw::sandbox::LoggedRequest &r) {
             std::fprintf(stderr, "#%d %s %s %s -> %d%s\n", r.number, r.method.c_str(), r.service.c_str(),
@@ -176,8 +184,8 @@ int main(int argc, char **argv)
     }
     std::printf("tidewell-sandbox listening on %s\n", sandbox.baseUrl().c_str());
     std::printf("configuration: %s\n", std::filesystem::absolute(configOut).string().c_str());
-    std::printf("orders: %zu, buyers: %zu, seller: %s\n", sandbox.state().orders.size(),
-                sandbox.state().buyers.size(), sandbox.state().sellerId.c_str());
+    std::printf("orders: %zu, buyers: %zu, seller: %s\n", sandbox.state().orders.size(), sandbox.state().buyers.size(),
+                sandbox.state().sellerId.c_str());
     std::printf("demo token: %s\n", tw::sandbox::kDemoToken);
     std::fflush(stdout);
     return app.exec();

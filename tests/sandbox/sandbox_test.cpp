@@ -9,7 +9,6 @@
 #include <QtNetwork/QNetworkAccessManager>
 #include <QtNetwork/QNetworkReply>
 #include <QtNetwork/QNetworkRequest>
-
 #include <gtest/gtest.h>
 
 #include <set>
@@ -29,13 +28,15 @@ struct Http {
     std::string location;
 };
 
-Http exchange(const std::string &method, const std::string &url, const std::vector<std::pair<std::string, std::string>> &headers,
-              const std::string &body, int timeoutMs = 10000)
+Http exchange(const std::string &method, const std::string &url,
+              const std::vector<std::pair<std::string, std::string>> &headers, const std::string &body,
+              int timeoutMs = 10000)
 {
     static QNetworkAccessManager *nam = new QNetworkAccessManager;
     QNetworkRequest request(QUrl(QString::fromStdString(url)));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    for (const auto &[name, value] : headers) request.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
+    for (const auto &[name, value] : headers)
+        request.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
     QNetworkReply *reply = method == "POST" ? nam->post(request, QByteArray::fromStdString(body)) : nam->get(request);
     QEventLoop loop;
     QTimer timer;
@@ -57,7 +58,7 @@ Http exchange(const std::string &method, const std::string &url, const std::vect
 }
 
 class SandboxTest : public ::testing::Test {
-protected:
+  protected:
     // Eastern standard time, like a seller in Massachusetts.
     test::MockClock clock{DateTime::fromParts(2008, 7, 1, 9, 30, 0), -4 * 3600};
     std::unique_ptr<Sandbox> sb;
@@ -82,7 +83,8 @@ protected:
                 {"X-EBAY-API-SITEID", "0"}};
     }
 
-    static std::string envelope(const std::string &call, const std::string &inner, const std::string &token = kDemoToken)
+    static std::string envelope(const std::string &call, const std::string &inner,
+                                const std::string &token = kDemoToken)
     {
         return "<?xml version=\"1.0\" encoding=\"utf-8\"?><" + call +
                "Request xmlns=\"urn:ebay:apis:eBLBaseComponents\"><RequesterCredentials><eBayAuthToken>" +
@@ -106,8 +108,10 @@ protected:
 
     Http track(const std::vector<std::string> &numbers, bool encode, const std::string &user = {})
     {
-        std::string x = "<TrackFieldRequest USERID=\"" + (user.empty() ? sb->config().get("usps/UserID") : user) + "\">";
-        for (const auto &n : numbers) x += "<TrackID ID=\"" + xml::escape(n) + "\"></TrackID>";
+        std::string x =
+            "<TrackFieldRequest USERID=\"" + (user.empty() ? sb->config().get("usps/UserID") : user) + "\">";
+        for (const auto &n : numbers)
+            x += "<TrackID ID=\"" + xml::escape(n) + "\"></TrackID>";
         x += "</TrackFieldRequest>";
         const std::string q = encode ? QUrl::toPercentEncoding(QString::fromStdString(x)).toStdString() : x;
         return exchange("GET", sb->config().get("usps/WebToolsUrl") + "?API=TrackV2&XML=" + q, {}, {});
@@ -136,8 +140,14 @@ protected:
     }
 };
 
-std::string ack(const Document &d) { return d.select("*/Ack").text(); }
-std::string shortMessage(const Document &d) { return d.select("*/Errors/ShortMessage").text(); }
+std::string ack(const Document &d)
+{
+    return d.select("*/Ack").text();
+}
+std::string shortMessage(const Document &d)
+{
+    return d.select("*/Errors/ShortMessage").text();
+}
 
 TEST_F(SandboxTest, OfficialTimeFollowsTheLocalClockInUtcPlusTheSkew)
 {
@@ -200,11 +210,10 @@ TEST_F(SandboxTest, SellerTransactionsPageThroughTheWindowOnceEach)
             const std::string modified = t.select("Status/LastTimeModified").text();
             EXPECT_LE(lastModified, modified);
             lastModified = modified;
-            for (const char *path : {"Buyer/UserID", "Buyer/EIASToken", "Item/Title", "QuantityPurchased",
-                                     "Status/PaymentMethodUsed", "ShippingDetails/SellingManagerSalesRecordNumber",
-                                     "ShippingServiceSelected/ShippingService",
-                                     "ShippingServiceSelected/ShippingServiceCost",
-                                     "Buyer/BuyerInfo/ShippingAddress/CityName"})
+            for (const char *path :
+                 {"Buyer/UserID", "Buyer/EIASToken", "Item/Title", "QuantityPurchased", "Status/PaymentMethodUsed",
+                  "ShippingDetails/SellingManagerSalesRecordNumber", "ShippingServiceSelected/ShippingService",
+                  "ShippingServiceSelected/ShippingServiceCost", "Buyer/BuyerInfo/ShippingAddress/CityName"})
                 EXPECT_TRUE(t.select(path)) << path;
             if (t.select("ShippedTime")) {
                 EXPECT_TRUE(t.select("PaidTime"));
@@ -234,11 +243,11 @@ TEST_F(SandboxTest, CompleteSaleShowsInTheNextDownloadAndAtUsps)
     const std::string number = "9101 <&> '1234'";
 
     clock.advanceSecs(600);
-    Document r = call("CompleteSale", "<ItemID>" + item + "</ItemID><Shipment><ShipmentTrackingNumber>" +
-                                          xml::escape(number) +
-                                          "</ShipmentTrackingNumber><ShippingCarrierUsed>USPS</ShippingCarrierUsed>"
-                                          "</Shipment><Shipped>True</Shipped><TransactionID>" + transaction +
-                                          "</TransactionID>");
+    Document r =
+        call("CompleteSale", "<ItemID>" + item + "</ItemID><Shipment><ShipmentTrackingNumber>" + xml::escape(number) +
+                                 "</ShipmentTrackingNumber><ShippingCarrierUsed>USPS</ShippingCarrierUsed>"
+                                 "</Shipment><Shipped>True</Shipped><TransactionID>" +
+                                 transaction + "</TransactionID>");
     EXPECT_EQ(ack(r), "Success");
 
     Node found;
@@ -298,11 +307,13 @@ TEST_F(SandboxTest, MessagesFeedbackAndTheContactPage)
     const std::string w = "<MailMessageType>All</MailMessageType><StartCreationTime>2008-05-01T00:00:00Z"
                           "</StartCreationTime><EndCreationTime>2008-07-02T00:00:00Z</EndCreationTime>";
     Document q1 = call("GetMemberMessages", "<Pagination><EntriesPerPage>5</EntriesPerPage><PageNumber>1</PageNumber>"
-                                            "</Pagination>" + w);
+                                            "</Pagination>" +
+                                                w);
     EXPECT_EQ(ack(q1), "Success");
     EXPECT_EQ(q1.selectAll("*/MemberMessage/MemberMessageExchange").size(), 5u);
     EXPECT_EQ(q1.select("*/HasMoreItems").text(), "true");
-    EXPECT_EQ(q1.select("*/PaginationResult/TotalNumberOfEntries").text(), std::to_string(sb->state().questions.size()));
+    EXPECT_EQ(q1.select("*/PaginationResult/TotalNumberOfEntries").text(),
+              std::to_string(sb->state().questions.size()));
     EXPECT_TRUE(q1.select("*/MemberMessage/MemberMessageExchange/Question/SenderID"));
 
     // The contact page records a message that GetMyMessages returns.
@@ -316,8 +327,9 @@ TEST_F(SandboxTest, MessagesFeedbackAndTheContactPage)
                              QUrl::toPercentEncoding("Hi <b>O'Brien</b> & co\nThanks").toStdString());
     EXPECT_NE(sent.body.find("Your question has been sent"), std::string::npos);
 
-    Document headers = call("GetMyMessages", "<DetailLevel>ReturnHeaders</DetailLevel><FolderID>1</FolderID>"
-                                             "<StartTime>2008-07-01T13:00:00Z</StartTime><EndTime>2008-07-01T14:00:00Z</EndTime>");
+    Document headers =
+        call("GetMyMessages", "<DetailLevel>ReturnHeaders</DetailLevel><FolderID>1</FolderID>"
+                              "<StartTime>2008-07-01T13:00:00Z</StartTime><EndTime>2008-07-01T14:00:00Z</EndTime>");
     ASSERT_EQ(headers.selectAll("*/Messages/Message").size(), 1u);
     EXPECT_FALSE(headers.select("*/Messages/Message/Text"));
     const std::string id = headers.select("*/Messages/Message/MessageID").text();
@@ -331,21 +343,38 @@ TEST_F(SandboxTest, MessagesFeedbackAndTheContactPage)
         << html;
 
     std::string eleven;
-    for (int i = 0; i < 11; ++i) eleven += "<MessageID>" + std::to_string(i) + "</MessageID>";
-    EXPECT_EQ(ack(call("GetMyMessages", "<DetailLevel>ReturnMessages</DetailLevel><MessageIDs>" + eleven +
-                                            "</MessageIDs>")),
-              "Failure");
+    for (int i = 0; i < 11; ++i)
+        eleven += "<MessageID>" + std::to_string(i) + "</MessageID>";
+    EXPECT_EQ(
+        ack(call("GetMyMessages", "<DetailLevel>ReturnMessages</DetailLevel><MessageIDs>" + eleven + "</MessageIDs>")),
+        "Failure");
 
     // The API road records too.
-    Document aaq = call("AddMemberMessageAAQToPartner",
-                        "<ItemID>" + o.itemId + "</ItemID><MemberMessage><Body>Hello &amp; bye</Body>"
-                        "<QuestionType>Shipping</QuestionType><RecipientID>" + buyer +
-                        "</RecipientID><Subject>S</Subject></MemberMessage>");
+    Document aaq =
+        call("AddMemberMessageAAQToPartner", "<ItemID>" + o.itemId +
+                                                 "</ItemID><MemberMessage><Body>Hello &amp; bye</Body>"
+                                                 "<QuestionType>Shipping</QuestionType><RecipientID>" +
+                                                 buyer + "</RecipientID><Subject>S</Subject></MemberMessage>");
     EXPECT_EQ(ack(aaq), "Success");
     EXPECT_EQ(sb->state().sentMessages.back().body, "Hello & bye");
-    EXPECT_EQ(ack(call("AddMemberMessageAAQToPartner", "<ItemID>" + o.itemId + "</ItemID><MemberMessage><Body>x</Body>"
-                                                       "<RecipientID>nobody</RecipientID></MemberMessage>")),
+    EXPECT_EQ(ack(call("AddMemberMessageAAQToPartner", "<ItemID>" + o.itemId +
+                                                           "</ItemID><MemberMessage><Body>x</Body>"
+                                                           "<RecipientID>nobody</RecipientID></MemberMessage>")),
               "Failure");
+
+    Document bidder =
+        call("AddMemberMessagesAAQToBidder",
+             "<AddMemberMessagesAAQToBidderRequestContainer><CorrelationID>c1</CorrelationID><ItemID>" + o.itemId +
+                 "</ItemID><MemberMessage><Body>Tracking &lt;soon&gt;</Body><MessageType>"
+                 "ContactMyBidder</MessageType><RecipientID>" +
+                 buyer + "</RecipientID></MemberMessage></AddMemberMessagesAAQToBidderRequestContainer>");
+    EXPECT_EQ(bidder.select("*/AddMemberMessagesAAQToBidderResponseContainer[CorrelationID='c1']/Ack").text(),
+              "Success");
+    EXPECT_EQ(sb->state().sentMessages.back().body, "Tracking <soon>");
+
+    Document item = call("GetItem", "<ItemID>" + o.itemId + "</ItemID>");
+    EXPECT_EQ(item.select("*/Item/Title").text(), o.title);
+    EXPECT_EQ(ack(call("GetItem", "<ItemID>0</ItemID>")), "Failure");
 
     // Feedback: the 100-entry pages and the 25-entry summary form.
     Document fb = call("GetFeedback", "<Pagination><EntriesPerPage>100</EntriesPerPage><PageNumber>1</PageNumber>"
@@ -362,7 +391,8 @@ TEST_F(SandboxTest, MessagesFeedbackAndTheContactPage)
 
 TEST_F(SandboxTest, EbayDetailsCoverEveryServiceTheProgramMaps)
 {
-    Document d = call("GeteBayDetails", "<DetailName>URLDetails</DetailName><DetailName>ShippingServiceDetails</DetailName>");
+    Document d =
+        call("GeteBayDetails", "<DetailName>URLDetails</DetailName><DetailName>ShippingServiceDetails</DetailName>");
     EXPECT_NE(d.select("*/URLDetails[URLType='ViewItemURL']/URL").text().find("/item/ws/eBayISAPI.dll?ViewItem&item="),
               std::string::npos);
     EXPECT_FALSE(d.select("*/TimeZoneDetails"));
@@ -375,15 +405,19 @@ TEST_F(SandboxTest, EbayDetailsCoverEveryServiceTheProgramMaps)
     }
     // Every service an order uses is described.
     for (const Order &o : sb->state().orders)
-        EXPECT_TRUE(d.select("*/ShippingServiceDetails[ShippingService=$s]", {{"s", o.shippingService}})) << o.shippingService;
+        EXPECT_TRUE(d.select("*/ShippingServiceDetails[ShippingService=$s]", {{"s", o.shippingService}}))
+            << o.shippingService;
 }
 
 TEST_F(SandboxTest, UspsAnswersEachNumberInOrderRawOrEncoded)
 {
     std::map<TrackingStatus, std::string> byStatus;
-    for (const auto &[number, t] : sb->state().tracking) byStatus.emplace(t.status, number);
-    sb->state().tracking["9101000000000000000001"] = {TrackingStatus::ArrivalAtUnit, clock.localNow().addDays(-5), "APO", "AE", "09012"};
-    sb->state().tracking["9101000000000000000002"] = {TrackingStatus::DeliveredAbroad, clock.localNow().addDays(-9), "LONDON", "", "SW1A"};
+    for (const auto &[number, t] : sb->state().tracking)
+        byStatus.emplace(t.status, number);
+    sb->state().tracking["9101000000000000000001"] = {TrackingStatus::ArrivalAtUnit, clock.localNow().addDays(-5),
+                                                      "APO", "AE", "09012"};
+    sb->state().tracking["9101000000000000000002"] = {TrackingStatus::DeliveredAbroad, clock.localNow().addDays(-9),
+                                                      "LONDON", "", "SW1A"};
     std::vector<std::string> numbers = {"9101000000000000000001", "NOT-A-NUMBER", "9101000000000000000002"};
     for (auto s : {TrackingStatus::InTransit, TrackingStatus::Delivered})
         if (byStatus.count(s)) numbers.push_back(byStatus[s]);
@@ -394,7 +428,8 @@ TEST_F(SandboxTest, UspsAnswersEachNumberInOrderRawOrEncoded)
         ASSERT_FALSE(d.isNull()) << h.body;
         std::vector<Node> infos = d.selectAll("TrackResponse/TrackInfo");
         ASSERT_EQ(infos.size(), numbers.size());
-        for (std::size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(infos[i].attribute("ID"), numbers[i]);
+        for (std::size_t i = 0; i < numbers.size(); ++i)
+            EXPECT_EQ(infos[i].attribute("ID"), numbers[i]);
         EXPECT_EQ(infos[0].select("TrackSummary/Event").text(), "Arrival at Unit");
         EXPECT_FALSE(infos[1].select("Error/Description").text().empty());
         EXPECT_FALSE(infos[1].select("TrackSummary"));
@@ -408,8 +443,9 @@ TEST_F(SandboxTest, UspsAnswersEachNumberInOrderRawOrEncoded)
 
     std::vector<std::string> eleven(11, "9101000000000000000001");
     EXPECT_TRUE(Document::parse(track(eleven, true).body).select("Error/Description"));
-    EXPECT_NE(Document::parse(track({"1"}, true, "WRONGUSER").body).select("Error/Description").text().find("Authorization"),
-              std::string::npos);
+    EXPECT_NE(
+        Document::parse(track({"1"}, true, "WRONGUSER").body).select("Error/Description").text().find("Authorization"),
+        std::string::npos);
 }
 
 TEST_F(SandboxTest, FaultsHitTheChosenRequestOnly)
@@ -514,7 +550,8 @@ TEST_F(SandboxTest, FiftyThousandOrdersServeATenEntryPageInMilliseconds)
     QElapsedTimer t;
     t.start();
     Document d = call("GetSellerTransactions", "<Pagination><EntriesPerPage>10</EntriesPerPage><PageNumber>2000"
-                                               "</PageNumber></Pagination>" + window(28));
+                                               "</PageNumber></Pagination>" +
+                                                   window(28));
     const qint64 ms = t.elapsed();
     EXPECT_EQ(d.selectAll("*/TransactionArray/Transaction").size(), 10u);
     std::printf("50000 orders: generated in %lld ms, page 2000 of 10 answered in %lld ms\n", (long long)generated,

@@ -1,0 +1,59 @@
+#include "orders/download.h"
+
+#include "ebay/UiSink.h"
+#include "ebay/clseBayAPI.h"
+#include "orders/merge.h"
+#include "orders/shipment.h"
+#include "orders/usps.h"
+
+#include <charconv>
+
+namespace tw::orders {
+
+void RefreshSentMessages(Session &session, ebay::clseBayAPI &api)
+{
+    xml::Document sent = api.SynchronousGetSentMessages();
+    if (sent) MergeSentMessages(session.store, sent);
+}
+
+void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI &usps, ebay::UiSink &ui,
+                             const std::function<void()> &redraw)
+{
+    ui.setEnabled("cmdDownloadOrders", false);
+    ui.setEnabled("Label1", false);
+
+    if (xml::Document orders = api.SynchronousGetSellerTransactions()) MergeTransactions(session.store, orders);
+    if (xml::Document questions = api.SynchronousGetMemberMessages())
+        MergeMemberMessages(session.store, questions);
+    RefreshSentMessages(session, api);
+    api.SynchronousGetFeedbackNew();
+    CheckDeliveryStatusOfTransactions(session.store, session.store.transactions().selectAll("Transactions/Transaction"),
+                                      usps);
+    if (redraw) redraw();
+
+    ui.ProcessingImageHide();
+    ui.setEnabled("cmdDownloadOrders", true);
+    ui.setEnabled("Label1", true);
+}
+
+std::optional<int> ParseDayCount(std::string_view answer)
+{
+    // Blanks around the number are forgiven, as a seller would expect.
+    while (!answer.empty() && answer.front() == ' ') answer.remove_prefix(1);
+    while (!answer.empty() && answer.back() == ' ') answer.remove_suffix(1);
+    if (answer.empty()) return std::nullopt;
+    int days = 0;
+    auto [end, ec] = std::from_chars(answer.data(), answer.data() + answer.size(), days);
+    if (ec != std::errc() || end != answer.data() + answer.size()) return std::nullopt;
+    if (days < 1 || days > 30) return std::nullopt;
+    return days;
+}
+
+void DownloadDaysOfOrders(Session &session, ebay::clseBayAPI &api, ebay::UiSink &ui, int days)
+{
+    if (xml::Document orders = api.SynchronousGetSellerTransactionsByDays(std::to_string(days)))
+        MergeTransactions(session.store, orders);
+    ui.ProcessingImageHide();
+}
+
+} // namespace tw::orders

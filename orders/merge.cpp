@@ -1,0 +1,75 @@
+#include "orders/merge.h"
+
+#include "store/order_index.h"
+
+namespace tw::orders {
+
+using store::childText;
+using store::compositeKey;
+using store::RecordIndex;
+
+int MergeTransactions(store::Store &store, const xml::Document &response)
+{
+    xml::Node root = store.transactions().root();
+    if (!root) return 0;
+    store::OrderIndex index(root);
+    int merged = 0;
+    for (xml::Node t : response.root().selectAll("TransactionArray/Transaction")) {
+        store::OrderKey key = store::orderKey(t);
+        if (xml::Node old = index.find(key.itemId, key.transactionId)) {
+            index.remove(old);
+            old.remove();
+        }
+        xml::Node placed = root.insertBefore(t, root.firstElement());
+        index.add(placed);
+        ++merged;
+    }
+    store.save(store::Doc::Transactions);
+    return merged;
+}
+
+namespace {
+
+int mergeAtEnd(store::Store &store, store::Doc doc, const std::vector<xml::Node> &downloaded,
+               const std::string &recordName, RecordIndex::KeyOf keyOf)
+{
+    xml::Node root = store.doc(doc).root();
+    if (!root) return 0;
+    RecordIndex index(root, recordName, keyOf);
+    for (xml::Node record : downloaded) {
+        if (xml::Node old = index.find(keyOf(record))) {
+            index.remove(old);
+            old.remove();
+        }
+        index.add(root.append(record));
+    }
+    return int(downloaded.size());
+}
+
+} // namespace
+
+int MergeMemberMessages(store::Store &store, const xml::Document &response)
+{
+    int n = mergeAtEnd(store, store::Doc::Messages, response.root().selectAll("MemberMessage/MemberMessageExchange"),
+                       "MemberMessageExchange", [](xml::Node q) {
+                           return compositeKey({childText(q, "Item/ItemID"), childText(q, "Question/SenderID"),
+                                                childText(q, "CreationDate")});
+                       });
+    store.save(store::Doc::Messages);
+    return n;
+}
+
+int MergeSentMessages(store::Store &store, const xml::Document &response)
+{
+    int n = mergeAtEnd(store, store::Doc::SentMessages, response.root().selectAll("Messages/Message"), "Message",
+                       [](xml::Node m) { return childText(m, "MessageID"); });
+    if (n > 0) store.save(store::Doc::SentMessages);
+    return n;
+}
+
+xml::Node FindTransaction(store::Store &store, std::string_view itemId, std::string_view transactionId)
+{
+    return store::FindOrder(store.transactions(), itemId, transactionId);
+}
+
+} // namespace tw::orders

@@ -1,0 +1,66 @@
+#pragma once
+// Shipment state of orders: which USPS numbers are followed, how answers are
+// stored in TrackingNumbers.xml, each order's KORVA/ShipmentStatus, the tab
+// counts and the shipping-state cells of the drawn rows.
+
+#include "platform/page.h"
+#include "platform/xml.h"
+#include "store/session.h"
+#include "store/store.h"
+
+#include <string_view>
+#include <vector>
+
+namespace tw::ebay {
+struct UiSink;
+}
+
+namespace tw::orders {
+
+class clsUSPSAPI;
+
+// "Delivered", "Delivered Abroad", "Arrival at Unit", and any event that
+// begins with "Delivered" in any capitals ("DELIVERED", "Delivered, In/At
+// Mailbox"): USPS has worded deliveries differently over the years.
+bool IsDeliveryEvent(std::string_view event);
+
+// A TrackIDs document: one TrackID (attribute ID) per followed number, in
+// order. USPS services are followed; other UPS services are not; any other
+// service is followed when its number begins with "9101".
+xml::Document ConverteBayTransactionsToTrackID(const std::vector<xml::Node> &orders);
+
+// Stores every TrackResponse/TrackInfo as a TrackingNumber record with
+// LastChecked = now (local), replacing the number's older record and
+// appending the new one at the end. Saves TrackingNumbers.xml.
+void StoreTrackingAnswers(store::Store &store, const xml::Document &response);
+
+// Asks USPS about the followed numbers of `orders` and stores the answers.
+// False when nothing came back (nothing is stored then).
+bool CheckDeliveryStatusOfTransactions(store::Store &store, const std::vector<xml::Node> &orders,
+                                       clsUSPSAPI &usps);
+
+// Sets KORVA/ShipmentStatus of every shipped order of Transactions.xml from
+// its tracking record: "Delivered" on a delivery event, otherwise "Shipped".
+// Saves Transactions.xml when an order changed; returns how many changed.
+int UpdateShipmentStatus(store::Store &store);
+
+struct ViewCounts {
+    int deliveredNeedsFollowUp = 0;
+    int inTransit = 0;
+    int notShipped = 0;
+    int archived = 0;
+};
+ViewCounts CountViews(const store::Store &store);
+
+// Writes the four tab captions of the main page.
+void UpdateCounts(page::Page &page, const store::Store &store);
+
+// Fills the shipping-state cell (the sixth) of each drawn order row that
+// has a tracking record: the event, transit and delivery days, or the USPS
+// error on a red row.
+void DisplayTrackingNumbers(page::Page &page, const Session &session);
+
+// A USPS EventDate ("April 22, 2015") as a date; invalid when it is not one.
+DateTime ParseEventDate(std::string_view text);
+
+} // namespace tw::orders

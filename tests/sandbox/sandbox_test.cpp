@@ -559,4 +559,22 @@ TEST_F(SandboxTest, FiftyThousandOrdersServeATenEntryPageInMilliseconds)
     EXPECT_LT(ms, 250); // a few ms in practice; generous for a loaded machine
 }
 
+TEST_F(SandboxTest, PagesEscapeWhatTheyShow)
+{
+    const std::string evil = "<script>alert(1)</script>";
+    const std::string q = QUrl::toPercentEncoding(QString::fromStdString(evil)).toStdString();
+    Http contact = exchange("GET", sb->config().get("ebay/ContactUrl") + "?ReturnUserEmail&requested=" + q, {}, {});
+    EXPECT_EQ(contact.body.find(evil), std::string::npos);
+    EXPECT_NE(contact.body.find("&lt;script&gt;"), std::string::npos);
+
+    for (const Order &o : sb->state().orders) {
+        if (o.title.find('<') == std::string::npos) continue;
+        Http item = exchange("GET", sb->config().get("ebay/ItemUrl") + "?ViewItem&item=" + o.itemId, {}, {});
+        EXPECT_EQ(item.status, 200);
+        EXPECT_EQ(item.body.find(o.title), std::string::npos) << o.title;
+        break;
+    }
+    EXPECT_EQ(exchange("GET", sb->baseUrl() + "/nowhere", {}, {}).status, 404);
+}
+
 } // namespace

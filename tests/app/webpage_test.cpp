@@ -1,0 +1,168 @@
+#include "platform/web/scheme.h"
+#include "platform/web/webpage.h"
+#include "ui/overlay.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+#include <gtest/gtest.h>
+
+using namespace tw;
+
+namespace {
+
+// Loads `url` and waits (bounded) for it to finish.
+bool load(web::WebPage &page, const QString &url)
+{
+    bool ok = false;
+    QEventLoop loop;
+    auto c = QObject::connect(&page, &QWebEnginePage::loadFinished, &loop, [&](bool done) {
+        ok = done;
+        loop.quit();
+    });
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    page.load(QUrl(url));
+    loop.exec();
+    QObject::disconnect(c);
+    return ok;
+}
+
+class WebPageTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_view = new QWebEngineView;
+        s_page = new web::WebPage(QWebEngineProfile::defaultProfile(), s_view);
+        s_view->setPage(s_page);
+        s_view->resize(1024, 700);
+        s_view->show();
+    }
+    static void TearDownTestSuite() { delete s_view; }
+    static QWebEngineView *s_view;
+    static web::WebPage *s_page;
+};
+web::WebPage *WebPageTest::s_page = nullptr;
+QWebEngineView *WebPageTest::s_view = nullptr;
+
+TEST_F(WebPageTest, ServesBundledPagesWhateverTheCaseOfThePath)
+{
+    ASSERT_TRUE(load(*s_page, "tidewell://pages/korva/MAIN-1.0.47.HTML"));
+    EXPECT_TRUE(s_page->element("TransactionsTable"));
+    EXPECT_EQ(s_page->element("TransactionsTable").rows().size(), 1u);
+    for (const char *id : {"TD_DeliveredNeedsFollowUp", "TD_InTransit", "TD_NotShipped", "TD_Archived", "message",
+                           "submenu", "PrintPostageWorldShip"})
+        EXPECT_TRUE(s_page->element(id)) << id;
+    EXPECT_FALSE(load(*s_page, "tidewell://pages/KORVA/no-such-page.html"));
+}
+
+TEST_F(WebPageTest, ReadsAndWritesElementsTablesAndForms)
+{
+    ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/ContactBuyer.html"));
+    page::Page &p = *s_page;
+    // By id and by name, across the document.
+    page::Element subject = p.element("Subject");
+    ASSERT_TRUE(subject);
+    EXPECT_EQ(subject.tagName(), "INPUT");
+    subject.setValue("re: <b>&'\"");
+    EXPECT_EQ(p.element("Subject").value(), "re: <b>&'\"");
+    EXPECT_EQ(subject.attribute("NAME"), "Subject");
+    subject.setAttribute("data-x", "1");
+    EXPECT_EQ(subject.attribute("data-x"), "1");
+    EXPECT_EQ(subject.attribute("missing"), "");
+
+    page::Element buyer = p.element("BuyerID");
+    buyer.setInnerText("a < b");
+    EXPECT_EQ(buyer.innerHTML(), "a &lt; b");
+    buyer.setInnerHTML("<i>x</i>");
+    EXPECT_EQ(buyer.innerText(), "x");
+    buyer.setStyle("backgroundColor", "#DDDDFF");
+    EXPECT_EQ(buyer.style("backgroundColor"), "rgb(221, 221, 255)");
+    buyer.setStyle("visibility", "hidden");
+    EXPECT_EQ(buyer.style("visibility"), "hidden");
+
+    page::Element cc = p.element("cc");
+    cc.setChecked(true);
+    EXPECT_TRUE(p.element("cc").checked());
+    cc.setDisabled(true);
+    EXPECT_TRUE(cc.disabled());
+
+    EXPECT_GT(p.bodyClientWidth(), 0);
+    EXPECT_GT(p.bodyClientHeight(), 0);
+    EXPECT_EQ(p.bodyScrollTop(), 0);
+    EXPECT_FALSE(p.element("NoSuchElement"));
+}
+
+TEST_F(WebPageTest, TablesSelectsAndChangeEvents)
+{
+    ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));
+    page::Element table = s_page->element("TransactionsTable");
+    page::Element row = table.insertRow();
+    row.setAttribute("ItemID", "11");
+    page::Element cell = row.insertCell();
+    cell.setInnerHTML("<input type=checkbox name=tagged>");
+    row.insertCell().setInnerText("second");
+    EXPECT_EQ(table.rows().size(), 2u);
+    EXPECT_EQ(table.rows()[1].cells().size(), 2u);
+    EXPECT_EQ(s_page->elements("tagged").size(), 1u);
+    EXPECT_EQ(table.query("tr[itemid]").size(), 1u);
+    table.deleteRow(1);
+    EXPECT_EQ(table.rows().size(), 1u);
+
+    ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/PrintPostageForm-1.0.57.html"));
+    page::Element layout = s_page->element("Layout");
+    layout.addOption("Label.lyt", "Label.lyt");
+    layout.addOption("Other.lyt", "Other.lyt", true);
+    EXPECT_EQ(layout.options().size(), 2u);
+    EXPECT_EQ(layout.value(), "Other.lyt");
+    layout.setSelectedIndex(0);
+    EXPECT_EQ(layout.value(), "Label.lyt");
+
+    int changes = 0;
+    page::Element testMode = s_page->element("TestMode");
+    testMode.onChange([&] { ++changes; });
+    s_page->runJavaScript("document.getElementById('TestMode').click();");
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (changes) loop.quit();
+    });
+    poll.start(20);
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(testMode.checked());
+}
+
+TEST_F(WebPageTest, OverlayIsOneElementShowingTheLatestMessageWithItsImage)
+{
+    ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));
+    s_page->element("Subject"); // absent here: no effect
+    ui::ProcessingImageHide(*s_page);
+    EXPECT_FALSE(s_page->element("ProcessingElement"));
+    ui::ProcessingImageDisplay(*s_page, "Loading Settings");
+    ui::ProcessingImageDisplay(*s_page, "Second");
+    EXPECT_EQ(s_page->elements("ProcessingElement").size(), 1u);
+    page::Element overlay = s_page->element("ProcessingElement");
+    EXPECT_EQ(overlay.innerText().find("Loading"), std::string::npos);
+    EXPECT_NE(overlay.innerText().find("Second"), std::string::npos);
+    EXPECT_EQ(overlay.style("visibility"), "");
+    EXPECT_EQ(overlay.style("top"), std::to_string(s_page->bodyClientHeight() / 2) + "px");
+    // The header row survived: the overlay is added, not the body rewritten.
+    EXPECT_EQ(s_page->element("TransactionsTable").rows().size(), 1u);
+    ui::ProcessingImageHide(*s_page);
+    EXPECT_EQ(overlay.style("visibility"), "hidden");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    tw::web::registerPagesScheme();
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -559,6 +559,56 @@ TEST_F(SandboxTest, FiftyThousandOrdersServeATenEntryPageInMilliseconds)
     EXPECT_LT(ms, 250); // a few ms in practice; generous for a loaded machine
 }
 
+TEST_F(SandboxTest, WindowsAndPagesOfTheOtherDownloadsHoldExactlyTheirEntries)
+{
+    const State &s = sb->state();
+    ASSERT_GE(s.sentMessages.size(), 3u);
+    const SentMessage &middle = s.sentMessages[s.sentMessages.size() / 2];
+    auto t = [](const DateTime &d) { return d.toString().replace(10, 1, "T") + "Z"; };
+    std::size_t expected = 0;
+    for (const SentMessage &m : s.sentMessages)
+        expected += m.received <= middle.received;
+    Document headers =
+        call("GetMyMessages", "<DetailLevel>ReturnHeaders</DetailLevel><FolderID>1</FolderID><StartTime>" +
+                                  t(DateTime::fromParts(2008, 1, 1)) + "</StartTime><EndTime>" + t(middle.received) +
+                                  "</EndTime>");
+    EXPECT_EQ(headers.selectAll("*/Messages/Message").size(), expected);
+
+    Document none = call("GetMemberMessages", "<MailMessageType>All</MailMessageType><StartCreationTime>"
+                                              "2001-01-01T00:00:00Z</StartCreationTime><EndCreationTime>"
+                                              "2001-02-01T00:00:00Z</EndCreationTime>");
+    EXPECT_EQ(ack(none), "Success");
+    EXPECT_FALSE(none.select("*/MemberMessage"));
+    EXPECT_EQ(none.select("*/HasMoreItems").text(), "false");
+
+    auto feedbackPage = [&](int page) {
+        Document d = call("GetFeedback", "<Pagination><EntriesPerPage>5</EntriesPerPage><PageNumber>" +
+                                             std::to_string(page) + "</PageNumber></Pagination>");
+        std::vector<std::string> ids;
+        for (Node n : d.selectAll("*/FeedbackDetailArray/FeedbackDetail/FeedbackID"))
+            ids.push_back(n.text());
+        return ids;
+    };
+    const auto first = feedbackPage(1), second = feedbackPage(2);
+    ASSERT_EQ(first.size(), 5u);
+    EXPECT_EQ(first[0], s.feedback[0].feedbackId); // newest first
+    EXPECT_FALSE(second.empty());
+    EXPECT_EQ(std::find(first.begin(), first.end(), second[0]), first.end());
+
+    // Marking an order not shipped takes its ShippedTime away again.
+    const Order *shipped = nullptr;
+    for (const Order &o : s.orders)
+        if (o.isShipped()) shipped = &o;
+    ASSERT_NE(shipped, nullptr);
+    EXPECT_EQ(ack(call("CompleteSale", "<ItemID>" + shipped->itemId +
+                                           "</ItemID><Shipped>false</Shipped>"
+                                           "<TransactionID>" +
+                                           shipped->transactionId + "</TransactionID>")),
+              "Success");
+    EXPECT_FALSE(shipped->isShipped());
+    EXPECT_EQ(shipped->modified, sb->ebayNow());
+}
+
 TEST_F(SandboxTest, PagesEscapeWhatTheyShow)
 {
     const std::string evil = "<script>alert(1)</script>";

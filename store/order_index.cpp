@@ -2,52 +2,60 @@
 
 namespace tw::store {
 
-OrderKey orderKey(xml::Node transaction)
-{
-    OrderKey key;
-    if (xml::Node id = transaction.element("TransactionID")) key.transactionId = id.text();
-    if (xml::Node item = transaction.element("Item"))
-        if (xml::Node id = item.element("ItemID")) key.itemId = id.text();
-    return key;
-}
-
-// U+001F cannot occur in XML text, so it cannot make two keys collide.
-std::string OrderIndex::hashKey(std::string_view itemId, std::string_view transactionId)
+std::string compositeKey(std::initializer_list<std::string_view> parts)
 {
     std::string k;
-    k.reserve(itemId.size() + transactionId.size() + 1);
-    k.append(itemId);
-    k += '\x1f';
-    k.append(transactionId);
+    bool first = true;
+    for (std::string_view p : parts) {
+        if (!first) k += '\x1f';
+        k.append(p);
+        first = false;
+    }
     return k;
 }
 
-OrderIndex::OrderIndex(xml::Node root)
+std::string childText(xml::Node node, std::string_view path)
 {
-    for (xml::Node t = root.firstElement(); t; t = t.nextElement())
-        if (t.name() == "Transaction") {
-            OrderKey k = orderKey(t);
-            m_map.emplace(hashKey(k.itemId, k.transactionId), t);
-        }
+    while (node && !path.empty()) {
+        size_t slash = path.find('/');
+        node = node.element(path.substr(0, slash));
+        path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+    }
+    return node ? node.text() : std::string();
 }
 
-xml::Node OrderIndex::find(std::string_view itemId, std::string_view transactionId) const
+RecordIndex::RecordIndex(xml::Node parent, std::string recordName, KeyOf keyOf)
+    : m_recordName(std::move(recordName)), m_keyOf(std::move(keyOf))
 {
-    auto it = m_map.find(hashKey(itemId, transactionId));
+    for (xml::Node r = parent.firstElement(); r; r = r.nextElement())
+        if (r.name() == m_recordName) m_map.emplace(m_keyOf(r), r);
+}
+
+xml::Node RecordIndex::find(const std::string &key) const
+{
+    auto it = m_map.find(key);
     return it == m_map.end() ? xml::Node() : it->second;
 }
 
-void OrderIndex::add(xml::Node transaction)
+void RecordIndex::add(xml::Node record) { m_map.emplace(m_keyOf(record), record); }
+
+void RecordIndex::remove(xml::Node record)
 {
-    OrderKey k = orderKey(transaction);
-    m_map.emplace(hashKey(k.itemId, k.transactionId), transaction);
+    auto it = m_map.find(m_keyOf(record));
+    if (it != m_map.end() && it->second == record) m_map.erase(it);
 }
 
-void OrderIndex::remove(xml::Node transaction)
+OrderKey orderKey(xml::Node transaction)
 {
-    OrderKey k = orderKey(transaction);
-    auto it = m_map.find(hashKey(k.itemId, k.transactionId));
-    if (it != m_map.end() && it->second == transaction) m_map.erase(it);
+    return {childText(transaction, "Item/ItemID"), childText(transaction, "TransactionID")};
+}
+
+OrderIndex::OrderIndex(xml::Node root)
+    : RecordIndex(root, "Transaction", [](xml::Node t) {
+          OrderKey k = orderKey(t);
+          return compositeKey({k.itemId, k.transactionId});
+      })
+{
 }
 
 xml::Node FindOrder(const xml::Document &doc, std::string_view itemId, std::string_view transactionId)

@@ -118,7 +118,8 @@ TEST_F(UspsTest, ABatchWithoutAnAnswerIsSkippedAndAskedAgainNextTime)
     sb.injectFault({.call = "TrackV2", .nth = 2, .kind = sandbox::FaultKind::MalformedXml});
     orders::clsUSPSAPI usps(&ui);
     ASSERT_TRUE(orders::CheckDeliveryStatusOfTransactions(store, store.transactions().selectAll("Transactions/Transaction"), usps));
-    auto stored = xml::Document::load(store.path(store::Doc::TrackingNumbers)).selectAll("TrackingNumbers/TrackingNumber");
+    xml::Document onDisk = xml::Document::load(store.path(store::Doc::TrackingNumbers));
+    auto stored = onDisk.selectAll("TrackingNumbers/TrackingNumber");
     ASSERT_EQ(stored.size(), 5u);
     EXPECT_EQ(stored[0].attribute("ID"), "N20");
 

@@ -545,7 +545,7 @@ Document Document::load(const std::filesystem::path &file, std::string *error)
     return Document(doc);
 }
 
-Node Document::root() const { return m_doc ? Node(xmlDocGetRootElement(m_doc.get())) : Node(); }
+Node Document::root() const & { return m_doc ? Node(xmlDocGetRootElement(m_doc.get())) : Node(); }
 
 void Document::setRoot(Node element)
 {

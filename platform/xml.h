@@ -101,16 +101,22 @@ public:
     explicit operator bool() const { return bool(m_doc); }
     xmlDocPtr raw() const { return m_doc.get(); }
 
-    Node root() const;
+    // Nodes live as long as their document: asking a temporary document for
+    // nodes would hand out dangling handles, so it does not compile.
+    Node root() const &;
+    Node root() const && = delete;
     void setRoot(Node element);
     // The document node itself: the context for queries like "Settings/Key".
-    Node node() const { return Node(reinterpret_cast<xmlNodePtr>(m_doc.get())); }
+    Node node() const & { return Node(reinterpret_cast<xmlNodePtr>(m_doc.get())); }
+    Node node() const && = delete;
 
-    Node select(std::string_view xpath, const Vars &vars = {}) const { return node().select(xpath, vars); }
-    std::vector<Node> selectAll(std::string_view xpath, const Vars &vars = {}) const
+    Node select(std::string_view xpath, const Vars &vars = {}) const & { return node().select(xpath, vars); }
+    Node select(std::string_view, const Vars & = {}) const && = delete;
+    std::vector<Node> selectAll(std::string_view xpath, const Vars &vars = {}) const &
     {
         return node().selectAll(xpath, vars);
     }
+    std::vector<Node> selectAll(std::string_view, const Vars & = {}) const && = delete;
 
     // A new, unattached element, in namespace `nsUri` when it is not empty.
     Node createElement(std::string_view name, std::string_view nsUri = {});

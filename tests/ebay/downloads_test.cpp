@@ -173,8 +173,10 @@ TEST_F(SentMessagesTest, HeadersAreFetchedInBatchesOfTen)
     xml::Document result = api->SynchronousGetSentMessages();
     ASSERT_EQ(peer.requests().size(), 4u);
     std::vector<size_t> batch;
-    for (size_t i = 1; i < 4; ++i)
-        batch.push_back(sent(i).selectAll("//MessageIDs/MessageID").size());
+    for (size_t i = 1; i < 4; ++i) {
+        xml::Document request = sent(i);
+        batch.push_back(request.selectAll("//MessageIDs/MessageID").size());
+    }
     EXPECT_EQ(batch, (std::vector<size_t>{10, 10, 5}));
     EXPECT_EQ(ids(result, "GetMyMessagesResponse/Messages/Message/MessageID").size(), 25u);
     EXPECT_EQ(ids(result, "GetMyMessagesResponse/Messages/Message/MessageID").back(), "25");

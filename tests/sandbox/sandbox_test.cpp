@@ -158,7 +158,8 @@ TEST_F(SandboxTest, OfficialTimeFollowsTheLocalClockInUtcPlusTheSkew)
 
     sb->setClockSkewSeconds(-90);
     clock.advanceSecs(3600);
-    EXPECT_EQ(call("GeteBayOfficialTime").select("*/Timestamp").text(), "2008-07-01T14:28:30.000Z");
+    Document official = call("GeteBayOfficialTime");
+    EXPECT_EQ(official.select("*/Timestamp").text(), "2008-07-01T14:28:30.000Z");
 }
 
 TEST_F(SandboxTest, RefusesWrongHeadersTokensAndBodiesTheWayEbayDoes)
@@ -442,10 +443,10 @@ TEST_F(SandboxTest, UspsAnswersEachNumberInOrderRawOrEncoded)
     }
 
     std::vector<std::string> eleven(11, "9101000000000000000001");
-    EXPECT_TRUE(Document::parse(track(eleven, true).body).select("Error/Description"));
-    EXPECT_NE(
-        Document::parse(track({"1"}, true, "WRONGUSER").body).select("Error/Description").text().find("Authorization"),
-        std::string::npos);
+    Document tooMany = Document::parse(track(eleven, true).body);
+    EXPECT_TRUE(tooMany.select("Error/Description"));
+    Document wrongUser = Document::parse(track({"1"}, true, "WRONGUSER").body);
+    EXPECT_NE(wrongUser.select("Error/Description").text().find("Authorization"), std::string::npos);
 }
 
 TEST_F(SandboxTest, FaultsHitTheChosenRequestOnly)
@@ -476,7 +477,8 @@ TEST_F(SandboxTest, FaultsHitTheChosenRequestOnly)
     EXPECT_TRUE(warn.select("*/ShippingServiceDetails"));
 
     sb->injectFault({"TrackV2", 0, FaultKind::AckFailure});
-    EXPECT_TRUE(Document::parse(track({"1"}, true).body).select("Error/Description"));
+    Document noMatch = Document::parse(track({"1"}, true).body);
+    EXPECT_TRUE(noMatch.select("Error/Description"));
 
     const auto &log = sb->requestLog();
     ASSERT_GE(log.size(), 9u);

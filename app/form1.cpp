@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "app/automation.h"
+#include "app/operations.h"
 #include "pages/pages.h"
 #include "platform/config.h"
 #include "platform/web/plinthway.h"
@@ -72,6 +73,8 @@ form1::form1(const std::filesystem::path &dataDir) : m_dataDir(dataDir)
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName("StatusBar1");
     m_statusPanel = new QLabel(StatusBar1);
+    // Status texts carry eBay's messages: shown as text, never as markup.
+    m_statusPanel->setTextFormat(Qt::PlainText);
     m_statusPanel->setObjectName("StatusBar1Panel1");
     StatusBar1->addWidget(m_statusPanel, 1);
     setStatusBar(StatusBar1);
@@ -150,6 +153,7 @@ void form1::Form_Load()
         if (automationMode()) automationLine("page", url);
         m_browser->WebBrowser1_DocumentComplete(url);
     };
+    m_operations = std::make_unique<Operations>(*this);
     m_page->newWindowPage = [] {
         auto *window = web::PlinthwayWindow::instance(QWebEngineProfile::defaultProfile());
         window->show();
@@ -219,7 +223,7 @@ void form1::navigate(const std::string &url, const std::string &target)
 {
     QUrl u(QString::fromStdString(url));
     if (target.empty())
-        m_page->load(u);
+        m_page->navigate(u);
     else
         web::PlinthwayWindow::instance(QWebEngineProfile::defaultProfile())->open(u);
 }

@@ -26,6 +26,8 @@ class WebPage;
 
 namespace tw::app {
 
+class Operations;
+
 class ClickableLabel : public QLabel {
     Q_OBJECT
 public:
@@ -78,6 +80,7 @@ private:
     std::filesystem::path m_dataDir;
     Session m_session;
     std::unique_ptr<ui::Browser> m_browser;
+    std::unique_ptr<Operations> m_operations;
 
     QWebEngineView *WebBrowser1;
     tw::web::WebPage *m_page;

@@ -241,14 +241,22 @@ void Browser::FirstTimeInit()
     m_host.setControlEnabled("cmdDownloadOrders", false);
     m_host.setControlEnabled("mnuAuthorizeeBayID", false);
 
+    // The calls leave their overlay showing; when eBay cannot be reached the
+    // window must stay usable for viewing, so it goes when we stop early.
     std::optional<xml::Document> details;
     if (ebay.SynchronousGeteBayDetails) details = ebay.SynchronousGeteBayDetails();
-    if (!details || !*details) return;
+    if (!details || !*details) {
+        ProcessingImageHide(m_host.page());
+        return;
+    }
     m_session.eBayDetails = details->clone();
 
     std::optional<xml::Document> official;
     if (ebay.SynchronousGeteBayOfficialTime) official = ebay.SynchronousGeteBayOfficialTime();
-    if (!official || !*official) return;
+    if (!official || !*official) {
+        ProcessingImageHide(m_host.page());
+        return;
+    }
 
     m_host.setStatusText("");
 

@@ -133,8 +133,23 @@ WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
         m_changeHandlers.clear();
     });
     connect(this, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        if (!ok && !m_requested.isEmpty() && url() != m_requested.toString().toStdString() && m_retries < 2) {
+            // Our load was swallowed by the end of a refused navigation: ask again.
+            ++m_retries;
+            load(m_requested);
+            return;
+        }
+        m_requested.clear();
+        m_retries = 0;
         if (ok && documentComplete) documentComplete(url());
     });
+}
+
+void WebPage::navigate(const QUrl &target)
+{
+    m_requested = target;
+    m_retries = 0;
+    load(target);
 }
 
 bool WebPage::acceptNavigationRequest(const QUrl &target, NavigationType type, bool isMainFrame)

@@ -43,6 +43,10 @@ public:
     // How long one call may wait for the browser.
     int callTimeoutMs = 10000;
 
+    // Loads `url`. Right after a refused navigation the browser may still be
+    // winding that one down and drop a new load; such a load is asked again.
+    void navigate(const QUrl &url);
+
     std::string url() override;
     int find(std::string_view key) override;
     std::vector<int> findAll(std::string_view key) override;
@@ -62,6 +66,9 @@ protected:
     QWebEnginePage *createWindow(WebWindowType type) override;
 
 private:
+    QUrl m_requested;
+    int m_retries = 0;
+
     // Runs __tw[op](args...) and returns its result; null on time-out.
     QVariant call(const char *op, const QVariantList &args);
     int handleOf(const QVariant &v);

@@ -1,0 +1,179 @@
+// The program against the sandbox's eBay and USPS: signing in from the
+// welcome page, and the order downloads.
+
+#include "sandbox/sandbox.h"
+#include "tests/e2e/harness.h"
+
+#include "platform/xml.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+using namespace tw::e2e;
+using tw::test::TempDir;
+
+std::string iniFor(const tw::sandbox::Sandbox &sb) { return sb.config().toIni(); }
+
+tw::xml::Document loadData(const TempDir &dir, const char *file) { return tw::xml::Document::load(dir / "data" / file); }
+
+std::string setting(const TempDir &dir, const std::string &key)
+{
+    tw::xml::Document settings = loadData(dir, "Settings.xml");
+    return settings.select("Settings/" + key).text();
+}
+
+TEST(EndToEndEbay, SigningInFromTheWelcomePageStoresTheTokenAndEnablesDownloads)
+{
+    TempDir dir;
+    tw::sandbox::Sandbox sb;
+    ASSERT_TRUE(sb.start());
+    const int port = freePort();
+    Tidewell app(dir, {iniFor(sb), "", port});
+    ASSERT_TRUE(app.next("page").endsWith("/KORVA/welcome.html")) << app.output().toStdString();
+
+    app.send("click mnuAuthorizeeBayID");
+    ASSERT_FALSE(app.nextContaining("page", "/signin/ws/eBayISAPI.dll").isEmpty()) << app.output().toStdString();
+    DevTools devTools(port);
+    ASSERT_FALSE(devTools
+                     .evaluate("/signin/ws/eBayISAPI.dll",
+                               "document.getElementById('userid').value = 'tide_seller';"
+                               "document.getElementById('agree').click(); true")
+                     .isEmpty());
+    ASSERT_FALSE(app.nextContaining("page", "auth_auth_thanks").isEmpty()) << app.output().toStdString();
+    ASSERT_FALSE(app.nextContaining("page", "/KORVA/main-1.0.47.html").isEmpty()) << app.output().toStdString();
+
+    EXPECT_FALSE(setting(dir, "eBayAuthToken").empty());
+    EXPECT_FALSE(setting(dir, "eBayAuthTokenHardExpirationTime").empty());
+    EXPECT_EQ(setting(dir, "eBayID"), "tide_seller");
+    tw::xml::Document settings = loadData(dir, "Settings.xml");
+    ASSERT_TRUE(settings.select("Settings/LastGetSellerTransactions"));
+    EXPECT_EQ(setting(dir, "LastGetSellerTransactions"), "");
+
+    // FirstTimeInit asked eBay for its details and clock, then enabled the button.
+    ASSERT_TRUE(waitFor([&] { return !sb.requests("GeteBayOfficialTime").empty(); }));
+    pump(500);
+    app.send("click cmdDownloadOrders");
+    EXPECT_TRUE(waitFor([&] { return !sb.requests("GetSellerTransactions").empty(); }))
+        << app.output().toStdString();
+    const std::string token = setting(dir, "eBayAuthToken");
+    ASSERT_FALSE(sb.requests("GetSellerTransactions").empty());
+    EXPECT_NE(sb.requests("GetSellerTransactions")[0].body.find(token), std::string::npos);
+}
+
+TEST(EndToEndEbay, CancellingOnTheSignInPageLeadsToABlankPageWithDownloadsDisabled)
+{
+    TempDir dir;
+    tw::sandbox::Sandbox sb;
+    ASSERT_TRUE(sb.start());
+    const int port = freePort();
+    Tidewell app(dir, {iniFor(sb), "", port});
+    ASSERT_TRUE(app.next("page").endsWith("/KORVA/welcome.html"));
+    app.send("click mnuAuthorizeeBayID");
+    ASSERT_FALSE(app.nextContaining("page", "/signin/ws/eBayISAPI.dll").isEmpty());
+    DevTools devTools(port);
+    ASSERT_FALSE(devTools.evaluate("/signin/ws/eBayISAPI.dll", "document.getElementById('cancel').click(); true")
+                     .isEmpty());
+    EXPECT_EQ(app.nextContaining("page", "about:blank"), "about:blank") << app.output().toStdString();
+    EXPECT_TRUE(sb.requests("/signin/aw-secure/auth_auth_cancel.html").empty());
+
+    app.send("click cmdDownloadOrders");
+    pump(1000);
+    EXPECT_TRUE(sb.requests("GetSellerTransactions").empty());
+    EXPECT_EQ(setting(dir, "eBayAuthToken"), "");
+}
+
+std::vector<std::string> orderKeys(const TempDir &dir)
+{
+    tw::xml::Document orders = loadData(dir, "Transactions.xml");
+    std::vector<std::string> keys;
+    for (auto t : orders.selectAll("Transactions/Transaction"))
+        keys.push_back(t.select("Item/ItemID").text() + "/" + t.select("TransactionID").text());
+    return keys;
+}
+
+TEST(EndToEndEbay, DownloadOrdersFillsTheStoreAndTheTabsAndComesBackReady)
+{
+    TempDir dir;
+    tw::sandbox::Sandbox sb;
+    ASSERT_TRUE(sb.start());
+    std::filesystem::create_directories(dir / "data");
+    tw::test::writeFile(dir / "data" / "Settings.xml",
+                        std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?><Settings><eBayID>") +
+                            sb.state().sellerId + "</eBayID><eBayAuthToken>" + tw::sandbox::kDemoToken +
+                            "</eBayAuthToken><LastGetSellerTransactions/><GetSellerTransactionsMaxDays>28"
+                            "</GetSellerTransactionsMaxDays></Settings>");
+    const int port = freePort();
+    Tidewell app(dir, {iniFor(sb), "0;31;abc;;1;30", port});
+    ASSERT_TRUE(app.next("page").endsWith("/KORVA/main-1.0.47.html")) << app.output().toStdString();
+    ASSERT_TRUE(waitFor([&] { return !sb.requests("GeteBayOfficialTime").empty(); }));
+    pump(500);
+
+    auto downloaded = [&](size_t trackingRequests) {
+        return waitFor([&] { return sb.requests("TrackV2").size() >= trackingRequests; }, 30000);
+    };
+    app.send("click cmdDownloadOrders");
+    ASSERT_TRUE(downloaded(1)) << app.output().toStdString();
+    pump(1500);
+
+    std::vector<std::string> keys = orderKeys(dir);
+    ASSERT_FALSE(keys.empty());
+    EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size());
+    for (const char *file : {"Messages.xml", "SentMessages.xml", "Feeback.xml", "TrackingNumbers.xml"}) {
+        tw::xml::Document doc = loadData(dir, file);
+        EXPECT_TRUE(doc.root() && doc.root().firstElement()) << file;
+    }
+    tw::xml::Document orders = loadData(dir, "Transactions.xml");
+    const size_t shipped = orders.selectAll("Transactions/Transaction[ShippedTime]").size();
+    const size_t inTransit = orders.selectAll("Transactions/Transaction[KORVA/ShipmentStatus='Shipped']").size();
+    const size_t delivered = orders.selectAll("Transactions/Transaction[KORVA/ShipmentStatus='Delivered']").size();
+    EXPECT_GT(shipped, 0u);
+    EXPECT_EQ(inTransit + delivered, shipped);
+
+    DevTools devTools(port);
+    QString tab = devTools.evaluate("/KORVA/main-1.0.47.html", "document.getElementById('TD_InTransit').innerHTML");
+    EXPECT_TRUE(tab.contains(QString("In Transit</a> (%1)").arg(inTransit))) << tab.toStdString();
+    tab = devTools.evaluate("/KORVA/main-1.0.47.html", "document.getElementById('TD_NotShipped').innerText");
+    EXPECT_TRUE(tab.contains(QString("Not Shipped (%1)").arg(keys.size() - shipped))) << tab.toStdString();
+
+    // The button is back: a second download (overlapping window) adds no duplicates.
+    const size_t before = sb.requests("GetSellerTransactions").size();
+    app.send("click cmdDownloadOrders");
+    ASSERT_TRUE(waitFor([&] { return sb.requests("GetSellerTransactions").size() > before; }));
+    pump(2000);
+    EXPECT_EQ(orderKeys(dir), keys) << "same orders, same order";
+
+    // Download x days: only "1" and "30" start a download.
+    auto byDays = [&] {
+        std::vector<std::string> days;
+        for (const auto &r : sb.requests("GetSellerTransactions")) {
+            size_t at = r.body.find("<NumberOfDays>");
+            if (at != std::string::npos) days.push_back(r.body.substr(at + 14, r.body.find('<', at + 14) - at - 14));
+        }
+        return days;
+    };
+    for (int k = 0; k < 6; ++k) {
+        app.send("click mnuDownloadDaysofOrders");
+        EXPECT_FALSE(app.next("dialog").isEmpty());
+        pump(800);
+        if (k == 3) EXPECT_TRUE(byDays().empty()) << "0, 31, abc and nothing download nothing";
+    }
+    ASSERT_TRUE(waitFor([&] { return byDays().size() >= 2; })) << app.output().toStdString();
+    std::vector<std::string> days = byDays();
+    EXPECT_EQ(days.front(), "1");
+    EXPECT_EQ(days.back(), "30");
+    pump(1000);
+    // Re-downloaded orders stand first and have lost the program's own children until redrawn;
+    // 30 days reach a little further back than the 28 of the button.
+    tw::xml::Document after = loadData(dir, "Transactions.xml");
+    tw::xml::Node first = after.root().firstElement();
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(first.select("KORVA"));
+    std::vector<std::string> now = orderKeys(dir);
+    EXPECT_GE(now.size(), keys.size());
+    EXPECT_EQ(std::set<std::string>(now.begin(), now.end()).size(), now.size());
+}
+
+} // namespace

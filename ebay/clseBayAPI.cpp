@@ -50,33 +50,6 @@ bool isTrue(const std::string &text)
     return lower(text) == "true";
 }
 
-std::string htmlEscape(const std::string &text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string sellerTransactionsText(const std::string &messageId, bool byDays)
 {
     std::string t = kHead + open("GetSellerTransactions") + kCredentials + "  <MessageID>" + messageId +
@@ -154,7 +127,7 @@ xml::Document clseBayAPI::pageLoop(const PagedCall &call, xml::Document &request
     for (;;) {
         std::string overlay = call.overlay;
         if (!totalPages.empty())
-            overlay += "<br>Page " + GetNodeText(request, pageXPath, "1") + " of " + htmlEscape(totalPages);
+            overlay += "<br>Page " + GetNodeText(request, pageXPath, "1") + " of " + xml::escape(totalPages);
         m_ui.ProcessingImageDisplay(overlay);
 
         xml::Document response = send(call.callName, "573", request);

@@ -39,30 +39,6 @@ void setExisting(xml::Document &doc, const std::string &xpath, const std::string
     if (xml::Node n = doc.select(xpath)) n.setText(value);
 }
 
-std::string htmlEscape(const std::string &text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 bool isTrue(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
@@ -211,7 +187,7 @@ void clseBayAPI::GeteBayDetails()
 void clseBayAPI::GetItem(const std::string &ItemID)
 {
     m_ui.status(1, "Getting Item " + ItemID + "...");
-    m_ui.ProcessingImageDisplay("Downloading eBay Item <br>" + htmlEscape(ItemID));
+    m_ui.ProcessingImageDisplay("Downloading eBay Item <br>" + xml::escape(ItemID));
     xml::Document request = m_connection.CreateInputXml("GetItem", "561");
     SetChildText(request, "GetItemRequest", "ItemID", ItemID);
     m_connection.StartRequest("GetItem", "561", std::move(request));

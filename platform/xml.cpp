@@ -724,7 +724,7 @@ std::string escape(std::string_view text)
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
         case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
+        case '\'': out += "&#39;"; break; // understood by HTML as well as XML
         default: out += c;
         }
     }

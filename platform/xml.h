@@ -154,7 +154,7 @@ bool writeFileAtomically(const std::filesystem::path &file, std::string_view byt
 Document transform(const Document &stylesheet, const Document &input,
                    const Vars &stringParams = {}, std::string *error = nullptr);
 
-// Escapes text for use in XML content or attribute values.
+// Escapes text for XML or HTML content and attribute values (& < > " ').
 std::string escape(std::string_view text);
 
 // Rewrites an XPath so that unprefixed element name tests match by local

@@ -519,10 +519,10 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
             n.appendElement("Subject", m.subject);
             n.appendElement("MessageID", m.messageId);
             if (full) {
-                std::string body = htmlEscape(m.body);
+                std::string body = xml::escape(m.body);
                 for (std::size_t p = 0; (p = body.find('\n', p)) != std::string::npos; p += 5)
                     body.replace(p, 1, "<br/>");
-                n.appendElement("Text", "<!DOCTYPE html><html><head><title>" + htmlEscape(m.subject) +
+                n.appendElement("Text", "<!DOCTYPE html><html><head><title>" + xml::escape(m.subject) +
                                             "</title></head><body><table><tr><td><div id=\"TextCTA\">" + body +
                                             "</div></td></tr></table></body></html>");
             }

@@ -35,7 +35,6 @@ struct Reply {
 std::vector<std::pair<std::string, std::string>> splitQuery(const std::string &query, bool form);
 // The value of the first parameter whose name matches without regard to case.
 std::string queryValue(const std::vector<std::pair<std::string, std::string>> &params, const std::string &name);
-std::string htmlEscape(std::string_view text);
 std::string percentEncode(const std::string &text);
 
 // "2008-06-30T12:00:00.000Z"

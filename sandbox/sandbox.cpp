@@ -49,34 +49,6 @@ std::string queryValue(const std::vector<std::pair<std::string, std::string>> &p
     return {};
 }
 
-std::string htmlEscape(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string percentEncode(const std::string &text)
 {
     return QUrl::toPercentEncoding(QString::fromStdString(text)).toStdString();

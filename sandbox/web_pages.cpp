@@ -13,8 +13,8 @@ Reply html(const std::string &title, const std::string &body, int status = 200)
     Reply r;
     r.status = status;
     r.contentType = "text/html; charset=utf-8";
-    r.body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + htmlEscape(title) +
-             "</title></head>\n<body>\n<h1>" + htmlEscape(title) + "</h1>\n" + body + "\n</body></html>\n";
+    r.body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + xml::escape(title) +
+             "</title></head>\n<body>\n<h1>" + xml::escape(title) + "</h1>\n" + body + "\n</body></html>\n";
     return r;
 }
 
@@ -50,7 +50,7 @@ Reply Sandbox::Impl::page(const Request &request)
         for (const char *p : {"/ws/api.dll (POST, Trading API)", "/ShippingAPI.dll?API=TrackV2&XML=...",
                               "/signin/ws/eBayISAPI.dll?SignIn&runame=...&SessID=...",
                               "/contact/ws/eBayISAPI.dll?ReturnUserEmail&requested=..."})
-            body += "<li>" + htmlEscape(p) + "</li>";
+            body += "<li>" + xml::escape(p) + "</li>";
         return html("Tidewell sandbox", body + "</ul>");
     }
 
@@ -69,15 +69,15 @@ Reply Sandbox::Impl::page(const Request &request)
                 "Sign in",
                 "<p>Tidewell would like to access your eBay account.</p>\n"
                 "<form id=\"grantForm\" method=\"post\" action=\"" +
-                    htmlEscape(grant) +
+                    xml::escape(grant) +
                     "\">\n"
                     "<label>User ID <input type=\"text\" id=\"userid\" name=\"userid\" value=\"" +
-                    htmlEscape(state.sellerId) +
+                    xml::escape(state.sellerId) +
                     "\"></label>\n"
                     "<label>Password <input type=\"password\" id=\"pass\" name=\"pass\" value=\"sandbox\"></label>\n"
                     "<button type=\"submit\" id=\"agree\" name=\"agree\">I agree</button>\n</form>\n"
                     "<p><a id=\"cancel\" href=\"" +
-                    htmlEscape(base() + "/signin/aw-secure/auth_auth_cancel.html?") + "\">No thanks</a></p>");
+                    xml::escape(base() + "/signin/aw-secure/auth_auth_cancel.html?") + "\">No thanks</a></p>");
         }
         if (cmd == "GrantAccess") {
             if (it == state.sessions.end())
@@ -116,7 +116,7 @@ Reply Sandbox::Impl::page(const Request &request)
             state.addSentMessage(
                 {"", item, buyer, subject.empty() ? std::string("Question from seller") : subject, message, ebayNow()});
             return html("Contact member",
-                        "<p id=\"result\">Your question has been sent to " + htmlEscape(buyer) + ".</p>");
+                        "<p id=\"result\">Your question has been sent to " + xml::escape(buyer) + ".</p>");
         }
         if (cmd != "ReturnUserEmail") return html("Contact member", "<p>Nothing to show.</p>");
         const std::string buyer = queryValue(params, "requested");
@@ -126,20 +126,20 @@ Reply Sandbox::Impl::page(const Request &request)
         if (const Order *o = state.firstOrderOfItem(item)) title = o->title;
         return html(
             "Contact member",
-            "<p>To: <span id=\"recipient\">" + htmlEscape(buyer) + "</span><br>Item: <span id=\"item\">" +
-                htmlEscape(item) + " " + htmlEscape(title) +
+            "<p>To: <span id=\"recipient\">" + xml::escape(buyer) + "</span><br>Item: <span id=\"item\">" +
+                xml::escape(item) + " " + xml::escape(title) +
                 "</span></p>\n"
                 "<form id=\"contactForm\" name=\"contactForm\" method=\"post\" action=\"" +
-                htmlEscape(base() + "/contact/ws/eBayISAPI.dll") +
+                xml::escape(base() + "/contact/ws/eBayISAPI.dll") +
                 "\">\n"
                 "<input type=\"hidden\" name=\"requested\" value=\"" +
-                htmlEscape(buyer) +
+                xml::escape(buyer) +
                 "\">\n"
                 "<input type=\"hidden\" name=\"iid\" value=\"" +
-                htmlEscape(item) +
+                xml::escape(item) +
                 "\">\n"
                 "<input type=\"hidden\" name=\"TransactionID\" value=\"" +
-                htmlEscape(queryValue(params, "TransactionID")) +
+                xml::escape(queryValue(params, "TransactionID")) +
                 "\">\n"
                 "<p><label>Subject <input type=\"text\" id=\"subject\" name=\"subject\" size=\"60\"></label></p>\n"
                 "<p><textarea id=\"message\" name=\"message\" rows=\"12\" cols=\"70\"></textarea></p>\n"
@@ -150,9 +150,9 @@ Reply Sandbox::Impl::page(const Request &request)
     if (pathIs(path, "/item/ws/eBayISAPI.dll")) {
         const std::string item = queryValue(params, "item");
         const Order *o = state.firstOrderOfItem(item);
-        if (!o) return html("Item not found", "<p>This listing (" + htmlEscape(item) + ") was not found.</p>", 404);
-        return html(o->title, "<p>Item number: " + htmlEscape(o->itemId) + "</p><p>Price: US $" + money(o->price) +
-                                  "</p><p>Custom label: " + htmlEscape(o->sku) + "</p>");
+        if (!o) return html("Item not found", "<p>This listing (" + xml::escape(item) + ") was not found.</p>", 404);
+        return html(o->title, "<p>Item number: " + xml::escape(o->itemId) + "</p><p>Price: US $" + money(o->price) +
+                                  "</p><p>Custom label: " + xml::escape(o->sku) + "</p>");
     }
     if (pathIs(path, "/feedback/ws/eBayISAPI.dll")) {
         std::string user = queryValue(params, "userid");
@@ -161,8 +161,8 @@ Reply Sandbox::Impl::page(const Request &request)
         int shown = 0;
         for (const Feedback &f : state.feedback) {
             if (user != state.sellerId && f.commentingUser != user) continue;
-            rows += "<tr><td>" + htmlEscape(f.commentType) + "</td><td>" + htmlEscape(f.commentText) + "</td><td>" +
-                    htmlEscape(f.commentingUser) + "</td><td>" + ebayTime(f.commentTime) + "</td></tr>\n";
+            rows += "<tr><td>" + xml::escape(f.commentType) + "</td><td>" + xml::escape(f.commentText) + "</td><td>" +
+                    xml::escape(f.commentingUser) + "</td><td>" + ebayTime(f.commentTime) + "</td></tr>\n";
             if (++shown == 25) break;
         }
         return html("Feedback profile: " + user, "<table id=\"feedback\">\n" + rows + "</table>");
@@ -172,8 +172,8 @@ Reply Sandbox::Impl::page(const Request &request)
         if (!o) return html("Sales record", "<p>No such sales record.</p>", 404);
         const Buyer &b = state.buyers[o->buyer];
         return html("Sales record #" + std::to_string(o->salesRecordNumber),
-                    "<p>Buyer: " + htmlEscape(b.userId) + " (" + htmlEscape(b.address.name) +
-                        ")</p><p>Item: " + htmlEscape(o->title) + " x " + std::to_string(o->quantity) +
+                    "<p>Buyer: " + xml::escape(b.userId) + " (" + xml::escape(b.address.name) +
+                        ")</p><p>Item: " + xml::escape(o->title) + " x " + std::to_string(o->quantity) +
                         "</p><p>Paid: " + (o->isPaid() ? ebayTime(o->paid) : std::string("not yet")) +
                         "</p><p>Shipped: " + (o->isShipped() ? ebayTime(o->shipped) : std::string("not yet")) + "</p>");
     }
@@ -184,17 +184,17 @@ Reply Sandbox::Impl::page(const Request &request)
         if (number.empty()) number = queryValue(params, "tLabels");
         auto it = state.tracking.find(number);
         return html("USPS Track & Confirm",
-                    "<p>Label/Receipt Number: " + htmlEscape(number) + "</p><p>Status: " +
+                    "<p>Label/Receipt Number: " + xml::escape(number) + "</p><p>Status: " +
                         (it == state.tracking.end() ? std::string("Not found")
-                                                    : htmlEscape(trackingStatusName(it->second.status))) +
+                                                    : xml::escape(trackingStatusName(it->second.status))) +
                         "</p>");
     }
     if (pathStarts(path, "/ups")) {
         std::string number = queryValue(params, "tracknum");
         if (number.empty()) number = queryValue(params, "InquiryNumber1");
-        return html("UPS Tracking", "<p>Tracking number: " + htmlEscape(number) + "</p><p>Status: In transit</p>");
+        return html("UPS Tracking", "<p>Tracking number: " + xml::escape(number) + "</p><p>Status: In transit</p>");
     }
-    return html("Not found", "<p>" + htmlEscape(path) + " is not served here.</p>", 404);
+    return html("Not found", "<p>" + xml::escape(path) + " is not served here.</p>", 404);
 }
 
 } // namespace tw::sandbox

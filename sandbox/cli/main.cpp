@@ -31,7 +31,7 @@ Options:
                       (default ./tidewell-sandbox.ini)
   --data-dir DIR      also write DIR/Settings.xml holding the demo token and the
                       seller's user id, unless that file exists already
-  --fault SPEC        inject a fault; may be given more than once. SPEC is
+  --fault FAULT       inject a fault; may be given more than once. FAULT is
                       CALL:KIND[:NTH[:TIMES]] where CALL is an eBay call name,
                       TrackV2, a page path or * for every request; KIND is
                       delay=MS, 500, drop, malformed, truncated, warning or
@@ -66,18 +66,18 @@ long long toNumber(const std::string &flag, const std::string &text)
     }
 }
 
-tw::sandbox::Fault parseFault(const std::string &spec)
+tw::sandbox::Fault parseFault(const std::string &text)
 {
     std::vector<std::string> parts;
     std::size_t start = 0;
     // Page paths hold no ':'; split on all of them.
     while (true) {
-        std::size_t colon = spec.find(':', start);
-        parts.push_back(spec.substr(start, colon - start));
+        std::size_t colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon - start));
         if (colon == std::string::npos) break;
         start = colon + 1;
     }
-    if (parts.size() < 2 || parts.size() > 4) usage("bad --fault " + spec);
+    if (parts.size() < 2 || parts.size() > 4) usage("bad --fault " + text);
     tw::sandbox::Fault f;
     f.call = parts[0] == "*" ? "" : parts[0];
     const std::string &kind = parts[1];

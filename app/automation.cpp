@@ -1,5 +1,7 @@
 #include "app/automation.h"
 
+#include <QTimer>
+
 #include "ui/dialogs.h"
 
 #include <QAbstractButton>
@@ -137,7 +139,10 @@ void CommandReader::readAvailable()
     for (qsizetype nl; (nl = m_buffer.indexOf('\n')) >= 0;) {
         QString line = QString::fromUtf8(m_buffer.left(nl)).trimmed();
         m_buffer.remove(0, nl + 1);
-        if (!line.isEmpty()) run(line);
+        // Run after this handler returns: a command that waits (a download)
+        // must not keep the next one from being read, as a person's click
+        // would not be kept from arriving.
+        if (!line.isEmpty()) QTimer::singleShot(0, this, [this, line] { run(line); });
     }
 }
 

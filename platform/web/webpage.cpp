@@ -127,11 +127,6 @@ WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
                          "c.objects.bridge; });");
     scripts().insert(script);
 
-    connect(this, &QWebEnginePage::loadStarted, this, [this] {
-        processingShown = false;
-        m_live.clear();
-        m_changeHandlers.clear();
-    });
     connect(this, &QWebEnginePage::loadFinished, this, [this](bool ok) {
         if (!ok && !m_requested.isEmpty() && url() != m_requested.toString().toStdString() && m_retries < 2) {
             // Our load was swallowed by the end of a refused navigation: ask again.
@@ -154,9 +149,22 @@ void WebPage::navigate(const QUrl &target)
 
 bool WebPage::acceptNavigationRequest(const QUrl &target, NavigationType type, bool isMainFrame)
 {
-    if (!isMainFrame || !beforeNavigate) return true;
+    if (!isMainFrame) return true;
     std::string from = type == NavigationTypeTyped ? std::string() : url();
-    return !beforeNavigate(target.toString().toStdString(), from);
+    if (beforeNavigate && beforeNavigate(target.toString().toStdString(), from)) {
+        // Refused: the document stays, with its overlay, handles and handlers
+        // (the browser still reports a start and a failed end for it), and a
+        // load we refused is not one to ask again.
+        if (target == m_requested) m_requested.clear();
+        return false;
+    }
+    // A jump within the document keeps it; anything else replaces it.
+    if (!target.matches(QWebEnginePage::url(), QUrl::RemoveFragment)) {
+        processingShown = false;
+        m_live.clear();
+        m_changeHandlers.clear();
+    }
+    return true;
 }
 
 QWebEnginePage *WebPage::createWindow(WebWindowType)

@@ -177,3 +177,46 @@ TEST(EndToEndEbay, DownloadOrdersFillsTheStoreAndTheTabsAndComesBackReady)
 }
 
 } // namespace
+
+namespace {
+
+TEST(EndToEndEbay, TheMainPageTwiceInitialisesOnceAndTheBusyOverlayAsksToWaitOnce)
+{
+    TempDir dir;
+    tw::sandbox::Sandbox sb;
+    ASSERT_TRUE(sb.start());
+    std::filesystem::create_directories(dir / "data");
+    tw::test::writeFile(dir / "data" / "Settings.xml",
+                        std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?><Settings><eBayAuthToken>") +
+                            tw::sandbox::kDemoToken + "</eBayAuthToken></Settings>");
+    const int port = freePort();
+    Tidewell app(dir, {iniFor(sb), "", port});
+    ASSERT_TRUE(app.next("page").endsWith("/KORVA/main-1.0.47.html"));
+    ASSERT_TRUE(waitFor([&] { return !sb.requests("GeteBayOfficialTime").empty(); }));
+    pump(500);
+    app.send("click Label1");
+    ASSERT_TRUE(app.next("page").endsWith("/KORVA/main-1.0.47.html"));
+    app.send("click Label1");
+    ASSERT_TRUE(app.next("page").endsWith("/KORVA/main-1.0.47.html"));
+    pump(500);
+    EXPECT_EQ(sb.requests("GeteBayDetails").size(), 1u);
+    EXPECT_EQ(sb.requests("GeteBayOfficialTime").size(), 1u);
+
+    // While a slow download shows the overlay, navigation is refused and the
+    // overlay says "(Please wait)", once however often the user insists.
+    sb.injectFault({.call = "GetSellerTransactions", .kind = tw::sandbox::FaultKind::Delay, .delayMs = 4000});
+    app.send("click cmdDownloadOrders");
+    ASSERT_TRUE(waitFor([&] { return !sb.requests("GetSellerTransactions").empty() || sb.requestLog().size() > 2; }));
+    pump(300);
+    app.send("click mnuOnlineHelp");
+    pump(300);
+    app.send("click Label1");
+    pump(300);
+    DevTools devTools(port);
+    QString text = devTools.evaluate("/KORVA/main-1.0.47.html",
+                                     "document.getElementById('ProcessingElement').innerText");
+    EXPECT_EQ(text.count("(Please wait)"), 1) << text.toStdString();
+    EXPECT_TRUE(app.nextContaining("page", "help.html", 2000).isEmpty()) << app.output().toStdString();
+}
+
+} // namespace

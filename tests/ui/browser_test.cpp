@@ -1,4 +1,4 @@
-#include "fake_page.h"
+#include "tests/support/fake_page.h"
 
 #include "platform/config.h"
 #include "store/basFunctions.h"

@@ -150,7 +150,11 @@ void WebPage::navigate(const QUrl &target)
 bool WebPage::acceptNavigationRequest(const QUrl &target, NavigationType type, bool isMainFrame)
 {
     if (!isMainFrame) return true;
-    std::string from = type == NavigationTypeTyped ? std::string() : url();
+    // A redirect comes from whatever server answered, not from the document
+    // still shown: it must not pass for that document.
+    std::string from = type == NavigationTypeTyped      ? std::string()
+                       : type == NavigationTypeRedirect ? std::string("redirect:") + target.toString().toStdString()
+                                                        : url();
     if (beforeNavigate && beforeNavigate(target.toString().toStdString(), from)) {
         // Refused: the document stays, with its overlay, handles and handlers
         // (the browser still reports a start and a failed end for it), and a

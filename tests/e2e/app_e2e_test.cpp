@@ -64,6 +64,25 @@ TEST(EndToEnd, CommandLinksRunOnlyFromOurOwnPagesAndOnlyWithTheKeyAction)
     EXPECT_TRUE(app.next("page").endsWith("/KORVA/main-1.0.47.html")) << app.output().toStdString();
 }
 
+TEST(EndToEnd, ACommandLinkReachedByAnOutsideRedirectDoesNothing)
+{
+    TempDir dir;
+    PageServer server;
+    std::filesystem::create_directories(dir / "data");
+    tw::test::writeFile(dir / "data" / "Settings.xml", kTokenSettings);
+    server.scripts["/korva/help.html"] = "location.href='" + server.outside() + "/redirect';";
+    server.extra["/redirect"] = "HTTP/1.1 302 Found\r\nLocation: HTTP://PLINTHWAY/?Action=SaveSettings&Button=Cancel"
+                                "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    Tidewell app(dir, server);
+    EXPECT_TRUE(app.next("page").endsWith("/KORVA/main-1.0.47.html"));
+    Tidewell::pump(1000);
+    app.send("click mnuOnlineHelp");
+    EXPECT_TRUE(app.next("page").endsWith("/KORVA/help.html"));
+    Tidewell::pump(1500);
+    app.send("click mnuOptions");
+    EXPECT_TRUE(app.next("page").endsWith("/KORVA/settings.html")) << app.output().toStdString();
+}
+
 TEST(EndToEnd, CancelOnTheOptionsPageReturnsToTheMainPageWithoutSaving)
 {
     TempDir dir;

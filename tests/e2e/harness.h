@@ -72,7 +72,7 @@ public:
     QString outside() const { return QString("http://localhost:%1").arg(m_server.serverPort()); }
 
     std::map<QString, QString> scripts;  // lower-case path -> script
-    std::map<QString, QByteArray> extra; // lower-case path -> whole page
+    std::map<QString, QByteArray> extra; // lower-case path -> whole page, or whole answer from "HTTP/" on
 
 private:
     void answer(QTcpSocket *s)
@@ -82,6 +82,11 @@ private:
         QByteArray body;
         QByteArray type = "text/html; charset=utf-8";
         if (auto it = extra.find(path.toLower()); it != extra.end()) {
+            if (it->second.startsWith("HTTP/")) { // a whole answer, headers included
+                s->write(it->second);
+                s->disconnectFromHost();
+                return;
+            }
             body = it->second;
         } else if (auto bytes = tw::pages::bundled(path.toStdString())) {
             body = *bytes;

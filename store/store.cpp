@@ -29,6 +29,23 @@ constexpr std::array<DocInfo, kDocCount> kInfo = {{
 
 #undef TW_DECL
 
+// A save that was cut short (power cut, crash) leaves its temporary file
+// beside the store file, which itself is whole; the leftover only takes room.
+void removeInterruptedSaves(const std::filesystem::path &dir)
+{
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        for (const DocInfo &di : kInfo) {
+            const std::string prefix = std::string(di.file) + ".saving-";
+            if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+                std::filesystem::remove(entry.path(), ec);
+                break;
+            }
+        }
+    }
+}
+
 } // namespace
 
 const DocInfo &info(Doc d) { return kInfo[size_t(d)]; }
@@ -63,6 +80,7 @@ std::vector<std::string> Store::open(const std::filesystem::path &dataDir)
     if (ec) m_dataDir = dataDir;
     std::filesystem::create_directories(m_dataDir, ec);
 
+    removeInterruptedSaves(m_dataDir);
     for (int k = 0; k < kDocCount; ++k) {
         Doc d = Doc(k);
         const DocInfo &di = info(d);

@@ -60,6 +60,21 @@ TEST(Store, ExistingFilesLoadUnchangedAndAreNotRewritten)
     EXPECT_EQ(store.transactions().select("Transactions/Transaction/TransactionID").text(), "1");
 }
 
+TEST(Store, LeftoversOfInterruptedSavesAreRemovedAndNothingElse)
+{
+    TempDir dir;
+    writeFile(dir / "Transactions.xml.saving-a1B2c3", "<Transactions><Trans");
+    writeFile(dir / "Notes.xml.saving-zzzzzz", "");
+    writeFile(dir / "Notes.xml.saving-keep", "not ours");
+    writeFile(dir / "MyNotes.txt", "the seller's own file");
+    Store store;
+    EXPECT_TRUE(store.open(dir.path()).empty());
+    EXPECT_FALSE(std::filesystem::exists(dir / "Transactions.xml.saving-a1B2c3"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "Notes.xml.saving-zzzzzz"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "Notes.xml.saving-keep"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "MyNotes.txt"));
+}
+
 TEST(Store, MalformedFileIsKeptAsideReportedAndStartsEmpty)
 {
     TempDir dir;

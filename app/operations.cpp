@@ -12,8 +12,8 @@
 #include "ui/served.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cctype>
+#include <cstdio>
 
 namespace tw::app {
 
@@ -22,11 +22,20 @@ void WindowUiSink::status(int panel, const std::string &text)
     if (panel == 1) m_window.setStatusText(text);
 }
 
-void WindowUiSink::ProcessingImageDisplay(const std::string &text) { ui::ProcessingImageDisplay(m_window.page(), text); }
+void WindowUiSink::ProcessingImageDisplay(const std::string &text)
+{
+    ui::ProcessingImageDisplay(m_window.page(), text);
+}
 
-void WindowUiSink::ProcessingImageHide() { ui::ProcessingImageHide(m_window.page()); }
+void WindowUiSink::ProcessingImageHide()
+{
+    ui::ProcessingImageHide(m_window.page());
+}
 
-void WindowUiSink::messageBox(const std::string &title, const std::string &text) { ui::MsgBox(text, title); }
+void WindowUiSink::messageBox(const std::string &title, const std::string &text)
+{
+    ui::MsgBox(text, title);
+}
 
 void WindowUiSink::setEnabled(std::string_view objectName, bool enabled)
 {
@@ -44,7 +53,9 @@ std::optional<xml::Document> orNothing(xml::Document doc)
 bool samePage(const std::string &url, std::string_view path)
 {
     std::string a = url, b = pages::url(path);
-    auto lower = [](std::string &s) { std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); }); };
+    auto lower = [](std::string &s) {
+        std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    };
     lower(a);
     lower(b);
     return a == b;

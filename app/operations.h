@@ -13,7 +13,7 @@ class form1;
 
 // What the eBay and USPS calls show, routed to the window.
 class WindowUiSink : public ebay::UiSink {
-public:
+  public:
     explicit WindowUiSink(form1 &window) : m_window(window) {}
     void status(int panel, const std::string &text) override;
     void ProcessingImageDisplay(const std::string &text) override;
@@ -21,12 +21,12 @@ public:
     void messageBox(const std::string &title, const std::string &text) override;
     void setEnabled(std::string_view objectName, bool enabled) override;
 
-private:
+  private:
     form1 &m_window;
 };
 
 class Operations {
-public:
+  public:
     explicit Operations(form1 &window);
     Operations(const Operations &) = delete;
     Operations &operator=(const Operations &) = delete;
@@ -35,7 +35,7 @@ public:
     // states up to date and writes the tab counts of the main page.
     void RefreshGrid();
 
-private:
+  private:
     void mnuAuthorizeeBayID_Click();
     void FinishAuthorization(const std::string &url);
     void AuthorizationCancelled();

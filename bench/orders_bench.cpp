@@ -52,8 +52,7 @@ void BM_Merge5000Into50000(benchmark::State &state)
         state.ResumeTiming();
         tw::orders::MergeTransactions(store, answer);
         state.PauseTiming();
-        if (store.transactions().root().elements().size() != size_t(kStored + 2500))
-            state.SkipWithError("wrong count");
+        if (store.transactions().root().elements().size() != size_t(kStored + 2500)) state.SkipWithError("wrong count");
         store = tw::store::Store(); // freeing 50,000 orders is not the merge's cost
         state.ResumeTiming();
     }
@@ -67,7 +66,8 @@ tw::xml::Document trackingFor(const tw::xml::Document &orders)
     for (tw::xml::Node t = orders.root().firstElement(); t; t = t.nextElement(), ++k) {
         std::string number = t.select("ShippingDetails/ShipmentTrackingNumber").text();
         if (number.empty()) number = "NONE" + std::to_string(k);
-        text += "<TrackingNumber ID=\"" + number + "\"><LastChecked>2008-01-01 00:00:00</LastChecked>"
+        text += "<TrackingNumber ID=\"" + number +
+                "\"><LastChecked>2008-01-01 00:00:00</LastChecked>"
                 "<TrackSummary><EventDate>January 7, 2008</EventDate><Event>" +
                 std::string(k % 4 == 0 ? "Delivered, In/At Mailbox" : "Out for Delivery") +
                 "</Event></TrackSummary></TrackingNumber>";
@@ -102,7 +102,8 @@ void BM_UpdateShipmentStatusNoChange50000(benchmark::State &state)
     load(store, folder);
     store.trackingNumbers() = trackingFor(store.transactions());
     tw::orders::UpdateShipmentStatus(store);
-    for (auto _ : state) benchmark::DoNotOptimize(tw::orders::UpdateShipmentStatus(store));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(tw::orders::UpdateShipmentStatus(store));
 }
 
 void BM_SaveTransactions50000(benchmark::State &state)
@@ -110,7 +111,8 @@ void BM_SaveTransactions50000(benchmark::State &state)
     Folder folder;
     tw::store::Store store;
     load(store, folder);
-    for (auto _ : state) benchmark::DoNotOptimize(store.save(tw::store::Doc::Transactions));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(store.save(tw::store::Doc::Transactions));
 }
 
 } // namespace

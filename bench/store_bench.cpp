@@ -38,7 +38,8 @@ void BM_RawLibxml2Save(benchmark::State &state)
     auto file = tw::bench::transactionsFile(kOrders);
     auto out = file.parent_path() / "tidewell-bench-raw-save.xml";
     xmlDocPtr doc = xmlReadFile(file.c_str(), nullptr, XML_PARSE_NONET);
-    for (auto _ : state) benchmark::DoNotOptimize(xmlSaveFileEnc(out.c_str(), doc, "UTF-8"));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(xmlSaveFileEnc(out.c_str(), doc, "UTF-8"));
     xmlFreeDoc(doc);
     std::filesystem::remove(out);
 }
@@ -48,7 +49,8 @@ void BM_StoreSaveAtomic(benchmark::State &state)
     auto file = tw::bench::transactionsFile(kOrders);
     auto out = file.parent_path() / "tidewell-bench-save.xml";
     tw::xml::Document doc = tw::xml::Document::load(file);
-    for (auto _ : state) benchmark::DoNotOptimize(doc.save(out));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(doc.save(out));
     std::filesystem::remove(out);
 }
 
@@ -69,7 +71,8 @@ void BM_Lookup5000Indexed(benchmark::State &state)
     for (auto _ : state) {
         tw::store::OrderIndex index(doc.root()); // building it is part of the cost
         int found = 0;
-        for (auto &[item, txn] : keys) found += bool(index.find(item, txn));
+        for (auto &[item, txn] : keys)
+            found += bool(index.find(item, txn));
         if (found != 5000) state.SkipWithError("missing orders");
     }
 }

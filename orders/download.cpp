@@ -23,8 +23,7 @@ void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI
     ui.setEnabled("Label1", false);
 
     if (xml::Document orders = api.SynchronousGetSellerTransactions()) MergeTransactions(session.store, orders);
-    if (xml::Document questions = api.SynchronousGetMemberMessages())
-        MergeMemberMessages(session.store, questions);
+    if (xml::Document questions = api.SynchronousGetMemberMessages()) MergeMemberMessages(session.store, questions);
     RefreshSentMessages(session, api);
     api.SynchronousGetFeedbackNew();
     CheckDeliveryStatusOfTransactions(session.store, session.store.transactions().selectAll("Transactions/Transaction"),
@@ -39,8 +38,10 @@ void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI
 std::optional<int> ParseDayCount(std::string_view answer)
 {
     // Blanks around the number are forgiven, as a seller would expect.
-    while (!answer.empty() && answer.front() == ' ') answer.remove_prefix(1);
-    while (!answer.empty() && answer.back() == ' ') answer.remove_suffix(1);
+    while (!answer.empty() && answer.front() == ' ')
+        answer.remove_prefix(1);
+    while (!answer.empty() && answer.back() == ' ')
+        answer.remove_suffix(1);
     if (answer.empty()) return std::nullopt;
     int days = 0;
     auto [end, ec] = std::from_chars(answer.data(), answer.data() + answer.size(), days);

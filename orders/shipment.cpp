@@ -30,9 +30,12 @@ xml::Document ConverteBayTransactionsToTrackID(const std::vector<xml::Node> &ord
         std::string service = childText(order, "ShippingDetails/ShippingServiceUsed");
         std::string number = childText(order, "ShippingDetails/ShipmentTrackingNumber");
         bool follow;
-        if (service.find("USPS") != std::string::npos) follow = true;
-        else if (service.find("UPS") != std::string::npos) follow = false;
-        else follow = number.rfind("9101", 0) == 0;
+        if (service.find("USPS") != std::string::npos)
+            follow = true;
+        else if (service.find("UPS") != std::string::npos)
+            follow = false;
+        else
+            follow = number.rfind("9101", 0) == 0;
         if (follow) root.appendElement("TrackID").setAttribute("ID", number);
     }
     return ids;
@@ -57,7 +60,8 @@ void StoreTrackingAnswers(store::Store &store, const xml::Document &response)
         xml::Node record = doc.createElement("TrackingNumber");
         record.setAttribute("ID", id);
         record.appendElement("LastChecked", now);
-        for (xml::Node child = info.firstElement(); child; child = child.nextElement()) record.append(child);
+        for (xml::Node child = info.firstElement(); child; child = child.nextElement())
+            record.append(child);
         if (xml::Node old = index.find(id)) {
             index.remove(old);
             old.remove();
@@ -108,8 +112,10 @@ ViewCounts CountViews(const store::Store &store)
          order = order.nextElement()) {
         if (order.name() != "Transaction") continue;
         std::string status = childText(order, "KORVA/ShipmentStatus");
-        if (status == "Delivered") ++c.deliveredNeedsFollowUp;
-        else if (status == "Shipped") ++c.inTransit;
+        if (status == "Delivered")
+            ++c.deliveredNeedsFollowUp;
+        else if (status == "Shipped")
+            ++c.inTransit;
         if (!order.element("ShippedTime")) ++c.notShipped;
     }
     for (xml::Node order = store.doc(store::Doc::ArchivedTransactions).root().firstElement(); order;
@@ -155,8 +161,14 @@ DateTime ParseEventDate(std::string_view text)
 }
 
 namespace {
-DateTime dateOnly(const DateTime &t) { return DateTime::fromParts(t.year(), t.month(), t.day()); }
-long wholeDays(const DateTime &from, const DateTime &to) { return long((to.toMsecs() - from.toMsecs()) / 86'400'000); }
+DateTime dateOnly(const DateTime &t)
+{
+    return DateTime::fromParts(t.year(), t.month(), t.day());
+}
+long wholeDays(const DateTime &from, const DateTime &to)
+{
+    return long((to.toMsecs() - from.toMsecs()) / 86'400'000);
+}
 } // namespace
 
 void DisplayTrackingNumbers(page::Page &page, const Session &session)

@@ -36,8 +36,7 @@ void StoreTrackingAnswers(store::Store &store, const xml::Document &response);
 
 // Asks USPS about the followed numbers of `orders` and stores the answers.
 // False when nothing came back (nothing is stored then).
-bool CheckDeliveryStatusOfTransactions(store::Store &store, const std::vector<xml::Node> &orders,
-                                       clsUSPSAPI &usps);
+bool CheckDeliveryStatusOfTransactions(store::Store &store, const std::vector<xml::Node> &orders, clsUSPSAPI &usps);
 
 // Sets KORVA/ShipmentStatus of every shipped order of Transactions.xml from
 // its tracking record: "Delivered" on a delivery event, otherwise "Shipped".

@@ -77,8 +77,7 @@ xml::Document clsUSPSAPI::SelectDue(const std::vector<xml::Node> &trackIds, cons
 {
     xml::Document candidates = xml::Document::parse(kBatchText);
     xml::Node root = candidates.root();
-    store::RecordIndex stored(trackingNumbers.root(), "TrackingNumber",
-                              [](xml::Node r) { return r.attribute("ID"); });
+    store::RecordIndex stored(trackingNumbers.root(), "TrackingNumber", [](xml::Node r) { return r.attribute("ID"); });
     const DateTime now = clock().localNow();
     std::set<std::string> taken;
     for (xml::Node id : trackIds) {
@@ -105,10 +104,12 @@ xml::Document clsUSPSAPI::SynchronousGetTrackingDetails(const std::vector<xml::N
             m_ui->ProcessingImageDisplay("Downloading USPS Tracking<br>" + std::to_string(left.size() - start) +
                                          " remaining");
         xml::Document batch = xml::Document::parse(kBatchText);
-        for (size_t k = start; k < left.size() && k < start + kBatchSize; ++k) batch.root().append(left[k]);
+        for (size_t k = start; k < left.size() && k < start + kBatchSize; ++k)
+            batch.root().append(left[k]);
         xml::Document response = m_connection.StartSynchronousRequest("TrackFieldRequest", "TrackV2", batch);
         if (!response.root()) continue; // no answer: these numbers are asked again next time
-        if (!result) result = std::move(response);
+        if (!result)
+            result = std::move(response);
         else
             for (xml::Node child = response.root().firstElement(); child; child = child.nextElement())
                 result.root().append(child);
@@ -120,7 +121,8 @@ void clsUSPSAPI::GetTrackingDetails(const std::vector<xml::Node> &trackIds, cons
 {
     xml::Document due = SelectDue(trackIds, trackingNumbers);
     m_remaining = xml::Document::parse("<?xml version=\"1.0\" encoding=\"utf-8\"?><TrackIDs/>");
-    for (xml::Node id = due.root().firstElement(); id; id = id.nextElement()) m_remaining.root().append(id);
+    for (xml::Node id = due.root().firstElement(); id; id = id.nextElement())
+        m_remaining.root().append(id);
     m_connection.RequestComplete = [this](const std::string &rootName, const std::string &apiName,
                                           const xml::Document &, const xml::Document &response) {
         if (rootName != "TrackFieldRequest" || apiName != "TrackV2") return;

@@ -19,7 +19,7 @@ namespace tw::orders {
 // One exchange with the web tools. The request's root gets the configured
 // user id in USERID; the request travels percent-encoded in the query.
 class clsUSPSConnection {
-public:
+  public:
     clsUSPSConnection() = default;
     ~clsUSPSConnection();
 
@@ -43,12 +43,12 @@ public:
     // The address an exchange for this request goes to (for tests and logs).
     static std::string requestUrl(const std::string &apiName, xml::Document &request, const std::string &rootName);
 
-private:
+  private:
     std::vector<std::unique_ptr<http::Exchange>> m_exchanges;
 };
 
 class clsUSPSAPI {
-public:
+  public:
     explicit clsUSPSAPI(ebay::UiSink *ui = nullptr);
 
     // The TrackIDs (attribute ID) that need asking, given the stored
@@ -72,7 +72,7 @@ public:
 
     clsUSPSConnection &connection() { return m_connection; }
 
-private:
+  private:
     void sendNextBatch();
 
     ebay::UiSink *m_ui;

@@ -50,7 +50,9 @@ std::optional<QByteArray> bundled(std::string_view path)
 std::string contentType(std::string_view path)
 {
     std::string p = lower(path.substr(0, path.find_first_of("?#")));
-    auto ends = [&](std::string_view ext) { return p.size() >= ext.size() && p.compare(p.size() - ext.size(), ext.size(), ext) == 0; };
+    auto ends = [&](std::string_view ext) {
+        return p.size() >= ext.size() && p.compare(p.size() - ext.size(), ext.size(), ext) == 0;
+    };
     if (ends(".html") || ends(".htm")) return "text/html; charset=utf-8";
     if (ends(".xml") || ends(".xsl")) return "text/xml; charset=utf-8";
     if (ends(".css")) return "text/css; charset=utf-8";
@@ -61,12 +63,16 @@ std::string contentType(std::string_view path)
     return "application/octet-stream";
 }
 
-bool builtInBase() { return lower(config().get("pages/BaseUrl")).rfind("tidewell:", 0) == 0; }
+bool builtInBase()
+{
+    return lower(config().get("pages/BaseUrl")).rfind("tidewell:", 0) == 0;
+}
 
 std::string url(std::string_view path)
 {
     std::string base = config().get("pages/BaseUrl");
-    while (!base.empty() && base.back() == '/') base.pop_back();
+    while (!base.empty() && base.back() == '/')
+        base.pop_back();
     std::string p(path);
     if (p.empty() || p.front() != '/') p.insert(p.begin(), '/');
     return base + p;

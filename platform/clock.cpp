@@ -18,8 +18,8 @@ DateTime SystemClock::localNow() const
 
 int SystemClock::utcOffsetSeconds(const DateTime &local) const
 {
-    QDateTime at(QDate(local.year(), local.month(), local.day()),
-                 QTime(local.hour(), local.minute(), local.second()), QTimeZone::systemTimeZone());
+    QDateTime at(QDate(local.year(), local.month(), local.day()), QTime(local.hour(), local.minute(), local.second()),
+                 QTimeZone::systemTimeZone());
     return at.offsetFromUtc();
 }
 

@@ -8,7 +8,7 @@
 namespace tw {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // The local wall-clock date and time.
     virtual DateTime localNow() const = 0;
@@ -19,7 +19,7 @@ public:
 
 // The machine's clock and zone.
 class SystemClock : public Clock {
-public:
+  public:
     DateTime localNow() const override;
     int utcOffsetSeconds(const DateTime &local) const override;
 };

@@ -17,7 +17,8 @@ const std::vector<std::pair<std::string, std::string>> &Config::defaults()
 
 Config::Config()
 {
-    for (const auto &[key, value] : defaults()) m_values[key] = value;
+    for (const auto &[key, value] : defaults())
+        m_values[key] = value;
 }
 
 Config Config::fromFile(const std::filesystem::path &file, std::vector<std::string> *warnings)
@@ -43,7 +44,10 @@ std::string Config::get(const std::string &key) const
     return it == m_values.end() ? std::string() : it->second;
 }
 
-void Config::set(const std::string &key, const std::string &value) { m_values[key] = value; }
+void Config::set(const std::string &key, const std::string &value)
+{
+    m_values[key] = value;
+}
 
 std::string Config::toIni() const
 {
@@ -82,7 +86,13 @@ Config &current()
 }
 } // namespace
 
-const Config &config() { return current(); }
-void setConfig(const Config &c) { current() = c; }
+const Config &config()
+{
+    return current();
+}
+void setConfig(const Config &c)
+{
+    current() = c;
+}
 
 } // namespace tw

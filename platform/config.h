@@ -11,7 +11,7 @@
 namespace tw {
 
 class Config {
-public:
+  public:
     // The build-time defaults only.
     Config();
 
@@ -30,7 +30,7 @@ public:
     // The INI text of this configuration (what the sandbox writes).
     std::string toIni() const;
 
-private:
+  private:
     std::map<std::string, std::string> m_values;
 };
 

@@ -95,13 +95,34 @@ DateTime::Civil DateTime::civil() const
     return c;
 }
 
-int DateTime::year() const { return civil().year; }
-int DateTime::month() const { return civil().month; }
-int DateTime::day() const { return civil().day; }
-int DateTime::hour() const { return civil().hour; }
-int DateTime::minute() const { return civil().minute; }
-int DateTime::second() const { return civil().second; }
-int DateTime::msec() const { return civil().msec; }
+int DateTime::year() const
+{
+    return civil().year;
+}
+int DateTime::month() const
+{
+    return civil().month;
+}
+int DateTime::day() const
+{
+    return civil().day;
+}
+int DateTime::hour() const
+{
+    return civil().hour;
+}
+int DateTime::minute() const
+{
+    return civil().minute;
+}
+int DateTime::second() const
+{
+    return civil().second;
+}
+int DateTime::msec() const
+{
+    return civil().msec;
+}
 
 DateTime DateTime::addMsecs(std::int64_t ms) const
 {

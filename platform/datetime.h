@@ -10,12 +10,11 @@
 namespace tw {
 
 class DateTime {
-public:
+  public:
     DateTime() = default; // invalid
 
     // Invalid when a field is out of range (month 13, 30 February, hour 24).
-    static DateTime fromParts(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
-                              int msec = 0);
+    static DateTime fromParts(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int msec = 0);
     static DateTime fromMsecs(std::int64_t msecsSince1970);
     // Reads the fixed form of toString() ("2008-01-05 09:03:07"), also with
     // "T" between date and time and with fractional seconds; invalid otherwise.
@@ -49,7 +48,7 @@ public:
         return a.m_ms <=> b.m_ms;
     }
 
-private:
+  private:
     struct Civil {
         int year, month, day, hour, minute, second, msec;
     };

@@ -7,24 +7,29 @@
 #include <libxml/xpathInternals.h>
 #include <libxslt/security.h>
 #include <libxslt/transform.h>
+#include <libxslt/variables.h>
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
-#include <libxslt/variables.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <list>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace tw::xml {
 namespace {
 
-const xmlChar *X(const std::string &s) { return reinterpret_cast<const xmlChar *>(s.c_str()); }
-std::string S(const xmlChar *s) { return s ? std::string(reinterpret_cast<const char *>(s)) : std::string(); }
+const xmlChar *X(const std::string &s)
+{
+    return reinterpret_cast<const xmlChar *>(s.c_str());
+}
+std::string S(const xmlChar *s)
+{
+    return s ? std::string(reinterpret_cast<const char *>(s)) : std::string();
+}
 
 // libxml2 reports errors through per-thread global handlers; we collect the
 // last message instead of letting it print to stderr.
@@ -34,7 +39,8 @@ void collectError(void *, xmlErrorPtr error)
 {
     if (!error) return;
     std::string message = error->message ? error->message : "unknown error";
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
     if (error->line > 0) message = "line " + std::to_string(error->line) + ": " + message;
     t_lastError = message;
 }
@@ -64,8 +70,14 @@ constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
 
 // --- local-name rewriting of XPath -----------------------------------------
 
-bool isNameStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
-bool isNameChar(unsigned char c) { return isNameStart(c) || std::isdigit(c) || c == '.' || c == '-'; }
+bool isNameStart(unsigned char c)
+{
+    return std::isalpha(c) || c == '_' || c >= 0x80;
+}
+bool isNameChar(unsigned char c)
+{
+    return isNameStart(c) || std::isdigit(c) || c == '.' || c == '-';
+}
 
 } // namespace
 
@@ -81,7 +93,8 @@ std::string localNameXPath(std::string_view in)
     bool attributeAxis = false;
 
     auto skipSpace = [&](size_t p) {
-        while (p < n && (in[p] == ' ' || in[p] == '\t' || in[p] == '\r' || in[p] == '\n')) ++p;
+        while (p < n && (in[p] == ' ' || in[p] == '\t' || in[p] == '\r' || in[p] == '\n'))
+            ++p;
         return p;
     };
 
@@ -102,21 +115,24 @@ std::string localNameXPath(std::string_view in)
         }
         if (std::isdigit(c) || (c == '.' && i + 1 < n && std::isdigit((unsigned char)in[i + 1]))) {
             size_t start = i;
-            while (i < n && (std::isdigit((unsigned char)in[i]) || in[i] == '.')) ++i;
+            while (i < n && (std::isdigit((unsigned char)in[i]) || in[i] == '.'))
+                ++i;
             out.append(in.substr(start, i - start));
             operand = false;
             continue;
         }
         if (c == '$') {
             size_t start = i++;
-            while (i < n && (isNameChar(in[i]) || in[i] == ':')) ++i;
+            while (i < n && (isNameChar(in[i]) || in[i] == ':'))
+                ++i;
             out.append(in.substr(start, i - start));
             operand = false;
             continue;
         }
         if (isNameStart(c)) {
             size_t start = i;
-            while (i < n && isNameChar(in[i])) ++i;
+            while (i < n && isNameChar(in[i]))
+                ++i;
             std::string_view name = in.substr(start, i - start);
             if (!operand) { // operator name: and, or, div, mod
                 out.append(name);
@@ -140,16 +156,19 @@ std::string localNameXPath(std::string_view in)
             if (i + 1 < n && in[i] == ':' && (isNameStart(in[i + 1]) || in[i + 1] == '*')) {
                 // Prefixed name test: strict namespace match.
                 size_t end = i + 1;
-                if (in[end] == '*') ++end;
+                if (in[end] == '*')
+                    ++end;
                 else
-                    while (end < n && isNameChar(in[end])) ++end;
+                    while (end < n && isNameChar(in[end]))
+                        ++end;
                 out.append(in.substr(start, end - start));
                 i = end;
                 operand = false;
                 attributeAxis = false;
                 continue;
             }
-            if (attributeAxis) out.append(name);
+            if (attributeAxis)
+                out.append(name);
             else {
                 out += "*[local-name()='";
                 out.append(name);
@@ -167,12 +186,15 @@ std::string localNameXPath(std::string_view in)
             attributeAxis = true;
             operand = true;
             continue;
-        case '(': case '[': case ',':
+        case '(':
+        case '[':
+        case ',':
             out += char(c);
             ++i;
             operand = true;
             continue;
-        case ')': case ']':
+        case ')':
+        case ']':
             out += char(c);
             ++i;
             operand = false;
@@ -214,7 +236,7 @@ namespace {
 // Compiled queries, reused: the program asks the same few dozen queries over
 // and over.
 class XPathCache {
-public:
+  public:
     xmlXPathCompExprPtr get(std::string_view xpath)
     {
         std::string key(xpath);
@@ -239,10 +261,11 @@ public:
     }
     ~XPathCache()
     {
-        for (auto &entry : m_map) xmlXPathFreeCompExpr(entry.second.first);
+        for (auto &entry : m_map)
+            xmlXPathFreeCompExpr(entry.second.first);
     }
 
-private:
+  private:
     static constexpr size_t kCapacity = 512;
     std::list<std::string> m_order;
     std::unordered_map<std::string, std::pair<xmlXPathCompExprPtr, std::list<std::string>::iterator>> m_map;
@@ -267,7 +290,8 @@ std::vector<Node> evaluate(xmlNodePtr context, std::string_view xpath, const Var
         int count = obj->nodesetval->nodeNr;
         if (firstOnly && count > 1) count = 1;
         result.reserve(count);
-        for (int k = 0; k < count; ++k) result.emplace_back(obj->nodesetval->nodeTab[k]);
+        for (int k = 0; k < count; ++k)
+            result.emplace_back(obj->nodesetval->nodeTab[k]);
     }
     if (obj) xmlXPathFreeObject(obj);
     xmlXPathFreeContext(ctxt);
@@ -304,8 +328,8 @@ std::string cleanText(std::string_view in)
         }
         if (ok) {
             static const uint32_t minimum[5] = {0, 0, 0x80, 0x800, 0x10000};
-            ok = cp >= minimum[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF) && cp != 0xFFFE &&
-                 cp != 0xFFFF;
+            ok =
+                cp >= minimum[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF) && cp != 0xFFFE && cp != 0xFFFF;
         }
         if (ok) {
             out.append(in.substr(i, len));
@@ -322,9 +346,15 @@ std::string cleanText(std::string_view in)
 
 // --- Node ------------------------------------------------------------------
 
-bool Node::isElement() const { return m_node && m_node->type == XML_ELEMENT_NODE; }
+bool Node::isElement() const
+{
+    return m_node && m_node->type == XML_ELEMENT_NODE;
+}
 
-std::string Node::name() const { return m_node ? S(m_node->name) : std::string(); }
+std::string Node::name() const
+{
+    return m_node ? S(m_node->name) : std::string();
+}
 
 std::string Node::namespaceUri() const
 {
@@ -380,8 +410,7 @@ void Node::removeAttribute(std::string_view name)
 
 Node Node::parent() const
 {
-    return (m_node && m_node->parent && m_node->parent->type != XML_DOCUMENT_NODE) ? Node(m_node->parent)
-                                                                                   : Node();
+    return (m_node && m_node->parent && m_node->parent->type != XML_DOCUMENT_NODE) ? Node(m_node->parent) : Node();
 }
 
 Node Node::firstElement() const
@@ -419,7 +448,8 @@ Node Node::previousElement() const
 std::vector<Node> Node::elements() const
 {
     std::vector<Node> result;
-    for (Node c = firstElement(); c; c = c.nextElement()) result.push_back(c);
+    for (Node c = firstElement(); c; c = c.nextElement())
+        result.push_back(c);
     return result;
 }
 
@@ -509,7 +539,10 @@ std::string Node::xml() const
 
 // --- Document ----------------------------------------------------------------
 
-void Document::Free::operator()(xmlDocPtr doc) const { xmlFreeDoc(doc); }
+void Document::Free::operator()(xmlDocPtr doc) const
+{
+    xmlFreeDoc(doc);
+}
 
 Document::Document()
 {
@@ -518,7 +551,10 @@ Document::Document()
     m_doc->encoding = xmlStrdup(BAD_CAST "utf-8");
 }
 
-Document::Document(xmlDocPtr adopt) : m_doc(adopt) { ensureInit(); }
+Document::Document(xmlDocPtr adopt) : m_doc(adopt)
+{
+    ensureInit();
+}
 
 Document::~Document() = default;
 
@@ -545,14 +581,19 @@ Document Document::load(const std::filesystem::path &file, std::string *error)
     return Document(doc);
 }
 
-Node Document::root() const & { return m_doc ? Node(xmlDocGetRootElement(m_doc.get())) : Node(); }
+Node Document::root() const &
+{
+    return m_doc ? Node(xmlDocGetRootElement(m_doc.get())) : Node();
+}
 
 void Document::setRoot(Node element)
 {
     if (!m_doc || !element) return;
     xmlNodePtr e = element.raw();
-    if (e->doc != m_doc.get()) e = xmlDocCopyNode(e, m_doc.get(), 1);
-    else xmlUnlinkNode(e);
+    if (e->doc != m_doc.get())
+        e = xmlDocCopyNode(e, m_doc.get(), 1);
+    else
+        xmlUnlinkNode(e);
     xmlNodePtr old = xmlDocSetRootElement(m_doc.get(), e);
     if (old) xmlFreeNode(old);
 }
@@ -689,8 +730,7 @@ bool Document::save(const std::filesystem::path &file, std::string *error, const
     return finish(file, tmp, error, options.beforeRename);
 }
 
-Document transform(const Document &stylesheet, const Document &input, const Vars &stringParams,
-                   std::string *error)
+Document transform(const Document &stylesheet, const Document &input, const Vars &stringParams, std::string *error)
 {
     ensureInit();
     t_lastError.clear();
@@ -706,7 +746,8 @@ Document transform(const Document &stylesheet, const Document &input, const Vars
     }
     xsltTransformContextPtr ctxt = xsltNewTransformContext(style, input.raw());
     xsltSetCtxtSecurityPrefs(xsltGetDefaultSecurityPrefs(), ctxt);
-    for (const auto &[name, value] : stringParams) xsltQuoteOneUserParam(ctxt, X(name), X(value));
+    for (const auto &[name, value] : stringParams)
+        xsltQuoteOneUserParam(ctxt, X(name), X(value));
     xmlDocPtr result = xsltApplyStylesheetUser(style, input.raw(), nullptr, nullptr, nullptr, ctxt);
     if (!result && error) *error = t_lastError.empty() ? "transformation failed" : t_lastError;
     xsltFreeTransformContext(ctxt);
@@ -720,12 +761,23 @@ std::string escape(std::string_view text)
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break; // understood by HTML as well as XML
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break; // understood by HTML as well as XML
+        default:
+            out += c;
         }
     }
     return out;

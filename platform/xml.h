@@ -29,7 +29,7 @@ inline constexpr std::string_view kEbayNamespace = "urn:ebay:apis:eBLBaseCompone
 using Vars = std::vector<std::pair<std::string, std::string>>;
 
 class Node {
-public:
+  public:
     Node() = default;
     explicit Node(xmlNodePtr node) : m_node(node) {}
 
@@ -80,12 +80,12 @@ public:
     std::string xml() const;
     xmlDocPtr document() const { return m_node ? m_node->doc : nullptr; }
 
-private:
+  private:
     xmlNodePtr m_node = nullptr;
 };
 
 class Document {
-public:
+  public:
     Document(); // a new empty document (no root)
     explicit Document(xmlDocPtr adopt);
     Document(Document &&) noexcept = default;
@@ -135,10 +135,9 @@ public:
     // Writes the whole document to a temporary file in the same folder,
     // flushes it to disk and renames it over `file`, so an interrupted save
     // leaves the previous file whole. Returns false with `error` on failure.
-    bool save(const std::filesystem::path &file, std::string *error = nullptr,
-              const SaveOptions &options = {}) const;
+    bool save(const std::filesystem::path &file, std::string *error = nullptr, const SaveOptions &options = {}) const;
 
-private:
+  private:
     struct Free {
         void operator()(xmlDocPtr doc) const;
     };
@@ -146,13 +145,12 @@ private:
 };
 
 // Writes `bytes` to `file` the same atomic way as Document::save.
-bool writeFileAtomically(const std::filesystem::path &file, std::string_view bytes,
-                         std::string *error = nullptr);
+bool writeFileAtomically(const std::filesystem::path &file, std::string_view bytes, std::string *error = nullptr);
 
 // Applies an XSLT 1.0 stylesheet. String parameters are passed as values,
 // never as XPath text. A null document comes back on failure, with `error`.
-Document transform(const Document &stylesheet, const Document &input,
-                   const Vars &stringParams = {}, std::string *error = nullptr);
+Document transform(const Document &stylesheet, const Document &input, const Vars &stringParams = {},
+                   std::string *error = nullptr);
 
 // Escapes text for XML or HTML content and attribute values (& < > " ').
 std::string escape(std::string_view text);

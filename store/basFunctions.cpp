@@ -40,8 +40,7 @@ xml::Node SetNodeChildText(xml::Node parent, std::string_view name, std::string_
     return child;
 }
 
-xml::Node SetChildText(xml::Document &doc, std::string_view parentXPath, std::string_view name,
-                       std::string_view text)
+xml::Node SetChildText(xml::Document &doc, std::string_view parentXPath, std::string_view name, std::string_view text)
 {
     return SetNodeChildText(doc.select(parentXPath), name, text);
 }
@@ -62,8 +61,10 @@ std::string URLEncode(std::string_view text)
     std::string out;
     out.reserve(text.size() * 3);
     for (unsigned char c : text) {
-        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) out += char(c);
-        else if (c == ' ') out += '+';
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+            out += char(c);
+        else if (c == ' ')
+            out += '+';
         else {
             out += '%';
             out += hex[c >> 4];
@@ -89,11 +90,13 @@ std::string URLDecode(std::string_view text)
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
-        if (c == '+') out += ' ';
+        if (c == '+')
+            out += ' ';
         else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
             out += char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
             i += 2;
-        } else out += c;
+        } else
+            out += c;
     }
     return out;
 }

@@ -31,8 +31,7 @@ inline std::string GetNodeText(const xml::Document &doc, std::string_view xpath,
 // Sets the text of child `name` of the first node matching `parentXPath`,
 // creating the child as the parent's last child when missing. Nothing
 // happens (null result) when there is no such parent.
-xml::Node SetChildText(xml::Document &doc, std::string_view parentXPath, std::string_view name,
-                       std::string_view text);
+xml::Node SetChildText(xml::Document &doc, std::string_view parentXPath, std::string_view name, std::string_view text);
 // Appends a new child `name` with `text` (duplicates allowed).
 xml::Node AppendChildText(xml::Document &doc, std::string_view parentXPath, std::string_view name,
                           std::string_view text);
@@ -41,8 +40,7 @@ xml::Node SetNodeChildText(xml::Node parent, std::string_view name, std::string_
 
 // Quicksort of (date, payload) columns lo..hi, newest first; each date keeps
 // its payload. Equal dates keep no particular order.
-template <typename T>
-void SortByDateDescending(std::vector<std::pair<DateTime, T>> &columns, long lo, long hi)
+template <typename T> void SortByDateDescending(std::vector<std::pair<DateTime, T>> &columns, long lo, long hi)
 {
     if (lo < 0 || hi >= long(columns.size()) || lo >= hi) return;
     // Middle column, halves rounded to the even index.
@@ -52,8 +50,10 @@ void SortByDateDescending(std::vector<std::pair<DateTime, T>> &columns, long lo,
     const DateTime pivot = columns[mid].first;
     long i = lo, j = hi;
     while (i <= j) {
-        while (columns[i].first > pivot && i < hi) ++i;
-        while (pivot > columns[j].first && j > lo) --j;
+        while (columns[i].first > pivot && i < hi)
+            ++i;
+        while (pivot > columns[j].first && j > lo)
+            --j;
         if (i <= j) {
             std::swap(columns[i], columns[j]);
             ++i;

@@ -37,7 +37,10 @@ xml::Node RecordIndex::find(const std::string &key) const
     return it == m_map.end() ? xml::Node() : it->second;
 }
 
-void RecordIndex::add(xml::Node record) { m_map.emplace(m_keyOf(record), record); }
+void RecordIndex::add(xml::Node record)
+{
+    m_map.emplace(m_keyOf(record), record);
+}
 
 void RecordIndex::remove(xml::Node record)
 {

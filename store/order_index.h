@@ -14,7 +14,7 @@ namespace tw::store {
 
 // Records (children of one parent with one local name) by a key text.
 class RecordIndex {
-public:
+  public:
     using KeyOf = std::function<std::string(xml::Node)>;
 
     RecordIndex() = default;
@@ -30,7 +30,7 @@ public:
     size_t size() const { return m_map.size(); }
     std::string keyOf(xml::Node record) const { return m_keyOf(record); }
 
-private:
+  private:
     std::string m_recordName;
     KeyOf m_keyOf;
     std::unordered_map<std::string, xml::Node> m_map;
@@ -53,7 +53,7 @@ OrderKey orderKey(xml::Node transaction);
 
 // Transactions by Item/ItemID + TransactionID.
 class OrderIndex : public RecordIndex {
-public:
+  public:
     OrderIndex() = default;
     explicit OrderIndex(xml::Node root);
     xml::Node find(std::string_view itemId, std::string_view transactionId) const

@@ -17,6 +17,9 @@ std::vector<std::string> Session::openStore(const std::filesystem::path &dataDir
     return problems;
 }
 
-DateTime Session::eBayNow() const { return clock().localNow().addDays(eBayClockOffset); }
+DateTime Session::eBayNow() const
+{
+    return clock().localNow().addDays(eBayClockOffset);
+}
 
 } // namespace tw

@@ -14,7 +14,7 @@
 namespace tw {
 
 class Session {
-public:
+  public:
     Session();
 
     // Start-up steps: builds the lookup document, opens or creates the ten

@@ -82,8 +82,10 @@ const std::vector<Key> &keys()
         };
         // The layout key names must outlive the table: keep them in statics.
         static std::vector<std::string> layoutKeys;
-        for (const auto &l : layouts()) layoutKeys.push_back("DazzleLayout_" + std::string(l.code));
-        for (size_t i = 0; i < layouts().size(); ++i) k.push_back({layoutKeys[i], layouts()[i].defaultFile});
+        for (const auto &l : layouts())
+            layoutKeys.push_back("DazzleLayout_" + std::string(l.code));
+        for (size_t i = 0; i < layouts().size(); ++i)
+            k.push_back({layoutKeys[i], layouts()[i].defaultFile});
         return k;
     }();
     return table;
@@ -113,11 +115,20 @@ std::string Read(const xml::Document &settings, std::string_view key, std::strin
     return GetNodeText(settings, "Settings/" + std::string(key), fallback);
 }
 
-std::string Read(const xml::Document &settings, std::string_view key) { return Read(settings, key, defaultFor(key)); }
+std::string Read(const xml::Document &settings, std::string_view key)
+{
+    return Read(settings, key, defaultFor(key));
+}
 
-bool IsOn(std::string_view value) { return value == "True"; }
+bool IsOn(std::string_view value)
+{
+    return value == "True";
+}
 
-bool ReadFlag(const xml::Document &settings, std::string_view key) { return IsOn(Read(settings, key)); }
+bool ReadFlag(const xml::Document &settings, std::string_view key)
+{
+    return IsOn(Read(settings, key));
+}
 
 void Set(xml::Document &settings, std::string_view key, std::string_view value)
 {

@@ -48,7 +48,10 @@ void removeInterruptedSaves(const std::filesystem::path &dir)
 
 } // namespace
 
-const DocInfo &info(Doc d) { return kInfo[size_t(d)]; }
+const DocInfo &info(Doc d)
+{
+    return kInfo[size_t(d)];
+}
 
 std::filesystem::path keptAsideName(const std::filesystem::path &file)
 {
@@ -69,7 +72,8 @@ std::filesystem::path keptAsideName(const std::filesystem::path &file)
 
 Store::Store()
 {
-    for (auto &d : m_docs) d = xml::Document(nullptr);
+    for (auto &d : m_docs)
+        d = xml::Document(nullptr);
 }
 
 std::vector<std::string> Store::open(const std::filesystem::path &dataDir)
@@ -124,8 +128,10 @@ std::vector<std::string> Store::open(const std::filesystem::path &dataDir)
 bool Store::save(Doc d)
 {
     std::string error;
-    if (m_protected[size_t(d)]) error = "the unreadable file it holds is kept, not overwritten";
-    else if (doc(d).save(path(d), &error)) return true;
+    if (m_protected[size_t(d)])
+        error = "the unreadable file it holds is kept, not overwritten";
+    else if (doc(d).save(path(d), &error))
+        return true;
     if (m_onSaveError) m_onSaveError(std::string(info(d).file) + " could not be saved: " + error);
     return false;
 }

@@ -36,7 +36,7 @@ struct DocInfo {
 const DocInfo &info(Doc d);
 
 class Store {
-public:
+  public:
     Store();
 
     // Opens the ten documents of `dataDir` in table order. A missing file is
@@ -65,7 +65,7 @@ public:
     // Told of every failed save, with a sentence for the user.
     void setSaveErrorHandler(std::function<void(const std::string &)> handler) { m_onSaveError = std::move(handler); }
 
-private:
+  private:
     std::filesystem::path m_dataDir;
     std::array<xml::Document, kDocCount> m_docs;
     std::array<bool, kDocCount> m_protected{};

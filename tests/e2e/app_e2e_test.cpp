@@ -20,9 +20,9 @@ TEST(EndToEnd, FirstRunCreatesTheStoreAndShowsTheWelcomePageWithDownloadsDisable
     PageServer server;
     Tidewell app(dir, server);
     EXPECT_TRUE(app.next("page").endsWith("/KORVA/welcome.html")) << app.output().toStdString();
-    for (const char *file : {"ShippingLabels.xml", "Transactions.xml", "ArchivedTransactions.xml",
-                             "TrackingNumbers.xml", "Notes.xml", "Messages.xml", "Items.xml", "SentMessages.xml",
-                             "Settings.xml"})
+    for (const char *file :
+         {"ShippingLabels.xml", "Transactions.xml", "ArchivedTransactions.xml", "TrackingNumbers.xml", "Notes.xml",
+          "Messages.xml", "Items.xml", "SentMessages.xml", "Settings.xml"})
         EXPECT_TRUE(std::filesystem::exists(dir / "data" / file)) << file;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "data"), {}), 10);
 
@@ -56,8 +56,7 @@ TEST(EndToEnd, CommandLinksRunOnlyFromOurOwnPagesAndOnlyWithTheKeyAction)
     EXPECT_TRUE(app.next("page").endsWith("/outside.html")) << app.output().toStdString();
     Tidewell::pump(800);
     // Neither link went back to the main page: the next page is Options.
-    server.scripts["/korva/settings.html"] =
-        "location.href='HTTP://PLINTHWAY/?Action=SaveSettings&Button=Cancel';";
+    server.scripts["/korva/settings.html"] = "location.href='HTTP://PLINTHWAY/?Action=SaveSettings&Button=Cancel';";
     app.send("click mnuOptions");
     EXPECT_TRUE(app.next("page").endsWith("/KORVA/settings.html")) << app.output().toStdString();
     // ... whose link in capitals runs its action.

@@ -1,10 +1,9 @@
 // The program against the sandbox's eBay and USPS: signing in from the
 // welcome page, and the order downloads.
 
+#include "platform/xml.h"
 #include "sandbox/sandbox.h"
 #include "tests/e2e/harness.h"
-
-#include "platform/xml.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +14,15 @@ namespace {
 using namespace tw::e2e;
 using tw::test::TempDir;
 
-std::string iniFor(const tw::sandbox::Sandbox &sb) { return sb.config().toIni(); }
+std::string iniFor(const tw::sandbox::Sandbox &sb)
+{
+    return sb.config().toIni();
+}
 
-tw::xml::Document loadData(const TempDir &dir, const char *file) { return tw::xml::Document::load(dir / "data" / file); }
+tw::xml::Document loadData(const TempDir &dir, const char *file)
+{
+    return tw::xml::Document::load(dir / "data" / file);
+}
 
 std::string setting(const TempDir &dir, const std::string &key)
 {
@@ -38,9 +43,8 @@ TEST(EndToEndEbay, SigningInFromTheWelcomePageStoresTheTokenAndEnablesDownloads)
     ASSERT_FALSE(app.nextContaining("page", "/signin/ws/eBayISAPI.dll").isEmpty()) << app.output().toStdString();
     DevTools devTools(port);
     ASSERT_FALSE(devTools
-                     .evaluate("/signin/ws/eBayISAPI.dll",
-                               "document.getElementById('userid').value = 'tide_seller';"
-                               "document.getElementById('agree').click(); true")
+                     .evaluate("/signin/ws/eBayISAPI.dll", "document.getElementById('userid').value = 'tide_seller';"
+                                                           "document.getElementById('agree').click(); true")
                      .isEmpty());
     ASSERT_FALSE(app.nextContaining("page", "auth_auth_thanks").isEmpty()) << app.output().toStdString();
     ASSERT_FALSE(app.nextContaining("page", "/KORVA/main-1.0.47.html").isEmpty()) << app.output().toStdString();
@@ -56,8 +60,7 @@ TEST(EndToEndEbay, SigningInFromTheWelcomePageStoresTheTokenAndEnablesDownloads)
     ASSERT_TRUE(waitFor([&] { return !sb.requests("GeteBayOfficialTime").empty(); }));
     pump(500);
     app.send("click cmdDownloadOrders");
-    EXPECT_TRUE(waitFor([&] { return !sb.requests("GetSellerTransactions").empty(); }))
-        << app.output().toStdString();
+    EXPECT_TRUE(waitFor([&] { return !sb.requests("GetSellerTransactions").empty(); })) << app.output().toStdString();
     const std::string token = setting(dir, "eBayAuthToken");
     ASSERT_FALSE(sb.requests("GetSellerTransactions").empty());
     EXPECT_NE(sb.requests("GetSellerTransactions")[0].body.find(token), std::string::npos);
@@ -74,8 +77,8 @@ TEST(EndToEndEbay, CancellingOnTheSignInPageLeadsToABlankPageWithDownloadsDisabl
     app.send("click mnuAuthorizeeBayID");
     ASSERT_FALSE(app.nextContaining("page", "/signin/ws/eBayISAPI.dll").isEmpty());
     DevTools devTools(port);
-    ASSERT_FALSE(devTools.evaluate("/signin/ws/eBayISAPI.dll", "document.getElementById('cancel').click(); true")
-                     .isEmpty());
+    ASSERT_FALSE(
+        devTools.evaluate("/signin/ws/eBayISAPI.dll", "document.getElementById('cancel').click(); true").isEmpty());
     EXPECT_EQ(app.nextContaining("page", "about:blank"), "about:blank") << app.output().toStdString();
     EXPECT_TRUE(sb.requests("/signin/aw-secure/auth_auth_cancel.html").empty());
 
@@ -213,8 +216,8 @@ TEST(EndToEndEbay, TheMainPageTwiceInitialisesOnceAndTheBusyOverlayAsksToWaitOnc
     app.send("click Label1");
     pump(300);
     DevTools devTools(port);
-    QString text = devTools.evaluate("/KORVA/main-1.0.47.html",
-                                     "document.getElementById('ProcessingElement').innerText");
+    QString text =
+        devTools.evaluate("/KORVA/main-1.0.47.html", "document.getElementById('ProcessingElement').innerText");
     EXPECT_EQ(text.count("(Please wait)"), 1) << text.toStdString();
     EXPECT_TRUE(app.nextContaining("page", "help.html", 2000).isEmpty()) << app.output().toStdString();
 }

@@ -56,7 +56,7 @@ inline int freePort()
 }
 
 class PageServer {
-public:
+  public:
     PageServer()
     {
         m_server.listen(QHostAddress::LocalHost, 0);
@@ -74,7 +74,7 @@ public:
     std::map<QString, QString> scripts;  // lower-case path -> script
     std::map<QString, QByteArray> extra; // lower-case path -> whole page, or whole answer from "HTTP/" on
 
-private:
+  private:
     void answer(QTcpSocket *s)
     {
         QByteArray request = s->readAll();
@@ -93,7 +93,7 @@ private:
             type = QByteArray::fromStdString(tw::pages::contentType(path.toStdString()));
             if (auto sc = scripts.find(path.toLower()); sc != scripts.end())
                 body.replace("</body>", "<script>addEventListener('load', function () { setTimeout(function () {" +
-                                             sc->second.toUtf8() + "}, 100); });</script></body>");
+                                            sc->second.toUtf8() + "}, 100); });</script></body>");
         }
         QByteArray head = body.isEmpty() ? "HTTP/1.1 404 Not Found\r\n" : "HTTP/1.1 200 OK\r\n";
         head += "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size()) +
@@ -110,11 +110,11 @@ inline const char *kNoServices = "[ebay]\nApiUrl=http://127.0.0.1:1/ws/api.dll\n
                                  "[usps]\nWebToolsUrl=http://127.0.0.1:1/ShippingAPI.dll\n";
 
 class Tidewell {
-public:
+  public:
     struct Options {
-        std::string ini;         // the configuration file's text
-        std::string answers;     // TIDEWELL_ANSWERS
-        int devToolsPort = 0;    // QTWEBENGINE_REMOTE_DEBUGGING when not 0
+        std::string ini;      // the configuration file's text
+        std::string answers;  // TIDEWELL_ANSWERS
+        int devToolsPort = 0; // QTWEBENGINE_REMOTE_DEBUGGING when not 0
     };
 
     // Pages from `server`, no outside services.
@@ -187,7 +187,7 @@ public:
     static void pump(int ms) { e2e::pump(ms); }
     QString output() const { return m_output; }
 
-private:
+  private:
     QProcess m_process;
     QString m_output;
     int m_consumed = 0;
@@ -196,7 +196,7 @@ private:
 // A minimal Chrome DevTools Protocol client: runs a script in the page whose
 // address contains a given text.
 class DevTools {
-public:
+  public:
     explicit DevTools(int port) : m_port(port) {}
 
     // The result of `expression` as JSON text ("" when no such page answered
@@ -216,7 +216,7 @@ public:
         return {};
     }
 
-private:
+  private:
     QString findPage(const QString &urlPart)
     {
         QNetworkAccessManager manager;

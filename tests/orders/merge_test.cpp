@@ -9,8 +9,8 @@ namespace {
 
 std::string order(const std::string &item, const std::string &txn, const std::string &extra = {})
 {
-    return "<Transaction><Item><ItemID>" + item + "</ItemID></Item><TransactionID>" + txn + "</TransactionID>" +
-           extra + "</Transaction>";
+    return "<Transaction><Item><ItemID>" + item + "</ItemID></Item><TransactionID>" + txn + "</TransactionID>" + extra +
+           "</Transaction>";
 }
 
 xml::Document answer(const std::string &transactions)
@@ -48,9 +48,8 @@ TEST_F(MergeTest, DownloadedOrdersReplaceStoredOnesAndStandFirst)
     store.save(store::Doc::Transactions);
 
     // Same TransactionID with another item is another order.
-    EXPECT_EQ(orders::MergeTransactions(store, answer(order("2", "0", "<ShippedTime>x</ShippedTime>") +
-                                                          order("4", "0"))),
-              2);
+    EXPECT_EQ(
+        orders::MergeTransactions(store, answer(order("2", "0", "<ShippedTime>x</ShippedTime>") + order("4", "0"))), 2);
     EXPECT_EQ(keys(store.transactions()), (std::vector<std::string>{"4/0", "2/0", "3/0", "1/0"}));
     xml::Node again = orders::FindTransaction(store, "2", "0");
     EXPECT_TRUE(again.select("ShippedTime"));

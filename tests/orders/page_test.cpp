@@ -29,7 +29,8 @@ struct DrawnRows : ::testing::Test {
         page.setAttribute(r, "ItemID", item);
         page.setAttribute(r, "TransactionID", txn);
         page.setAttribute(r, "TrackingNumber", number);
-        for (int c = 0; c < 6; ++c) page.insert(r, "cell", -1);
+        for (int c = 0; c < 6; ++c)
+            page.insert(r, "cell", -1);
         return r;
     }
     std::string state(int r) { return page.property(page.el(r).cells[5], "innerHTML"); }
@@ -41,13 +42,13 @@ TEST_F(DrawnRows, ShippingStateCellsShowEventsDaysAndErrors)
 {
     // Shipped 5 Jan 2008 23:30 eBay time; with eBay two hours ahead that is 21:30 local, the same day.
     session.eBayClockOffset = 2.0 / 24;
-    session.store.transactions() = xml::Document::parse(
-        "<Transactions>"
-        "<Transaction><Item><ItemID>1</ItemID></Item><TransactionID>0</TransactionID>"
-        "<ShippedTime>2008-01-05T23:30:00.000Z</ShippedTime></Transaction>"
-        "<Transaction><Item><ItemID>2</ItemID></Item><TransactionID>0</TransactionID>"
-        "<ShippedTime>2008-01-09T08:00:00.000Z</ShippedTime></Transaction>"
-        "</Transactions>");
+    session.store.transactions() =
+        xml::Document::parse("<Transactions>"
+                             "<Transaction><Item><ItemID>1</ItemID></Item><TransactionID>0</TransactionID>"
+                             "<ShippedTime>2008-01-05T23:30:00.000Z</ShippedTime></Transaction>"
+                             "<Transaction><Item><ItemID>2</ItemID></Item><TransactionID>0</TransactionID>"
+                             "<ShippedTime>2008-01-09T08:00:00.000Z</ShippedTime></Transaction>"
+                             "</Transactions>");
     session.store.trackingNumbers() = xml::Document::parse(
         "<TrackingNumbers>"
         "<TrackingNumber ID=\"A\"><LastChecked>2008-01-09 10:00:00</LastChecked><TrackSummary>"

@@ -43,7 +43,8 @@ TEST(Shipment, WhichNumbersAreFollowed)
         shippedOrder("5", "USPSFirstClass", "") + shippedOrder("6", "USPSPriority", "A1") + "</Transactions>");
     xml::Document ids = orders::ConverteBayTransactionsToTrackID(doc.selectAll("Transactions/Transaction"));
     std::vector<std::string> got;
-    for (auto id : ids.selectAll("TrackIDs/TrackID")) got.push_back(id.attribute("ID"));
+    for (auto id : ids.selectAll("TrackIDs/TrackID"))
+        got.push_back(id.attribute("ID"));
     EXPECT_EQ(got, (std::vector<std::string>{"A1", "9101222", "", "A1"}));
 }
 
@@ -71,8 +72,9 @@ TEST(Shipment, AnswersAreStoredOnePerNumberAndDriveTheOrderStates)
 
     EXPECT_EQ(orders::UpdateShipmentStatus(store), 4);
     auto status = [&](const std::string &item) {
-        return store.transactions().select("Transactions/Transaction[Item/ItemID=$i]/KORVA/ShipmentStatus",
-                                           {{"i", item}}).text();
+        return store.transactions()
+            .select("Transactions/Transaction[Item/ItemID=$i]/KORVA/ShipmentStatus", {{"i", item}})
+            .text();
     };
     EXPECT_EQ(status("1"), "Delivered");
     EXPECT_EQ(status("2"), "Delivered");
@@ -83,8 +85,8 @@ TEST(Shipment, AnswersAreStoredOnePerNumberAndDriveTheOrderStates)
 
     // A later answer for N1 replaces its record at the end and moves the order back.
     clock.advanceSecs(3600);
-    orders::StoreTrackingAnswers(store, xml::Document::parse("<TrackResponse>" + trackInfo("N1", "Out for Delivery") +
-                                                             "</TrackResponse>"));
+    orders::StoreTrackingAnswers(
+        store, xml::Document::parse("<TrackResponse>" + trackInfo("N1", "Out for Delivery") + "</TrackResponse>"));
     records = store.trackingNumbers().selectAll("TrackingNumbers/TrackingNumber");
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records.back().attribute("ID"), "N1");

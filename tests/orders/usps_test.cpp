@@ -8,7 +8,6 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <QUrl>
-
 #include <gtest/gtest.h>
 
 using namespace tw;
@@ -30,7 +29,8 @@ struct UspsTest : ::testing::Test {
     static xml::Document trackIds(const std::vector<std::string> &numbers)
     {
         xml::Document doc = xml::Document::parse("<TrackIDs/>");
-        for (const auto &n : numbers) doc.root().appendElement("TrackID").setAttribute("ID", n);
+        for (const auto &n : numbers)
+            doc.root().appendElement("TrackID").setAttribute("ID", n);
         return doc;
     }
     std::vector<std::string> sentIds(size_t request)
@@ -54,7 +54,8 @@ struct UspsTest : ::testing::Test {
 TEST_F(UspsTest, BatchesOfTenWithRemainingCountsMergedInOrder)
 {
     std::vector<std::string> numbers;
-    for (int k = 0; k < 23; ++k) numbers.push_back("EJ" + std::to_string(100000 + k) + "US");
+    for (int k = 0; k < 23; ++k)
+        numbers.push_back("EJ" + std::to_string(100000 + k) + "US");
     numbers.push_back(numbers[4]); // listed twice, asked once
     xml::Document ids = trackIds(numbers);
     xml::Document none = xml::Document::parse("<TrackingNumbers/>");
@@ -64,7 +65,8 @@ TEST_F(UspsTest, BatchesOfTenWithRemainingCountsMergedInOrder)
     ASSERT_TRUE(result);
     auto infos = result.root().selectAll("TrackInfo");
     ASSERT_EQ(infos.size(), 23u);
-    for (size_t k = 0; k < 23; ++k) EXPECT_EQ(infos[k].attribute("ID"), numbers[k]);
+    for (size_t k = 0; k < 23; ++k)
+        EXPECT_EQ(infos[k].attribute("ID"), numbers[k]);
     EXPECT_EQ(ui.overlays, (std::vector<std::string>{"Downloading USPS Tracking<br>23 remaining",
                                                      "Downloading USPS Tracking<br>13 remaining",
                                                      "Downloading USPS Tracking<br>3 remaining"}));
@@ -79,15 +81,15 @@ TEST_F(UspsTest, OnlyDueNumbersAreAsked)
 {
     const std::string now = clock.localNow().toString();
     auto record = [](const std::string &id, const std::string &checked, const std::string &event) {
-        return "<TrackingNumber ID=\"" + id + "\"><LastChecked>" + checked +
-               "</LastChecked><TrackSummary><Event>" + event + "</Event></TrackSummary></TrackingNumber>";
+        return "<TrackingNumber ID=\"" + id + "\"><LastChecked>" + checked + "</LastChecked><TrackSummary><Event>" +
+               event + "</Event></TrackSummary></TrackingNumber>";
     };
-    xml::Document stored = xml::Document::parse(
-        "<TrackingNumbers>" + record("DELIV", "2008-01-01 00:00:00", "Delivered") +
-        record("DELIV2", "2008-01-01 00:00:00", "DELIVERED") +
-        record("FIVEH", clock.localNow().addSecs(-5 * 3600).toString(), "Out for Delivery") +
-        record("DAYAGO", clock.localNow().addSecs(-25 * 3600).toString(), "Out for Delivery") +
-        record("ODD", "not a date", "Acceptance") + "</TrackingNumbers>");
+    xml::Document stored =
+        xml::Document::parse("<TrackingNumbers>" + record("DELIV", "2008-01-01 00:00:00", "Delivered") +
+                             record("DELIV2", "2008-01-01 00:00:00", "DELIVERED") +
+                             record("FIVEH", clock.localNow().addSecs(-5 * 3600).toString(), "Out for Delivery") +
+                             record("DAYAGO", clock.localNow().addSecs(-25 * 3600).toString(), "Out for Delivery") +
+                             record("ODD", "not a date", "Acceptance") + "</TrackingNumbers>");
     orders::clsUSPSAPI usps(&ui);
     xml::Document ids = trackIds({"DELIV", "DELIV2", "FIVEH", "DAYAGO", "NEVER", "ODD"});
     xml::Document result = usps.SynchronousGetTrackingDetails(ids.root().elements(), stored);
@@ -107,19 +109,23 @@ TEST_F(UspsTest, ABatchWithoutAnAnswerIsSkippedAndAskedAgainNextTime)
     store::Store store;
     store.open(dir.path());
     std::vector<std::string> numbers;
-    for (int k = 0; k < 25; ++k) numbers.push_back("N" + std::to_string(k));
+    for (int k = 0; k < 25; ++k)
+        numbers.push_back("N" + std::to_string(k));
     std::string orders = "<Transactions>";
     for (const auto &n : numbers)
-        orders += "<Transaction><Item><ItemID>" + n + "</ItemID></Item><TransactionID>0</TransactionID>"
+        orders += "<Transaction><Item><ItemID>" + n +
+                  "</ItemID></Item><TransactionID>0</TransactionID>"
                   "<ShippedTime>2008-01-05T10:00:00.000Z</ShippedTime><ShippingDetails><ShipmentTrackingNumber>" +
-                  n + "</ShipmentTrackingNumber><ShippingServiceUsed>USPSPriority</ShippingServiceUsed>"
-                      "</ShippingDetails></Transaction>";
+                  n +
+                  "</ShipmentTrackingNumber><ShippingServiceUsed>USPSPriority</ShippingServiceUsed>"
+                  "</ShippingDetails></Transaction>";
     store.transactions() = xml::Document::parse(orders + "</Transactions>");
 
     sb.injectFault({.call = "TrackV2", .nth = 1, .kind = sandbox::FaultKind::Http500});
     sb.injectFault({.call = "TrackV2", .nth = 2, .kind = sandbox::FaultKind::MalformedXml});
     orders::clsUSPSAPI usps(&ui);
-    ASSERT_TRUE(orders::CheckDeliveryStatusOfTransactions(store, store.transactions().selectAll("Transactions/Transaction"), usps));
+    ASSERT_TRUE(orders::CheckDeliveryStatusOfTransactions(
+        store, store.transactions().selectAll("Transactions/Transaction"), usps));
     xml::Document onDisk = xml::Document::load(store.path(store::Doc::TrackingNumbers));
     auto stored = onDisk.selectAll("TrackingNumbers/TrackingNumber");
     ASSERT_EQ(stored.size(), 5u);
@@ -128,7 +134,8 @@ TEST_F(UspsTest, ABatchWithoutAnAnswerIsSkippedAndAskedAgainNextTime)
     // The next run asks only the 20 that got no answer.
     sb.clearLog();
     clock.advanceSecs(60);
-    ASSERT_TRUE(orders::CheckDeliveryStatusOfTransactions(store, store.transactions().selectAll("Transactions/Transaction"), usps));
+    ASSERT_TRUE(orders::CheckDeliveryStatusOfTransactions(
+        store, store.transactions().selectAll("Transactions/Transaction"), usps));
     EXPECT_EQ(sb.requests("TrackV2").size(), 2u);
     EXPECT_EQ(store.trackingNumbers().selectAll("TrackingNumbers/TrackingNumber").size(), 25u);
 
@@ -136,14 +143,16 @@ TEST_F(UspsTest, ABatchWithoutAnAnswerIsSkippedAndAskedAgainNextTime)
     sb.injectFault({.call = "TrackV2", .nth = 0, .kind = sandbox::FaultKind::Drop, .times = -1});
     clock.advanceSecs(2 * 86400);
     std::string before = test::readFile(store.path(store::Doc::TrackingNumbers));
-    EXPECT_FALSE(orders::CheckDeliveryStatusOfTransactions(store, store.transactions().selectAll("Transactions/Transaction"), usps));
+    EXPECT_FALSE(orders::CheckDeliveryStatusOfTransactions(
+        store, store.transactions().selectAll("Transactions/Transaction"), usps));
     EXPECT_EQ(test::readFile(store.path(store::Doc::TrackingNumbers)), before);
 }
 
 TEST_F(UspsTest, AsynchronousFormReportsEachBatch)
 {
     std::vector<std::string> numbers;
-    for (int k = 0; k < 23; ++k) numbers.push_back("A" + std::to_string(k));
+    for (int k = 0; k < 23; ++k)
+        numbers.push_back("A" + std::to_string(k));
     xml::Document ids = trackIds(numbers);
     xml::Document none = xml::Document::parse("<TrackingNumbers/>");
     orders::clsUSPSAPI usps(&ui);

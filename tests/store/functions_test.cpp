@@ -63,13 +63,16 @@ TEST(Functions, SortByDateDescendingKeepsPayloads)
 
     // Many columns with duplicates, invalid dates and a sub-range.
     std::vector<std::pair<DateTime, int>> many;
-    for (int k = 0; k < 500; ++k) many.push_back({DateTime::fromParts(2000 + (k * 7919) % 23, 1, 1 + k % 28), k});
+    for (int k = 0; k < 500; ++k)
+        many.push_back({DateTime::fromParts(2000 + (k * 7919) % 23, 1, 1 + k % 28), k});
     many.push_back({DateTime(), -1});
     SortByDateDescending(many, 0, long(many.size()) - 1);
-    for (size_t k = 1; k < many.size(); ++k) EXPECT_GE(many[k - 1].first, many[k].first);
+    for (size_t k = 1; k < many.size(); ++k)
+        EXPECT_GE(many[k - 1].first, many[k].first);
     EXPECT_EQ(many.back().second, -1);
     std::set<int> payloads;
-    for (auto &c : many) payloads.insert(c.second);
+    for (auto &c : many)
+        payloads.insert(c.second);
     EXPECT_EQ(payloads.size(), many.size());
 }
 
@@ -85,7 +88,8 @@ TEST(Functions, UrlEncoding)
     EXPECT_EQ(URLDecode("%zz%41"), "%zzA");
     const std::string all = [] {
         std::string s;
-        for (int c = 1; c < 256; ++c) s += char(c);
+        for (int c = 1; c < 256; ++c)
+            s += char(c);
         return s;
     }();
     EXPECT_EQ(URLDecode(URLEncode(all)), all);

@@ -20,7 +20,8 @@ namespace {
 std::set<std::string> filesIn(const std::filesystem::path &dir)
 {
     std::set<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename().string());
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        names.insert(entry.path().filename().string());
     return names;
 }
 
@@ -40,8 +41,7 @@ TEST(Store, FirstStartCreatesTheTenFilesFromTheirTemplates)
         EXPECT_EQ(readFile(store.path(d)), tw::store::info(d).emptyTemplate) << tw::store::info(d).file;
         EXPECT_EQ(store.doc(d).root().name(), tw::store::info(d).root);
     }
-    EXPECT_EQ(readFile(dir / "ArchivedTransactions.xml"),
-              "<?xml version=\"1.0\" encoding=\"utf-8\"?><Transactions/>");
+    EXPECT_EQ(readFile(dir / "ArchivedTransactions.xml"), "<?xml version=\"1.0\" encoding=\"utf-8\"?><Transactions/>");
     EXPECT_EQ(store.settings().select("Settings/GetSellerTransactionsMaxDays").text(), "28");
 }
 
@@ -192,8 +192,8 @@ TEST(Orders, IndexAndQueryAgreeOnKeysWithQuotesAndNamespaces)
     tw::store::OrderIndex index(doc.root());
     EXPECT_EQ(index.size(), 4u);
     // Same TransactionID, different items: two orders.
-    for (auto [item, txn] : std::vector<std::pair<std::string, std::string>>{
-             {"1'2", "\"0\""}, {"1", "0"}, {"2", "0"}, {"3", "0"}}) {
+    for (auto [item, txn] :
+         std::vector<std::pair<std::string, std::string>>{{"1'2", "\"0\""}, {"1", "0"}, {"2", "0"}, {"3", "0"}}) {
         tw::xml::Node viaIndex = index.find(item, txn);
         ASSERT_TRUE(viaIndex) << item;
         EXPECT_EQ(viaIndex, tw::store::FindOrder(doc, item, txn)) << item;

@@ -12,7 +12,7 @@
 namespace tw::test {
 
 class FakePage : public page::Page {
-public:
+  public:
     struct El {
         std::string tag, id, name;
         std::map<std::string, std::string> props, attrs;
@@ -99,7 +99,7 @@ public:
     int addOption(int, std::string_view, std::string_view, bool) override { return 0; }
     void onChange(int h, std::function<void()> handler) override { m_els[h].change = std::move(handler); }
 
-private:
+  private:
     std::map<int, El> m_els;
     int m_next = 2;
 };

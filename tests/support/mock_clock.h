@@ -6,7 +6,7 @@
 namespace tw::test {
 
 class MockClock : public Clock {
-public:
+  public:
     explicit MockClock(DateTime now = DateTime::fromParts(2008, 1, 5, 9, 3, 7), int utcOffsetSeconds = 0)
         : m_now(now), m_offset(utcOffsetSeconds)
     {
@@ -23,7 +23,7 @@ public:
     void advanceSecs(long long secs) { m_now = m_now.addSecs(secs); }
     void setUtcOffset(int seconds) { m_offset = seconds; }
 
-private:
+  private:
     DateTime m_now;
     int m_offset;
     const Clock *m_previous = nullptr;

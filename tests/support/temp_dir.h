@@ -8,7 +8,7 @@
 namespace tw::test {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir &) = delete;
@@ -17,7 +17,7 @@ public:
     const std::filesystem::path &path() const { return m_path; }
     std::filesystem::path operator/(std::string_view name) const { return m_path / name; }
 
-private:
+  private:
     std::filesystem::path m_path;
 };
 

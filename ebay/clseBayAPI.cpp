@@ -174,24 +174,31 @@ xml::Document clseBayAPI::pageLoop(const PagedCall &call, xml::Document &request
     }
 }
 
-xml::Document clseBayAPI::SynchronousGetSellerTransactions()
+clseBayAPI::TimeWindow clseBayAPI::sellerTransactionsWindow(int staleLimitDays) const
 {
     const DateTime now = clock().localNow();
     const double offset = m_session.eBayClockOffset;
-    const int days = maxDays();
     const std::string lastText = settings::Read(m_session.store.settings(), "LastGetSellerTransactions");
     DateTime last = eBayTimeToDate(lastText);
-    DateTime from;
+    TimeWindow w;
     if (!lastText.empty() && last.isValid()) {
-        if (last.daysTo(now) > days) last = eBayTimeToDate(DateToeBayTime(now.addDays(-days)));
-        from = last.addSecs(-5 * 60);
+        // The limit is local time, without the offset.
+        if (last.daysTo(now) > maxDays()) last = eBayTimeToDate(DateToeBayTime(now.addDays(-staleLimitDays)));
+        w.from = last.addSecs(-5 * 60);
     } else {
-        from = now.addDays(-days).addDays(offset);
+        w.from = now.addDays(-maxDays()).addDays(offset);
     }
-    const std::string to = DateToeBayTime(now.addDays(offset));
+    w.to = now.addDays(offset);
+    return w;
+}
+
+xml::Document clseBayAPI::SynchronousGetSellerTransactions()
+{
+    const TimeWindow w = sellerTransactionsWindow(maxDays());
+    const std::string to = DateToeBayTime(w.to);
 
     xml::Document request = load(sellerTransactionsText("SynchronousGetSellerTransactions", false));
-    setExisting(request, "GetSellerTransactionsRequest/ModTimeFrom", DateToeBayTime(from));
+    setExisting(request, "GetSellerTransactionsRequest/ModTimeFrom", DateToeBayTime(w.from));
     setExisting(request, "GetSellerTransactionsRequest/ModTimeTo", to);
     return pageLoop({"GetSellerTransactions", "TransactionArray", "HasMoreTransactions",
                      "Downloading eBay Transactions", "LastGetSellerTransactions", to},

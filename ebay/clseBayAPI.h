@@ -106,6 +106,12 @@ class clseBayAPI {
     xml::Document singlePage(const std::string &callName, xml::Document request, const std::string &overlay);
     xml::Document send(const std::string &callName, const std::string &level, xml::Document &request);
     int maxDays() const;
+    // ModTimeFrom and ModTimeTo of a download since the bookmark, in eBay
+    // time; a bookmark older than `staleLimitDays` starts from that limit.
+    struct TimeWindow {
+        DateTime from, to;
+    };
+    TimeWindow sellerTransactionsWindow(int staleLimitDays) const;
     bool saveSettings();
     // Adds new feedback of `response` to the store; true when the download must stop.
     bool storeNewFeedback(const xml::Document &response, bool *changed);

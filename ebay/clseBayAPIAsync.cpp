@@ -51,21 +51,11 @@ void clseBayAPI::GetSellerTransactions()
 {
     m_ui.status(1, "Getting Sales... ");
     m_ui.ProcessingImageDisplay("Downloading eBay Transactions");
-    const DateTime now = clock().localNow();
-    const double offset = m_session.eBayClockOffset;
-    const int days = maxDays();
-    const std::string lastText = settings::Read(m_session.store.settings(), "LastGetSellerTransactions");
-    DateTime last = eBayTimeToDate(lastText);
-    DateTime from;
-    if (!lastText.empty() && last.isValid()) {
-        if (last.daysTo(now) > days) last = now.addDays(-28);
-        from = last.addSecs(-5 * 60);
-    } else {
-        from = now.addDays(-days).addDays(offset);
-    }
+    // The asynchronous form always falls back to 28 days for a stale bookmark.
+    const TimeWindow w = sellerTransactionsWindow(28);
     xml::Document request = m_connection.CreateInputXml("GetSellerTransactions", "557");
-    setExisting(request, "GetSellerTransactionsRequest/ModTimeFrom", DateToeBayTime(from));
-    setExisting(request, "GetSellerTransactionsRequest/ModTimeTo", DateToeBayTime(now.addDays(offset)));
+    setExisting(request, "GetSellerTransactionsRequest/ModTimeFrom", DateToeBayTime(w.from));
+    setExisting(request, "GetSellerTransactionsRequest/ModTimeTo", DateToeBayTime(w.to));
     m_asyncRetries = 0;
     m_connection.StartRequest("GetSellerTransactions", "557", std::move(request));
 }

@@ -88,6 +88,17 @@ TEST(EndToEndEbay, CancellingOnTheSignInPageLeadsToABlankPageWithDownloadsDisabl
     EXPECT_EQ(setting(dir, "eBayAuthToken"), "");
 }
 
+// A data folder whose settings hold the sandbox's demo token.
+void signIn(const TempDir &dir, const tw::sandbox::Sandbox &sb)
+{
+    std::filesystem::create_directories(dir / "data");
+    tw::test::writeFile(dir / "data" / "Settings.xml",
+                        std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?><Settings><eBayID>") +
+                            sb.state().sellerId + "</eBayID><eBayAuthToken>" + tw::sandbox::kDemoToken +
+                            "</eBayAuthToken><LastGetSellerTransactions/><GetSellerTransactionsMaxDays>28"
+                            "</GetSellerTransactionsMaxDays></Settings>");
+}
+
 std::vector<std::string> orderKeys(const TempDir &dir)
 {
     tw::xml::Document orders = loadData(dir, "Transactions.xml");
@@ -102,12 +113,7 @@ TEST(EndToEndEbay, DownloadOrdersFillsTheStoreAndTheTabsAndComesBackReady)
     TempDir dir;
     tw::sandbox::Sandbox sb;
     ASSERT_TRUE(sb.start());
-    std::filesystem::create_directories(dir / "data");
-    tw::test::writeFile(dir / "data" / "Settings.xml",
-                        std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?><Settings><eBayID>") +
-                            sb.state().sellerId + "</eBayID><eBayAuthToken>" + tw::sandbox::kDemoToken +
-                            "</eBayAuthToken><LastGetSellerTransactions/><GetSellerTransactionsMaxDays>28"
-                            "</GetSellerTransactionsMaxDays></Settings>");
+    signIn(dir, sb);
     const int port = freePort();
     Tidewell app(dir, {iniFor(sb), "0;31;abc;;1;30", port});
     ASSERT_TRUE(app.next("page").endsWith("/KORVA/main-1.0.47.html")) << app.output().toStdString();
@@ -179,19 +185,12 @@ TEST(EndToEndEbay, DownloadOrdersFillsTheStoreAndTheTabsAndComesBackReady)
     EXPECT_EQ(std::set<std::string>(now.begin(), now.end()).size(), now.size());
 }
 
-} // namespace
-
-namespace {
-
 TEST(EndToEndEbay, TheMainPageTwiceInitialisesOnceAndTheBusyOverlayAsksToWaitOnce)
 {
     TempDir dir;
     tw::sandbox::Sandbox sb;
     ASSERT_TRUE(sb.start());
-    std::filesystem::create_directories(dir / "data");
-    tw::test::writeFile(dir / "data" / "Settings.xml",
-                        std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?><Settings><eBayAuthToken>") +
-                            tw::sandbox::kDemoToken + "</eBayAuthToken></Settings>");
+    signIn(dir, sb);
     const int port = freePort();
     Tidewell app(dir, {iniFor(sb), "", port});
     ASSERT_TRUE(app.next("page").endsWith("/KORVA/main-1.0.47.html"));

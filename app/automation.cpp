@@ -1,7 +1,5 @@
 #include "app/automation.h"
 
-#include <QTimer>
-
 #include "ui/dialogs.h"
 
 #include <QAbstractButton>
@@ -10,6 +8,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
@@ -101,19 +100,23 @@ void installDialogs(QWidget *parent)
             auto r = QMessageBox::information(parent, QString::fromUtf8(title.data(), qsizetype(title.size())),
                                               QString::fromUtf8(text.data(), qsizetype(text.size())), b);
             switch (r) {
-            case QMessageBox::Yes: return ui::Answer::Yes;
-            case QMessageBox::No: return ui::Answer::No;
-            case QMessageBox::Cancel: return ui::Answer::Cancel;
-            default: return ui::Answer::OK;
+            case QMessageBox::Yes:
+                return ui::Answer::Yes;
+            case QMessageBox::No:
+                return ui::Answer::No;
+            case QMessageBox::Cancel:
+                return ui::Answer::Cancel;
+            default:
+                return ui::Answer::OK;
             }
         };
         p.input = [parent](std::string_view title, std::string_view prompt,
                            std::string_view initial) -> std::optional<std::string> {
             bool ok = false;
-            QString v = QInputDialog::getText(parent, QString::fromUtf8(title.data(), qsizetype(title.size())),
-                                              QString::fromUtf8(prompt.data(), qsizetype(prompt.size())),
-                                              QLineEdit::Normal,
-                                              QString::fromUtf8(initial.data(), qsizetype(initial.size())), &ok);
+            QString v =
+                QInputDialog::getText(parent, QString::fromUtf8(title.data(), qsizetype(title.size())),
+                                      QString::fromUtf8(prompt.data(), qsizetype(prompt.size())), QLineEdit::Normal,
+                                      QString::fromUtf8(initial.data(), qsizetype(initial.size())), &ok);
             if (!ok) return std::nullopt;
             return v.toStdString();
         };

@@ -24,11 +24,11 @@ void installDialogs(QWidget *parent);
 
 class CommandReader : public QObject {
     Q_OBJECT
-public:
+  public:
     // Reads commands for `window` from standard input.
     explicit CommandReader(QWidget *window);
 
-private:
+  private:
     void readAvailable();
     void run(const QString &line);
 

@@ -161,9 +161,10 @@ void form1::Form_Load()
     };
 
     m_session.store.setSaveErrorHandler([](const std::string &problem) { ui::MsgBox(problem); });
-    for (const std::string &problem : m_session.openStore(m_dataDir)) ui::MsgBox(problem);
+    for (const std::string &problem : m_session.openStore(m_dataDir))
+        ui::MsgBox(problem);
 
-    const bool noToken = settings::Read(m_session.store.settings(), "eBayAuthToken").empty();
+    const bool noToken = settings::read(m_session.store.settings(), "eBayAuthToken").empty();
     navigate(pages::url(noToken ? ui::kWelcomePage : ui::kMainPage));
 }
 
@@ -198,7 +199,10 @@ void form1::Form_Unload()
     std::_Exit(0);
 }
 
-page::Page &form1::page() { return *m_page; }
+page::Page &form1::page()
+{
+    return *m_page;
+}
 
 void form1::setStatusText(std::string_view text)
 {
@@ -230,10 +234,15 @@ void form1::navigate(const std::string &url, const std::string &target)
 
 void form1::openExternal(const std::string &url)
 {
-    if (automationMode()) automationLine("open", url);
-    else QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+    if (automationMode())
+        automationLine("open", url);
+    else
+        QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
 }
 
-void form1::post(std::function<void()> task) { QTimer::singleShot(0, this, std::move(task)); }
+void form1::post(std::function<void()> task)
+{
+    QTimer::singleShot(0, this, std::move(task));
+}
 
 } // namespace tw::app

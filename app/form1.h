@@ -30,18 +30,18 @@ class Operations;
 
 class ClickableLabel : public QLabel {
     Q_OBJECT
-public:
+  public:
     using QLabel::QLabel;
-signals:
+  signals:
     void clicked();
 
-protected:
+  protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 };
 
 class form1 : public QMainWindow, public ui::Host {
     Q_OBJECT
-public:
+  public:
     explicit form1(const std::filesystem::path &dataDir);
     ~form1() override;
 
@@ -68,11 +68,11 @@ public:
     void openExternal(const std::string &url) override;
     void post(std::function<void()> task) override;
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
-private:
+  private:
     void Form_Resize();
     [[noreturn]] void Form_Unload();
     void buildMenus();

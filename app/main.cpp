@@ -47,7 +47,8 @@ int main(int argc, char **argv)
         }
         std::vector<std::string> warnings;
         tw::setConfig(tw::Config::fromFile(configFile, &warnings));
-        for (const auto &w : warnings) std::fprintf(stderr, "tidewell: %s\n", w.c_str());
+        for (const auto &w : warnings)
+            std::fprintf(stderr, "tidewell: %s\n", w.c_str());
     }
     if (dataDir.empty()) dataDir = QCoreApplication::applicationDirPath().toStdString();
     std::error_code ec;

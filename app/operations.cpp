@@ -82,7 +82,7 @@ Operations::Operations(form1 &window) : m_window(window), m_ui(window)
     browser.hooks.AuthorizationCancelled = [this] { AuthorizationCancelled(); };
     browser.hooks.RefreshSentMessages = [this] {
         ebay::clseBayAPI api(m_window.session(), m_ui);
-        orders::RefreshSentMessages(m_window.session(), api);
+        orders::refreshSentMessages(m_window.session(), api);
     };
     window.hooks.AuthorizeeBayID = [this] { mnuAuthorizeeBayID_Click(); };
     window.hooks.DownloadOrders = [this] { cmdDownloadOrders_Click(); };
@@ -106,7 +106,7 @@ void Operations::RefreshGrid()
 void Operations::mnuAuthorizeeBayID_Click()
 {
     ebay::clseBayAPI api(m_window.session(), m_ui);
-    ebay::AuthorizationStart start = ebay::StartAuthorization(api, m_ui);
+    ebay::AuthorizationStart start = ebay::startAuthorization(api, m_ui);
     if (start.sessionId.empty()) return;
     m_pendingSessionId = start.sessionId;
     m_window.navigate(start.signInUrl);
@@ -114,11 +114,11 @@ void Operations::mnuAuthorizeeBayID_Click()
 
 void Operations::FinishAuthorization(const std::string &url)
 {
-    if (!ebay::IsAuthThanksUrl(url)) return;
+    if (!ebay::isAuthThanksUrl(url)) return;
     m_window.page().body().setInnerHTML(ebay::kFetchingTokenText);
     ebay::clseBayAPI api(m_window.session(), m_ui);
     ebay::AuthorizationResult result =
-        ebay::CompleteAuthorization(m_window.session(), api, m_ui, m_pendingSessionId, url);
+        ebay::completeAuthorization(m_window.session(), api, m_ui, m_pendingSessionId, url);
     if (result != ebay::AuthorizationResult::NotPending && result != ebay::AuthorizationResult::NoUsername)
         m_pendingSessionId.clear();
     if (result == ebay::AuthorizationResult::Stored) m_window.navigate(pages::url(ebay::kMainPagePath));
@@ -141,10 +141,10 @@ void Operations::mnuDownloadDaysofOrders_Click()
 {
     std::optional<std::string> answer = ui::InputBox("How many days (max 30):", "Download Orders", "1");
     if (!answer) return;
-    std::optional<int> days = orders::ParseDayCount(*answer);
+    std::optional<int> days = orders::parseDayCount(*answer);
     if (!days) return;
     ebay::clseBayAPI api(m_window.session(), m_ui);
-    orders::DownloadDaysOfOrders(m_window.session(), api, m_ui, *days);
+    orders::downloadDaysOfOrders(m_window.session(), api, m_ui, *days);
 }
 
 } // namespace tw::app

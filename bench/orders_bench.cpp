@@ -50,7 +50,7 @@ void BM_Merge5000Into50000(benchmark::State &state)
         // the save gives up at once.
         std::filesystem::remove_all(folder.path);
         state.ResumeTiming();
-        tw::orders::MergeTransactions(store, answer);
+        tw::orders::mergeTransactions(store, answer);
         state.PauseTiming();
         if (store.transactions().root().elements().size() != size_t(kStored + 2500)) state.SkipWithError("wrong count");
         store = tw::store::Store(); // freeing 50,000 orders is not the merge's cost

@@ -84,7 +84,7 @@ void BM_LookupOneByQuery(benchmark::State &state)
     size_t i = 0;
     for (auto _ : state) {
         auto &[item, txn] = keys[i++ % keys.size()];
-        benchmark::DoNotOptimize(tw::store::FindOrder(doc, item, txn));
+        benchmark::DoNotOptimize(tw::store::findOrder(doc, item, txn));
     }
 }
 

@@ -16,14 +16,14 @@ std::string percentEncoded(std::string_view text)
 
 } // namespace
 
-std::string SignInUrl(std::string_view sessionId)
+std::string signInUrl(std::string_view sessionId)
 {
     // Encoded so that a "+" or "&" in eBay's session id reaches eBay intact.
     return config().get("ebay/SignInUrl") + "?SignIn&runame=" + percentEncoded(config().get("ebay/RuName")) +
            "&SessID=" + percentEncoded(sessionId);
 }
 
-AuthorizationStart StartAuthorization(clseBayAPI &api, UiSink &ui)
+AuthorizationStart startAuthorization(clseBayAPI &api, UiSink &ui)
 {
     xml::Document response = api.SynchronousGetSessionID();
     if (response.isNull()) return {};
@@ -31,20 +31,20 @@ AuthorizationStart StartAuthorization(clseBayAPI &api, UiSink &ui)
     if (sessionId.empty()) return {};
     ui.status(1, "Showing eBay Authorization...");
     ui.ProcessingImageHide();
-    return {sessionId, SignInUrl(sessionId)};
+    return {sessionId, signInUrl(sessionId)};
 }
 
-bool IsAuthCancelUrl(std::string_view url)
+bool isAuthCancelUrl(std::string_view url)
 {
     return url == config().get("ebay/AuthCancelUrl");
 }
 
-bool IsAuthThanksUrl(std::string_view url)
+bool isAuthThanksUrl(std::string_view url)
 {
     return url.find("auth_auth_thanks") != std::string_view::npos;
 }
 
-std::string ThanksPageUsername(std::string_view url)
+std::string thanksPageUsername(std::string_view url)
 {
     size_t q = url.find('?');
     if (q == std::string_view::npos) return {};
@@ -62,11 +62,11 @@ std::string ThanksPageUsername(std::string_view url)
     return user;
 }
 
-AuthorizationResult CompleteAuthorization(Session &session, clseBayAPI &api, UiSink &ui,
+AuthorizationResult completeAuthorization(Session &session, clseBayAPI &api, UiSink &ui,
                                           const std::string &pendingSessionId, std::string_view thanksUrl)
 {
     if (pendingSessionId.empty()) return AuthorizationResult::NotPending;
-    std::string user = ThanksPageUsername(thanksUrl);
+    std::string user = thanksPageUsername(thanksUrl);
     if (user.empty()) return AuthorizationResult::NoUsername;
 
     xml::Document response = api.SynchronousFetchToken(pendingSessionId);
@@ -81,10 +81,10 @@ AuthorizationResult CompleteAuthorization(Session &session, clseBayAPI &api, UiS
     }
 
     xml::Document &settingsDoc = session.store.settings();
-    settings::Set(settingsDoc, "eBayID", user);
-    settings::Set(settingsDoc, "LastGetSellerTransactions", "");
-    settings::Set(settingsDoc, "eBayAuthToken", token);
-    settings::Set(settingsDoc, "eBayAuthTokenHardExpirationTime", GetNodeText(response.root(), "HardExpirationTime"));
+    settings::set(settingsDoc, "eBayID", user);
+    settings::set(settingsDoc, "LastGetSellerTransactions", "");
+    settings::set(settingsDoc, "eBayAuthToken", token);
+    settings::set(settingsDoc, "eBayAuthTokenHardExpirationTime", GetNodeText(response.root(), "HardExpirationTime"));
     session.store.save(store::Doc::Settings);
     ui.ProcessingImageHide();
     ui.setEnabled("mnuAuthorizeeBayID", false);

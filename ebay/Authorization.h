@@ -3,9 +3,9 @@
 // window calls these from its menu and page handlers:
 //   mnuAuthorizeeBayID_Click: StartAuthorization; keep the session id and
 //     navigate the browser to signInUrl when it is not empty.
-//   before each navigation: IsAuthCancelUrl(url) -> cancel it, navigate to
+//   before each navigation: isAuthCancelUrl(url) -> cancel it, navigate to
 //     "about:blank" and disable cmdDownloadOrders.
-//   page complete, IsAuthThanksUrl(url): replace the body with
+//   page complete, isAuthThanksUrl(url): replace the body with
 //     kFetchingTokenText, then CompleteAuthorization; on Stored navigate to
 //     the main page. The pending session id is spent after any outcome but
 //     NotPending and NoUsername.
@@ -23,7 +23,7 @@ inline constexpr std::string_view kFetchingTokenText = "Please wait while we fet
 inline constexpr std::string_view kMainPagePath = "/KORVA/main-1.0.47.html";
 
 // eBay's sign-in page for a session, from ebay/SignInUrl and ebay/RuName.
-std::string SignInUrl(std::string_view sessionId);
+std::string signInUrl(std::string_view sessionId);
 
 struct AuthorizationStart {
     std::string sessionId; // empty: the flow stopped (eBay refused, or no session)
@@ -31,14 +31,14 @@ struct AuthorizationStart {
 };
 // Asks eBay for a session; on success shows "Showing eBay Authorization..."
 // and hides the overlay.
-AuthorizationStart StartAuthorization(clseBayAPI &api, UiSink &ui);
+AuthorizationStart startAuthorization(clseBayAPI &api, UiSink &ui);
 
 // Exactly eBay's authorisation-cancel page (nothing after its "?").
-bool IsAuthCancelUrl(std::string_view url);
-bool IsAuthThanksUrl(std::string_view url);
+bool isAuthCancelUrl(std::string_view url);
+bool isAuthThanksUrl(std::string_view url);
 // The value of the query parameter "username" (the last one when repeated),
 // not percent-decoded; "" when absent.
-std::string ThanksPageUsername(std::string_view url);
+std::string thanksPageUsername(std::string_view url);
 
 enum class AuthorizationResult {
     NotPending,       // no session id was pending: nothing done
@@ -49,7 +49,7 @@ enum class AuthorizationResult {
 // The steps after eBay's thanks page: fetches the token for `pendingSessionId`
 // and stores it with the user id of `thanksUrl`. The previous token and
 // eBayID are kept unless a new token arrived.
-AuthorizationResult CompleteAuthorization(Session &session, clseBayAPI &api, UiSink &ui,
+AuthorizationResult completeAuthorization(Session &session, clseBayAPI &api, UiSink &ui,
                                           const std::string &pendingSessionId, std::string_view thanksUrl);
 
 } // namespace tw::ebay

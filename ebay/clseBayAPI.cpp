@@ -76,7 +76,7 @@ void setExisting(xml::Document &doc, const std::string &xpath, const std::string
 
 } // namespace
 
-std::string ShortMessage(const xml::Document &response)
+std::string shortMessage(const xml::Document &response)
 {
     return response ? GetNodeText(response.root(), "Errors/ShortMessage") : std::string();
 }
@@ -102,7 +102,7 @@ clseBayAPI::clseBayAPI(Session &session, UiSink &ui)
 int clseBayAPI::maxDays() const
 {
     // A value that is not a positive number falls back to the default window.
-    int days = toInt(settings::Read(m_session.store.settings(), "GetSellerTransactionsMaxDays"));
+    int days = toInt(settings::read(m_session.store.settings(), "GetSellerTransactionsMaxDays"));
     if (days <= 0 || days > 28) days = 28;
     return days;
 }
@@ -161,7 +161,7 @@ xml::Document clseBayAPI::pageLoop(const PagedCall &call, xml::Document &request
 
         if (!isTrue(GetNodeText(response, resp + "/" + call.moreName))) {
             if (!call.bookmarkKey.empty()) {
-                settings::Set(m_session.store.settings(), call.bookmarkKey, call.bookmarkValue);
+                settings::set(m_session.store.settings(), call.bookmarkKey, call.bookmarkValue);
                 saveSettings();
             }
             return result;
@@ -178,7 +178,7 @@ clseBayAPI::TimeWindow clseBayAPI::sellerTransactionsWindow(int staleLimitDays) 
 {
     const DateTime now = clock().localNow();
     const double offset = m_session.eBayClockOffset;
-    const std::string lastText = settings::Read(m_session.store.settings(), "LastGetSellerTransactions");
+    const std::string lastText = settings::read(m_session.store.settings(), "LastGetSellerTransactions");
     DateTime last = eBayTimeToDate(lastText);
     TimeWindow w;
     if (!lastText.empty() && last.isValid()) {
@@ -224,7 +224,7 @@ struct Window {
 Window messageWindow(const xml::Document &settingsDoc, std::string_view key, int days, double offset)
 {
     const DateTime now = clock().localNow();
-    const std::string lastText = settings::Read(settingsDoc, key);
+    const std::string lastText = settings::read(settingsDoc, key);
     DateTime last = eBayTimeToDate(lastText);
     DateTime start = (!lastText.empty() && last.isValid()) ? last.addSecs(-5 * 60) : now.addDays(-days).addDays(offset);
     return {DateToeBayTime(start), DateToeBayTime(now.addDays(offset))};
@@ -295,7 +295,7 @@ xml::Document clseBayAPI::SynchronousGetSentMessages()
         xml::Document response = send("GetMyMessages", "573", batch);
         std::string batchAck = response ? GetNodeText(response.root(), "Ack") : std::string();
         if (batchAck == "Failure") {
-            m_ui.status(1, "Error: " + ShortMessage(response));
+            m_ui.status(1, "Error: " + shortMessage(response));
             complete = false;
             break;
         }
@@ -314,7 +314,7 @@ xml::Document clseBayAPI::SynchronousGetSentMessages()
     }
     // Messages of a batch that failed are fetched again next time.
     if (complete) {
-        settings::Set(m_session.store.settings(), "LastGetSentMessages", w.end);
+        settings::set(m_session.store.settings(), "LastGetSentMessages", w.end);
         saveSettings();
     }
     return result;
@@ -360,7 +360,7 @@ void clseBayAPI::SynchronousGetFeedbackNew()
         if (response.isNull()) return;
         std::string ack = GetNodeText(response, "GetFeedbackResponse/Ack");
         if (ack != "Success") {
-            if (ack == "Failure") m_ui.status(1, "Error: " + ShortMessage(response));
+            if (ack == "Failure") m_ui.status(1, "Error: " + shortMessage(response));
             return;
         }
         xml::Node root = response.root();
@@ -411,7 +411,7 @@ xml::Document clseBayAPI::singlePage(const std::string &callName, xml::Document 
     xml::Document response = send(callName, "573", request);
     if (response.isNull()) return response;
     std::string ack = GetNodeText(response.root(), "Ack");
-    if (ack == "Failure") m_ui.status(1, "Error: " + ShortMessage(response));
+    if (ack == "Failure") m_ui.status(1, "Error: " + shortMessage(response));
     if (ack != "Success") return xml::Document(nullptr);
     return response;
 }

@@ -128,6 +128,6 @@ class clseBayAPI {
 };
 
 // eBay's short error message of a response ("" when none).
-std::string ShortMessage(const xml::Document &response);
+std::string shortMessage(const xml::Document &response);
 
 } // namespace tw::ebay

@@ -79,7 +79,7 @@ void clseBayAPI::GetMemberMessages()
     m_ui.status(1, "Getting Messages... ");
     m_ui.ProcessingImageDisplay("Downloading eBay Messages");
     const DateTime now = clock().localNow();
-    const std::string lastText = settings::Read(m_session.store.settings(), "LastGetMemberMessages");
+    const std::string lastText = settings::read(m_session.store.settings(), "LastGetMemberMessages");
     DateTime last = eBayTimeToDate(lastText);
     DateTime start = (!lastText.empty() && last.isValid()) ? last.addSecs(-5 * 60)
                                                            : now.addDays(-maxDays()).addDays(m_session.eBayClockOffset);
@@ -96,7 +96,7 @@ void clseBayAPI::GetSentMessages()
     m_ui.status(1, "Getting Sent Messages... ");
     m_ui.ProcessingImageDisplay("Downloading eBay Sent Messages");
     const DateTime now = clock().localNow();
-    const std::string lastText = settings::Read(m_session.store.settings(), "LastGetSentMessages");
+    const std::string lastText = settings::read(m_session.store.settings(), "LastGetSentMessages");
     DateTime last = eBayTimeToDate(lastText);
     DateTime start = (!lastText.empty() && last.isValid()) ? last.addSecs(-5 * 60)
                                                            : now.addDays(-maxDays()).addDays(m_session.eBayClockOffset);
@@ -117,7 +117,7 @@ void clseBayAPI::MyMessages_ProcessQueue()
     if (m_sentQueue.empty()) {
         // A batch that failed leaves the bookmark, so its messages come again next time.
         if (!m_sentFailed && !m_sentEnd.empty()) {
-            settings::Set(m_session.store.settings(), "LastGetSentMessages", m_sentEnd);
+            settings::set(m_session.store.settings(), "LastGetSentMessages", m_sentEnd);
             saveSettings();
         }
         m_ui.ProcessingImageHide();
@@ -270,12 +270,12 @@ void clseBayAPI::pageComplete(const std::string &callName, xml::Document request
     m_ui.ProcessingImageHide();
     if (transactions) {
         if (GetNodeText(request, "GetSellerTransactionsRequest/CorrelationID") != "ByDays") {
-            settings::Set(m_session.store.settings(), "LastGetSellerTransactions",
+            settings::set(m_session.store.settings(), "LastGetSellerTransactions",
                           GetNodeText(request, "GetSellerTransactionsRequest/ModTimeTo"));
             saveSettings();
         }
     } else {
-        settings::Set(m_session.store.settings(), "LastGetMemberMessages",
+        settings::set(m_session.store.settings(), "LastGetMemberMessages",
                       GetNodeText(request, "GetMemberMessagesRequest/EndCreationTime"));
         saveSettings();
     }
@@ -296,7 +296,7 @@ void clseBayAPI::mobjeBayConnection_RequestComplete(const std::string &callName,
         pageComplete(callName, std::move(request), response);
     } else if (callName == "GetMyMessages") {
         if (ack == "Failure") {
-            m_ui.status(1, "MyMessage Error: " + ShortMessage(response));
+            m_ui.status(1, "MyMessage Error: " + shortMessage(response));
             m_sentFailed = true;
         }
         std::string detail = GetNodeText(request, "GetMyMessagesRequest/DetailLevel");
@@ -318,7 +318,7 @@ void clseBayAPI::mobjeBayConnection_RequestComplete(const std::string &callName,
         }
     } else if (callName == "GetFeedback") {
         if (ack != "Success") {
-            if (ack == "Failure") m_ui.status(1, "Feedback Error: " + ShortMessage(response));
+            if (ack == "Failure") m_ui.status(1, "Feedback Error: " + shortMessage(response));
             m_ui.ProcessingImageHide();
             return;
         }
@@ -339,7 +339,7 @@ void clseBayAPI::mobjeBayConnection_RequestComplete(const std::string &callName,
             m_ui.ProcessingImageHide();
         }
     } else if (callName == "GetItem") {
-        if (ack == "Failure") m_ui.status(1, "Error: " + ShortMessage(response));
+        if (ack == "Failure") m_ui.status(1, "Error: " + shortMessage(response));
         if (ack == "Success") raise(GetItemComplete);
     } else if (callName == "GeteBayOfficialTime") {
         raise(GeteBayOfficialTimeComplete);

@@ -75,7 +75,7 @@ bool clseBayConnection::prepare(std::string_view callName, std::string_view leve
     m_level = std::string(level);
     m_busy = true;
     xml::Node token = request.select(m_callName + "Request/RequesterCredentials/eBayAuthToken");
-    if (token) token.setText(settings::Read(m_settings, "eBayAuthToken"));
+    if (token) token.setText(settings::read(m_settings, "eBayAuthToken"));
     return true;
 }
 

@@ -89,7 +89,7 @@ std::string SendMail::HeaderValue(int index) const
     return index >= 0 && index < HeaderItemCount() ? m_headerValues[index] : std::string();
 }
 
-std::string SendMail::CleanHeaderAddress(const std::string &address)
+std::string SendMail::cleanHeaderAddress(const std::string &address)
 {
     std::string s = oneLine(trim(address));
     removeEvery(s, "MAILTO:");
@@ -97,20 +97,20 @@ std::string SendMail::CleanHeaderAddress(const std::string &address)
     return s;
 }
 
-std::string SendMail::CleanEnvelopeAddress(const std::string &address)
+std::string SendMail::cleanEnvelopeAddress(const std::string &address)
 {
     std::string s = trim(address);
     if (auto lt = s.find('<'); lt != std::string::npos) {
         s = s.substr(lt + 1);
         if (!s.empty() && s.back() == '>') s.pop_back();
     }
-    s = CleanHeaderAddress(s);
+    s = cleanHeaderAddress(s);
     // An envelope address is one word; a blank left from a line break could otherwise pass as a parameter.
     s.erase(std::remove(s.begin(), s.end(), ' '), s.end());
     return s;
 }
 
-std::string SendMail::FormatDate(const DateTime &local)
+std::string SendMail::formatDate(const DateTime &local)
 {
     static const char *const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char *const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -128,7 +128,7 @@ std::string SendMail::FormatDate(const DateTime &local)
     return text;
 }
 
-std::string SendMail::EncodeBody(const std::string &body)
+std::string SendMail::encodeBody(const std::string &body)
 {
     std::string out;
     out.reserve(body.size() + body.size() / 16);
@@ -265,7 +265,7 @@ void SendMail::SendMessage()
 {
     if (!m_socket || m_socket->State() != sckConnected) fail(10057, "Not Connected.");
 
-    const std::string envelopeFrom = CleanEnvelopeAddress(From);
+    const std::string envelopeFrom = cleanEnvelopeAddress(From);
     std::string domain = envelopeFrom;
     if (auto at = envelopeFrom.find('@'); at != std::string::npos) domain = envelopeFrom.substr(at + 1);
     if (domain.empty()) domain = "localhost";
@@ -277,19 +277,19 @@ void SendMail::SendMessage()
     };
     command("HELO " + domain, {220, 250, 354}, "The command HELO failed.");
     command("MAIL FROM: " + envelopeFrom, {250}, "The command MAIL FROM failed.");
-    command("RCPT TO: " + CleanEnvelopeAddress(SendTo), {250}, "The command RCPT TO failed.");
-    if (!Cc.empty()) command("RCPT TO: " + CleanEnvelopeAddress(Cc), {250}, "The command RCPT TO failed.");
-    if (!Bcc.empty()) command("RCPT TO: " + CleanEnvelopeAddress(Bcc), {250}, "The command RCPT TO failed.");
+    command("RCPT TO: " + cleanEnvelopeAddress(SendTo), {250}, "The command RCPT TO failed.");
+    if (!Cc.empty()) command("RCPT TO: " + cleanEnvelopeAddress(Cc), {250}, "The command RCPT TO failed.");
+    if (!Bcc.empty()) command("RCPT TO: " + cleanEnvelopeAddress(Bcc), {250}, "The command RCPT TO failed.");
     command("DATA", {354}, "The command DATA failed.");
 
-    sendLine("Date: " + FormatDate(SendDate.isValid() ? SendDate : tw::clock().localNow()));
-    sendLine("To: " + CleanHeaderAddress(SendTo));
-    sendLine("From: " + CleanHeaderAddress(From));
-    if (!Cc.empty()) sendLine("Cc: " + CleanHeaderAddress(Cc));
+    sendLine("Date: " + formatDate(SendDate.isValid() ? SendDate : tw::clock().localNow()));
+    sendLine("To: " + cleanHeaderAddress(SendTo));
+    sendLine("From: " + cleanHeaderAddress(From));
+    if (!Cc.empty()) sendLine("Cc: " + cleanHeaderAddress(Cc));
     // No Bcc header: every recipient would read it, and a blind copy would be blind no more.
     sendLine("Subject: " + oneLine(Subject));
     sendLine("X-Mailer: Brisklet SendMail Class 1.0");
-    if (!ReplyTo.empty()) sendLine("Reply-To: " + CleanHeaderAddress(ReplyTo));
+    if (!ReplyTo.empty()) sendLine("Reply-To: " + cleanHeaderAddress(ReplyTo));
     if (m_importance == ImportanceLow) {
         sendLine("X-Priority: 5 (Lowest)");
         sendLine("X-MSMail-Priority: Low");
@@ -300,7 +300,7 @@ void SendMail::SendMessage()
         sendLine("Importance: High");
     }
     if (ReplyByDate.isValid() || FlagFollowUp) sendLine("X-Message-Flag: Follow up");
-    if (ReplyByDate.isValid()) sendLine("Reply-By: " + FormatDate(ReplyByDate));
+    if (ReplyByDate.isValid()) sendLine("Reply-By: " + formatDate(ReplyByDate));
     for (std::size_t i = 0; i < m_headerNames.size(); ++i) {
         std::string name = trim(oneLine(m_headerNames[i]));
         name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
@@ -311,7 +311,7 @@ void SendMail::SendMessage()
 
     // The empty line that ends the headers, then the body; its last line end
     // is the one that the end-of-data mark begins with.
-    std::string body = EncodeBody(Body);
+    std::string body = encodeBody(Body);
     if (body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0) body.resize(body.size() - 2);
     sendLine(body.empty() ? std::string() : "\r\n" + body);
     sendLine(".");

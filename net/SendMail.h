@@ -74,18 +74,18 @@ class SendMail : private IWinsockEvents {
     // The socket in use (nullptr before SmtpConnect). For tests and traces.
     Winsock *socket() const { return m_socket.get(); }
     // The last reply code (0 = none) and the text it came with.
-    int LastReplyCode() const { return m_replyCode; }
+    int lastReplyCode() const { return m_replyCode; }
     const std::string &LastReply() const { return m_lastReply; }
 
     // Address for headers: trimmed, "MAILTO:" and "SMTP:" removed in any capitals.
-    static std::string CleanHeaderAddress(const std::string &address);
+    static std::string cleanHeaderAddress(const std::string &address);
     // Address for the envelope: the part inside angle brackets, cleaned as above, bare.
-    static std::string CleanEnvelopeAddress(const std::string &address);
+    static std::string cleanEnvelopeAddress(const std::string &address);
     // "Sat, 05 Jan 2008 09:03:07 +0530": the local zone's offset comes from tw::clock().
-    static std::string FormatDate(const DateTime &local);
+    static std::string formatDate(const DateTime &local);
     // The body as it goes on the wire after DATA: CR LF line ends, lines that
     // begin with "." doubled.
-    static std::string EncodeBody(const std::string &body);
+    static std::string encodeBody(const std::string &body);
 
   private:
     void CloseConnection() override;

@@ -152,7 +152,7 @@ std::string addressText(std::uint32_t networkOrder)
 
 } // namespace
 
-int WsaErrorFromErrno(int err)
+int wsaErrorFromErrno(int err)
 {
     switch (err) {
     case EINTR:
@@ -213,7 +213,7 @@ int WsaErrorFromErrno(int err)
     return err;
 }
 
-std::string GetErrorDescription(int number, std::string_view separator)
+std::string getErrorDescription(int number, std::string_view separator)
 {
     std::string text = systemText(number);
     if (text.empty()) text = ownText(number);
@@ -245,12 +245,12 @@ Winsock::~Winsock()
 
 [[noreturn]] void Winsock::raise(int number, const std::string &description) const
 {
-    throw NetError(number, kSource, description.empty() ? GetErrorDescription(number) : description);
+    throw NetError(number, kSource, description.empty() ? getErrorDescription(number) : description);
 }
 
 [[noreturn]] void Winsock::raiseSystem(int wsaCode, const std::string &prefix) const
 {
-    std::string text = GetErrorDescription(wsaCode);
+    std::string text = getErrorDescription(wsaCode);
     throw NetError(wsaCode, kSource, prefix.empty() ? text : prefix + " " + text);
 }
 
@@ -282,7 +282,7 @@ void Winsock::createSocket()
         raise(sckWrongProtocol, "Unexpected error. Unsupported protocol: " + std::to_string(m_protocol));
     // The descriptor is always non-blocking; blocking calls are waits of our own, bounded by TimeoutValue.
     int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) raiseSystem(WsaErrorFromErrno(errno), "Could not create socket.");
+    if (fd < 0) raiseSystem(wsaErrorFromErrno(errno), "Could not create socket.");
     m_fd = fd;
     m_state = sckOpen;
     m_mask = 0;
@@ -333,7 +333,7 @@ void Winsock::onReadable()
         // Like the system, no further accept notification until someone accepts.
         m_readArmed = false;
         updateNotifiers();
-        HandleSocketNotification(FD_ACCEPT, 0);
+        handleSocketNotification(FD_ACCEPT, 0);
         return;
     }
     char c;
@@ -343,15 +343,15 @@ void Winsock::onReadable()
         // bytes waiting would be called in a busy loop.
         m_readArmed = false;
         updateNotifiers();
-        if (m_mask & FD_READ) HandleSocketNotification(FD_READ, 0);
+        if (m_mask & FD_READ) handleSocketNotification(FD_READ, 0);
         return;
     }
     if (n == 0) {
-        HandleSocketNotification(FD_CLOSE, 0);
+        handleSocketNotification(FD_CLOSE, 0);
         return;
     }
     if (errno == EAGAIN || errno == EINTR) return;
-    HandleSocketNotification(FD_CLOSE, WsaErrorFromErrno(errno));
+    handleSocketNotification(FD_CLOSE, wsaErrorFromErrno(errno));
 }
 
 void Winsock::onWritable()
@@ -364,23 +364,23 @@ void Winsock::onWritable()
         if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
         updateNotifiers();
         if (m_mask & FD_CONNECT)
-            HandleSocketNotification(FD_CONNECT, err ? WsaErrorFromErrno(err) : 0);
+            handleSocketNotification(FD_CONNECT, err ? wsaErrorFromErrno(err) : 0);
         else if (err)
-            HandleSocketNotification(FD_CLOSE, WsaErrorFromErrno(err));
+            handleSocketNotification(FD_CLOSE, wsaErrorFromErrno(err));
         else
             m_state = sckConnected;
         return;
     }
-    if (m_mask & FD_WRITE) HandleSocketNotification(FD_WRITE, 0);
+    if (m_mask & FD_WRITE) handleSocketNotification(FD_WRITE, 0);
 }
 
-void Winsock::HandleSocketNotification(int event, int errorCode)
+void Winsock::handleSocketNotification(int event, int errorCode)
 {
     auto alive = m_alive;
     switch (event) {
     case FD_READ:
         if (errorCode) {
-            raiseError(errorCode, GetErrorDescription(errorCode));
+            raiseError(errorCode, getErrorDescription(errorCode));
             break;
         }
         if (long n = BytesReceived(); n > 0) raiseDataArrival(n);
@@ -388,7 +388,7 @@ void Winsock::HandleSocketNotification(int event, int errorCode)
         break;
     case FD_WRITE:
         if (errorCode) {
-            raiseError(errorCode, GetErrorDescription(errorCode));
+            raiseError(errorCode, getErrorDescription(errorCode));
             break;
         }
         registerMask(m_mask & ~FD_WRITE);
@@ -413,7 +413,7 @@ void Winsock::HandleSocketNotification(int event, int errorCode)
     case FD_ACCEPT:
         if (errorCode) {
             closeSocket();
-            raiseError(errorCode, "Unable to accept incoming connection. " + GetErrorDescription(errorCode));
+            raiseError(errorCode, "Unable to accept incoming connection. " + getErrorDescription(errorCode));
             break;
         }
         raiseConnectionRequest(m_fd);
@@ -421,14 +421,14 @@ void Winsock::HandleSocketNotification(int event, int errorCode)
     case FD_CONNECT:
         if (errorCode) {
             closeSocket();
-            raiseError(errorCode, GetErrorDescription(errorCode));
+            raiseError(errorCode, getErrorDescription(errorCode));
             break;
         }
         m_state = sckConnected;
         raiseConnect();
         break;
     case FD_CLOSE:
-        if (errorCode) raiseError(errorCode, GetErrorDescription(errorCode));
+        if (errorCode) raiseError(errorCode, getErrorDescription(errorCode));
         if (!*alive) return;
         closeSocket();
         raiseCloseConnection();
@@ -482,7 +482,7 @@ void Winsock::Connect(const std::string &remoteHost, int remotePort, bool blocki
             updateNotifiers();
             return;
         }
-        int code = WsaErrorFromErrno(errno);
+        int code = wsaErrorFromErrno(errno);
         closeSocket();
         raiseSystem(code);
     }
@@ -506,7 +506,7 @@ void Winsock::Connect(const std::string &remoteHost, int remotePort, bool blocki
     }
     if (err) {
         closeSocket();
-        raiseSystem(WsaErrorFromErrno(err));
+        raiseSystem(wsaErrorFromErrno(err));
     }
     m_state = sckConnected;
     registerMask(FD_READ | FD_CLOSE);
@@ -522,14 +522,14 @@ void Winsock::Bind(int localPort, const std::string &localIP)
     at.sin_addr.s_addr = htonl(INADDR_ANY);
     if (!localIP.empty() && ::inet_pton(AF_INET, localIP.c_str(), &at.sin_addr) != 1) raise(sckInvalidArg);
     if (m_fd < 0) createSocket();
-    if (::bind(m_fd, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0) raiseSystem(WsaErrorFromErrno(errno));
+    if (::bind(m_fd, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0) raiseSystem(wsaErrorFromErrno(errno));
     m_state = sckOpen;
 }
 
 void Winsock::Listen()
 {
     if (m_state != sckOpen || m_protocol != sckTCPProtocol) raise(sckInvalidOp);
-    if (::listen(m_fd, SOMAXCONN) != 0) raiseSystem(WsaErrorFromErrno(errno));
+    if (::listen(m_fd, SOMAXCONN) != 0) raiseSystem(wsaErrorFromErrno(errno));
     listeners()[m_fd] = this;
     m_state = sckListening;
     registerMask(FD_ACCEPT | FD_CLOSE);
@@ -547,7 +547,7 @@ void Winsock::Accept(std::intptr_t requestId)
         it->second->m_readArmed = true;
         it->second->updateNotifiers();
     }
-    if (fd < 0) raiseSystem(WsaErrorFromErrno(err));
+    if (fd < 0) raiseSystem(wsaErrorFromErrno(err));
 
     m_fd = fd;
     m_readArmed = true;
@@ -638,7 +638,7 @@ void Winsock::sendNow(const char *data, long length)
             continue;
         }
         if (errno == EINTR) continue;
-        if (errno != EAGAIN) raiseSystem(WsaErrorFromErrno(errno), "Could not send data.");
+        if (errno != EAGAIN) raiseSystem(wsaErrorFromErrno(errno), "Could not send data.");
         // The socket's buffer is full: wait for room, keeping the event loop running.
         for (;;) {
             if (m_fd < 0) raise(sckOperationCanceled);
@@ -673,7 +673,7 @@ QByteArray Winsock::receive(long maxLength, bool peek)
             break;
         }
         if (errno == EINTR) continue;
-        if (errno != EAGAIN) raiseSystem(WsaErrorFromErrno(errno), "Could not read data.");
+        if (errno != EAGAIN) raiseSystem(wsaErrorFromErrno(errno), "Could not read data.");
         qint64 left = limit - timer.elapsed();
         if (left <= 0) raiseSystem(WSAETIMEDOUT, "Could not read data.");
         pumpEvents(static_cast<int>(std::min<qint64>(left, 10)));

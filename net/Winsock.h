@@ -104,10 +104,10 @@ enum WinsockState {
 enum WinsockProtocol { sckTCPProtocol = 0, sckUDPProtocol = 1 };
 
 // Maps a POSIX errno value to its Windows Sockets number (unknown values pass through).
-int WsaErrorFromErrno(int err);
+int wsaErrorFromErrno(int err);
 // The text for a system error number, with line breaks replaced by
 // `separator` and a final "." added when it lacks a closing mark.
-std::string GetErrorDescription(int number, std::string_view separator = " ");
+std::string getErrorDescription(int number, std::string_view separator = " ");
 
 // The events, in their numbering order 1 to 7. Every method has an empty default.
 class IWinsockEvents {
@@ -204,7 +204,7 @@ class Winsock {
     // What the socket notifier delivers: a network event (one FD_* bit) with
     // the Windows Sockets error number (0 = none). Public so a test can
     // deliver the notifications the system rarely produces.
-    void HandleSocketNotification(int event, int errorCode);
+    void handleSocketNotification(int event, int errorCode);
 
   private:
     void createSocket();

@@ -10,10 +10,10 @@
 
 namespace tw::orders {
 
-void RefreshSentMessages(Session &session, ebay::clseBayAPI &api)
+void refreshSentMessages(Session &session, ebay::clseBayAPI &api)
 {
     xml::Document sent = api.SynchronousGetSentMessages();
-    if (sent) MergeSentMessages(session.store, sent);
+    if (sent) mergeSentMessages(session.store, sent);
 }
 
 void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI &usps, ebay::UiSink &ui,
@@ -22,9 +22,9 @@ void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI
     ui.setEnabled("cmdDownloadOrders", false);
     ui.setEnabled("Label1", false);
 
-    if (xml::Document orders = api.SynchronousGetSellerTransactions()) MergeTransactions(session.store, orders);
-    if (xml::Document questions = api.SynchronousGetMemberMessages()) MergeMemberMessages(session.store, questions);
-    RefreshSentMessages(session, api);
+    if (xml::Document orders = api.SynchronousGetSellerTransactions()) mergeTransactions(session.store, orders);
+    if (xml::Document questions = api.SynchronousGetMemberMessages()) mergeMemberMessages(session.store, questions);
+    refreshSentMessages(session, api);
     api.SynchronousGetFeedbackNew();
     CheckDeliveryStatusOfTransactions(session.store, session.store.transactions().selectAll("Transactions/Transaction"),
                                       usps);
@@ -35,7 +35,7 @@ void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI
     ui.setEnabled("Label1", true);
 }
 
-std::optional<int> ParseDayCount(std::string_view answer)
+std::optional<int> parseDayCount(std::string_view answer)
 {
     // Blanks around the number are forgiven, as a seller would expect.
     while (!answer.empty() && answer.front() == ' ')
@@ -50,10 +50,10 @@ std::optional<int> ParseDayCount(std::string_view answer)
     return days;
 }
 
-void DownloadDaysOfOrders(Session &session, ebay::clseBayAPI &api, ebay::UiSink &ui, int days)
+void downloadDaysOfOrders(Session &session, ebay::clseBayAPI &api, ebay::UiSink &ui, int days)
 {
     if (xml::Document orders = api.SynchronousGetSellerTransactionsByDays(std::to_string(days)))
-        MergeTransactions(session.store, orders);
+        mergeTransactions(session.store, orders);
     ui.ProcessingImageHide();
 }
 

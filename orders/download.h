@@ -26,14 +26,14 @@ void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI
 
 // Sent messages since the last time, merged into SentMessages.xml (also run
 // after a message went out through eBay's contact page).
-void RefreshSentMessages(Session &session, ebay::clseBayAPI &api);
+void refreshSentMessages(Session &session, ebay::clseBayAPI &api);
 
 // The answer to "How many days (max 30):" as a day count from 1 to 30, or
 // nothing (empty, not a number, out of range).
-std::optional<int> ParseDayCount(std::string_view answer);
+std::optional<int> parseDayCount(std::string_view answer);
 
 // Downloads the last `days` days of orders and merges them; touches nothing
 // else and leaves the controls as they are.
-void DownloadDaysOfOrders(Session &session, ebay::clseBayAPI &api, ebay::UiSink &ui, int days);
+void downloadDaysOfOrders(Session &session, ebay::clseBayAPI &api, ebay::UiSink &ui, int days);
 
 } // namespace tw::orders

@@ -8,7 +8,7 @@ using store::childText;
 using store::compositeKey;
 using store::RecordIndex;
 
-int MergeTransactions(store::Store &store, const xml::Document &response)
+int mergeTransactions(store::Store &store, const xml::Document &response)
 {
     xml::Node root = store.transactions().root();
     if (!root) return 0;
@@ -48,7 +48,7 @@ int mergeAtEnd(store::Store &store, store::Doc doc, const std::vector<xml::Node>
 
 } // namespace
 
-int MergeMemberMessages(store::Store &store, const xml::Document &response)
+int mergeMemberMessages(store::Store &store, const xml::Document &response)
 {
     int n = mergeAtEnd(store, store::Doc::Messages, response.root().selectAll("MemberMessage/MemberMessageExchange"),
                        "MemberMessageExchange", [](xml::Node q) {
@@ -59,7 +59,7 @@ int MergeMemberMessages(store::Store &store, const xml::Document &response)
     return n;
 }
 
-int MergeSentMessages(store::Store &store, const xml::Document &response)
+int mergeSentMessages(store::Store &store, const xml::Document &response)
 {
     int n = mergeAtEnd(store, store::Doc::SentMessages, response.root().selectAll("Messages/Message"), "Message",
                        [](xml::Node m) { return childText(m, "MessageID"); });
@@ -69,7 +69,7 @@ int MergeSentMessages(store::Store &store, const xml::Document &response)
 
 xml::Node FindTransaction(store::Store &store, std::string_view itemId, std::string_view transactionId)
 {
-    return store::FindOrder(store.transactions(), itemId, transactionId);
+    return store::findOrder(store.transactions(), itemId, transactionId);
 }
 
 } // namespace tw::orders

@@ -15,16 +15,16 @@ namespace tw::orders {
 // of the answer ends up first. The program's own children of a replaced
 // order (KORVA, PaypalTransaction) are not carried over. Saves
 // Transactions.xml. Returns the number of orders merged.
-int MergeTransactions(store::Store &store, const xml::Document &response);
+int mergeTransactions(store::Store &store, const xml::Document &response);
 
 // Every MemberMessage/MemberMessageExchange replaces the stored question
 // with its Item/ItemID + Question/SenderID + CreationDate and is appended at
 // the end. Saves Messages.xml.
-int MergeMemberMessages(store::Store &store, const xml::Document &response);
+int mergeMemberMessages(store::Store &store, const xml::Document &response);
 
 // Every Messages/Message replaces the stored one with its MessageID and is
 // appended at the end. Saves SentMessages.xml when the answer held any.
-int MergeSentMessages(store::Store &store, const xml::Document &response);
+int mergeSentMessages(store::Store &store, const xml::Document &response);
 
 // The stored order with this key in Transactions.xml, or a null node.
 xml::Node FindTransaction(store::Store &store, std::string_view itemId, std::string_view transactionId);

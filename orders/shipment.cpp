@@ -12,7 +12,7 @@ namespace tw::orders {
 
 using store::childText;
 
-bool IsDeliveryEvent(std::string_view event)
+bool isDeliveryEvent(std::string_view event)
 {
     if (event == "Delivered" || event == "Delivered Abroad" || event == "Arrival at Unit") return true;
     constexpr std::string_view prefix = "delivered";
@@ -48,7 +48,7 @@ store::RecordIndex trackingIndex(xml::Node root)
 }
 } // namespace
 
-void StoreTrackingAnswers(store::Store &store, const xml::Document &response)
+void storeTrackingAnswers(store::Store &store, const xml::Document &response)
 {
     xml::Document &doc = store.trackingNumbers();
     xml::Node root = doc.root();
@@ -76,7 +76,7 @@ bool CheckDeliveryStatusOfTransactions(store::Store &store, const std::vector<xm
     xml::Document ids = ConverteBayTransactionsToTrackID(orders);
     xml::Document response = usps.SynchronousGetTrackingDetails(ids.root().elements(), store.trackingNumbers());
     if (!response) return false;
-    StoreTrackingAnswers(store, response);
+    storeTrackingAnswers(store, response);
     return true;
 }
 
@@ -93,7 +93,7 @@ int UpdateShipmentStatus(store::Store &store)
         std::string target = "Shipped";
         if (!number.empty())
             if (xml::Node record = tracking.find(number))
-                if (IsDeliveryEvent(childText(record, "TrackSummary/Event"))) target = "Delivered";
+                if (isDeliveryEvent(childText(record, "TrackSummary/Event"))) target = "Delivered";
         if (childText(order, "KORVA/ShipmentStatus") == target) continue;
         xml::Node korva = order.element("KORVA");
         if (!korva) korva = order.appendElement("KORVA");
@@ -105,7 +105,7 @@ int UpdateShipmentStatus(store::Store &store)
     return changed;
 }
 
-ViewCounts CountViews(const store::Store &store)
+ViewCounts countViews(const store::Store &store)
 {
     ViewCounts c;
     for (xml::Node order = store.doc(store::Doc::Transactions).root().firstElement(); order;
@@ -126,7 +126,7 @@ ViewCounts CountViews(const store::Store &store)
 
 void UpdateCounts(page::Page &page, const store::Store &store)
 {
-    ViewCounts c = CountViews(store);
+    ViewCounts c = countViews(store);
     auto caption = [&](std::string_view id, std::string_view action, std::string_view label, int count) {
         if (page::Element e = page.element(id))
             e.setInnerHTML("<a href=\"http://plinthway/?Action=" + std::string(action) + "\">" + std::string(label) +
@@ -138,7 +138,7 @@ void UpdateCounts(page::Page &page, const store::Store &store)
     caption("TD_Archived", "DisplayArchived", "Archived", c.archived);
 }
 
-DateTime ParseEventDate(std::string_view text)
+DateTime parseEventDate(std::string_view text)
 {
     static const char *months[] = {"January", "February", "March",     "April",   "May",      "June",
                                    "July",    "August",   "September", "October", "November", "December"};
@@ -194,12 +194,12 @@ void DisplayTrackingNumbers(page::Page &page, const Session &session)
             row.setStyle("backgroundColor", "#ffc0c0");
             continue;
         }
-        if (!IsDeliveryEvent(event)) {
+        if (!isDeliveryEvent(event)) {
             cell.setInnerText(event);
             continue;
         }
         std::string html = xml::escape(event);
-        DateTime eventDate = ParseEventDate(childText(record, "TrackSummary/EventDate"));
+        DateTime eventDate = parseEventDate(childText(record, "TrackSummary/EventDate"));
         std::string shipped = childText(orders.find(item, txn), "ShippedTime");
         DateTime shippedLocal = eBayTimeToDate(shipped).addDays(-session.eBayClockOffset);
         if (eventDate.isValid() && shippedLocal.isValid()) {

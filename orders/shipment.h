@@ -22,7 +22,7 @@ class clsUSPSAPI;
 // "Delivered", "Delivered Abroad", "Arrival at Unit", and any event that
 // begins with "Delivered" in any capitals ("DELIVERED", "Delivered, In/At
 // Mailbox"): USPS has worded deliveries differently over the years.
-bool IsDeliveryEvent(std::string_view event);
+bool isDeliveryEvent(std::string_view event);
 
 // A TrackIDs document: one TrackID (attribute ID) per followed number, in
 // order. USPS services are followed; other UPS services are not; any other
@@ -32,7 +32,7 @@ xml::Document ConverteBayTransactionsToTrackID(const std::vector<xml::Node> &ord
 // Stores every TrackResponse/TrackInfo as a TrackingNumber record with
 // LastChecked = now (local), replacing the number's older record and
 // appending the new one at the end. Saves TrackingNumbers.xml.
-void StoreTrackingAnswers(store::Store &store, const xml::Document &response);
+void storeTrackingAnswers(store::Store &store, const xml::Document &response);
 
 // Asks USPS about the followed numbers of `orders` and stores the answers.
 // False when nothing came back (nothing is stored then).
@@ -49,7 +49,7 @@ struct ViewCounts {
     int notShipped = 0;
     int archived = 0;
 };
-ViewCounts CountViews(const store::Store &store);
+ViewCounts countViews(const store::Store &store);
 
 // Writes the four tab captions of the main page.
 void UpdateCounts(page::Page &page, const store::Store &store);
@@ -60,6 +60,6 @@ void UpdateCounts(page::Page &page, const store::Store &store);
 void DisplayTrackingNumbers(page::Page &page, const Session &session);
 
 // A USPS EventDate ("April 22, 2015") as a date; invalid when it is not one.
-DateTime ParseEventDate(std::string_view text);
+DateTime parseEventDate(std::string_view text);
 
 } // namespace tw::orders

@@ -73,7 +73,7 @@ void clsUSPSConnection::StartRequest(const std::string &rootName, const std::str
 
 clsUSPSAPI::clsUSPSAPI(ebay::UiSink *ui) : m_ui(ui) {}
 
-xml::Document clsUSPSAPI::SelectDue(const std::vector<xml::Node> &trackIds, const xml::Document &trackingNumbers) const
+xml::Document clsUSPSAPI::selectDue(const std::vector<xml::Node> &trackIds, const xml::Document &trackingNumbers) const
 {
     xml::Document candidates = xml::Document::parse(kBatchText);
     xml::Node root = candidates.root();
@@ -85,7 +85,7 @@ xml::Document clsUSPSAPI::SelectDue(const std::vector<xml::Node> &trackIds, cons
         xml::Node record = stored.find(number);
         DateTime lastChecked = DateTime::fromString(store::childText(record, "LastChecked"));
         if (!lastChecked.isValid()) lastChecked = now.addDays(-2);
-        if (IsDeliveryEvent(store::childText(record, "TrackSummary/Event"))) continue;
+        if (isDeliveryEvent(store::childText(record, "TrackSummary/Event"))) continue;
         if (lastChecked.daysTo(now) < 1.0) continue;
         if (!taken.insert(number).second) continue;
         root.append(id);
@@ -96,7 +96,7 @@ xml::Document clsUSPSAPI::SelectDue(const std::vector<xml::Node> &trackIds, cons
 xml::Document clsUSPSAPI::SynchronousGetTrackingDetails(const std::vector<xml::Node> &trackIds,
                                                         const xml::Document &trackingNumbers)
 {
-    xml::Document candidates = SelectDue(trackIds, trackingNumbers);
+    xml::Document candidates = selectDue(trackIds, trackingNumbers);
     std::vector<xml::Node> left = candidates.root().elements();
     xml::Document result(nullptr);
     for (size_t start = 0; start < left.size(); start += kBatchSize) {
@@ -119,7 +119,7 @@ xml::Document clsUSPSAPI::SynchronousGetTrackingDetails(const std::vector<xml::N
 
 void clsUSPSAPI::GetTrackingDetails(const std::vector<xml::Node> &trackIds, const xml::Document &trackingNumbers)
 {
-    xml::Document due = SelectDue(trackIds, trackingNumbers);
+    xml::Document due = selectDue(trackIds, trackingNumbers);
     m_remaining = xml::Document::parse("<?xml version=\"1.0\" encoding=\"utf-8\"?><TrackIDs/>");
     for (xml::Node id = due.root().firstElement(); id; id = id.nextElement())
         m_remaining.root().append(id);

@@ -54,7 +54,7 @@ class clsUSPSAPI {
     // The TrackIDs (attribute ID) that need asking, given the stored
     // TrackingNumbers document: not delivered, not asked within the last
     // day, each number once. Deep copies under a TrackFieldRequest root.
-    xml::Document SelectDue(const std::vector<xml::Node> &trackIds, const xml::Document &trackingNumbers) const;
+    xml::Document selectDue(const std::vector<xml::Node> &trackIds, const xml::Document &trackingNumbers) const;
 
     // Asks about the due numbers in batches of 10, showing the overlay text
     // "Downloading USPS Tracking<br>N remaining". Returns one TrackResponse

@@ -5,22 +5,43 @@
 namespace tw::page {
 namespace {
 
-int toInt(const std::string &s) { return std::atoi(s.c_str()); }
+int toInt(const std::string &s)
+{
+    return std::atoi(s.c_str());
+}
 
 } // namespace
 
 #define TW_GET(path) (m_page ? m_page->property(m_handle, path) : std::string())
-#define TW_SET(path, v)                                                                                             \
-    do {                                                                                                            \
-        if (*this) m_page->setProperty(m_handle, path, v);                                                          \
+#define TW_SET(path, v)                                                                                                \
+    do {                                                                                                               \
+        if (*this) m_page->setProperty(m_handle, path, v);                                                             \
     } while (0)
 
-std::string Element::tagName() const { return TW_GET("tagName"); }
-std::string Element::innerHTML() const { return TW_GET("innerHTML"); }
-void Element::setInnerHTML(std::string_view html) { TW_SET("innerHTML", html); }
-void Element::appendHTML(std::string_view html) { TW_SET("appendHTML", html); }
-std::string Element::innerText() const { return TW_GET("innerText"); }
-void Element::setInnerText(std::string_view text) { TW_SET("innerText", text); }
+std::string Element::tagName() const
+{
+    return TW_GET("tagName");
+}
+std::string Element::innerHTML() const
+{
+    return TW_GET("innerHTML");
+}
+void Element::setInnerHTML(std::string_view html)
+{
+    TW_SET("innerHTML", html);
+}
+void Element::appendHTML(std::string_view html)
+{
+    TW_SET("appendHTML", html);
+}
+std::string Element::innerText() const
+{
+    return TW_GET("innerText");
+}
+void Element::setInnerText(std::string_view text)
+{
+    TW_SET("innerText", text);
+}
 
 std::string Element::attribute(std::string_view name) const
 {
@@ -31,28 +52,62 @@ void Element::setAttribute(std::string_view name, std::string_view value)
     if (*this) m_page->setAttribute(m_handle, name, value);
 }
 
-std::string Element::style(std::string_view property) const { return TW_GET("style." + std::string(property)); }
+std::string Element::style(std::string_view property) const
+{
+    return TW_GET("style." + std::string(property));
+}
 void Element::setStyle(std::string_view property, std::string_view value)
 {
     TW_SET("style." + std::string(property), value);
 }
 
-std::string Element::value() const { return TW_GET("value"); }
-void Element::setValue(std::string_view value) { TW_SET("value", value); }
-bool Element::checked() const { return TW_GET("checked") == "true"; }
-void Element::setChecked(bool on) { TW_SET("checked", on ? "true" : "false"); }
-bool Element::disabled() const { return TW_GET("disabled") == "true"; }
-void Element::setDisabled(bool on) { TW_SET("disabled", on ? "true" : "false"); }
-int Element::selectedIndex() const { return *this ? toInt(TW_GET("selectedIndex")) : -1; }
-void Element::setSelectedIndex(int index) { TW_SET("selectedIndex", std::to_string(index)); }
-int Element::clientWidth() const { return toInt(TW_GET("clientWidth")); }
-int Element::clientHeight() const { return toInt(TW_GET("clientHeight")); }
+std::string Element::value() const
+{
+    return TW_GET("value");
+}
+void Element::setValue(std::string_view value)
+{
+    TW_SET("value", value);
+}
+bool Element::checked() const
+{
+    return TW_GET("checked") == "true";
+}
+void Element::setChecked(bool on)
+{
+    TW_SET("checked", on ? "true" : "false");
+}
+bool Element::disabled() const
+{
+    return TW_GET("disabled") == "true";
+}
+void Element::setDisabled(bool on)
+{
+    TW_SET("disabled", on ? "true" : "false");
+}
+int Element::selectedIndex() const
+{
+    return *this ? toInt(TW_GET("selectedIndex")) : -1;
+}
+void Element::setSelectedIndex(int index)
+{
+    TW_SET("selectedIndex", std::to_string(index));
+}
+int Element::clientWidth() const
+{
+    return toInt(TW_GET("clientWidth"));
+}
+int Element::clientHeight() const
+{
+    return toInt(TW_GET("clientHeight"));
+}
 
 std::vector<Element> Element::rows() const
 {
     std::vector<Element> out;
     if (*this)
-        for (int h : m_page->collection(m_handle, "rows")) out.emplace_back(m_page, h);
+        for (int h : m_page->collection(m_handle, "rows"))
+            out.emplace_back(m_page, h);
     return out;
 }
 
@@ -71,7 +126,8 @@ std::vector<Element> Element::cells() const
 {
     std::vector<Element> out;
     if (*this)
-        for (int h : m_page->collection(m_handle, "cells")) out.emplace_back(m_page, h);
+        for (int h : m_page->collection(m_handle, "cells"))
+            out.emplace_back(m_page, h);
     return out;
 }
 
@@ -85,7 +141,8 @@ std::vector<Element> Element::options() const
 {
     std::vector<Element> out;
     if (*this)
-        for (int h : m_page->collection(m_handle, "options")) out.emplace_back(m_page, h);
+        for (int h : m_page->collection(m_handle, "options"))
+            out.emplace_back(m_page, h);
     return out;
 }
 
@@ -99,7 +156,8 @@ std::vector<Element> Element::query(std::string_view selector) const
 {
     std::vector<Element> out;
     if (*this)
-        for (int h : m_page->queryAll(m_handle, selector)) out.emplace_back(m_page, h);
+        for (int h : m_page->queryAll(m_handle, selector))
+            out.emplace_back(m_page, h);
     return out;
 }
 
@@ -111,7 +169,10 @@ void Element::onChange(std::function<void()> handler)
 #undef TW_GET
 #undef TW_SET
 
-std::vector<Element> Page::elements(std::string_view key) { return wrapAll(findAll(key)); }
+std::vector<Element> Page::elements(std::string_view key)
+{
+    return wrapAll(findAll(key));
+}
 
 int Page::bodyScrollTop()
 {

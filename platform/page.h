@@ -19,7 +19,7 @@ class Page;
 // A handle to one element of the current document. A null Element (no
 // element found) reads as "" / false / 0 and ignores writes.
 class Element {
-public:
+  public:
     Element() = default;
     Element(Page *page, int handle) : m_page(page), m_handle(handle) {}
 
@@ -74,13 +74,13 @@ public:
     // `handler` runs each time the element raises its change event.
     void onChange(std::function<void()> handler);
 
-private:
+  private:
     Page *m_page = nullptr;
     int m_handle = 0;
 };
 
 class Page {
-public:
+  public:
     virtual ~Page() = default;
 
     // Address of the current document.
@@ -124,7 +124,7 @@ public:
     virtual int addOption(int handle, std::string_view text, std::string_view value, bool selected) = 0;
     virtual void onChange(int handle, std::function<void()> handler) = 0;
 
-protected:
+  protected:
     Element wrap(int handle) { return handle > 0 ? Element(this, handle) : Element(); }
     std::vector<Element> wrapAll(const std::vector<int> &handles);
 };

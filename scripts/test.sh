@@ -12,9 +12,12 @@ jobs=$(nproc)
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
+status=0
+echo "== format"
+"$root/scripts/format.sh" --check || status=1
+
 echo "== core without the user interface (TIDEWELL_GUI=OFF)"
 TIDEWELL_BUILD_DIR="$root/build-core" "$root/scripts/build.sh" -DTIDEWELL_GUI=OFF
-status=0
 (cd "$root/build-core" && ctest --output-on-failure -j "$jobs" --timeout 600) | tee -a "$log" || status=1
 
 echo "== whole program"

@@ -326,7 +326,7 @@ xml::Document InitLookup()
     return xml::Document::parse(kLookupText);
 }
 
-std::string LookupCountryCode(const xml::Document &lookup, std::string_view countryName, std::string_view fallback)
+std::string lookupCountryCode(const xml::Document &lookup, std::string_view countryName, std::string_view fallback)
 {
     return GetNodeText(lookup, "Lookup/UPS/Countrys/Country[Name=$name]/Code", fallback,
                        {{"name", std::string(countryName)}});

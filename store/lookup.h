@@ -15,6 +15,6 @@ namespace tw {
 xml::Document InitLookup();
 
 // The code of an exactly (case-sensitively) named country, or `fallback`.
-std::string LookupCountryCode(const xml::Document &lookup, std::string_view countryName, std::string_view fallback);
+std::string lookupCountryCode(const xml::Document &lookup, std::string_view countryName, std::string_view fallback);
 
 } // namespace tw

@@ -61,7 +61,7 @@ OrderIndex::OrderIndex(xml::Node root)
 {
 }
 
-xml::Node FindOrder(const xml::Document &doc, std::string_view itemId, std::string_view transactionId)
+xml::Node findOrder(const xml::Document &doc, std::string_view itemId, std::string_view transactionId)
 {
     return doc.select("Transactions/Transaction[Item/ItemID=$item and TransactionID=$txn]",
                       {{"item", std::string(itemId)}, {"txn", std::string(transactionId)}});

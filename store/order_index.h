@@ -63,6 +63,6 @@ class OrderIndex : public RecordIndex {
 };
 
 // The stored order with this key, by query (null when there is none).
-xml::Node FindOrder(const xml::Document &doc, std::string_view itemId, std::string_view transactionId);
+xml::Node findOrder(const xml::Document &doc, std::string_view itemId, std::string_view transactionId);
 
 } // namespace tw::store

@@ -12,8 +12,8 @@ std::vector<std::string> Session::openStore(const std::filesystem::path &dataDir
 {
     lookup = InitLookup();
     std::vector<std::string> problems = store.open(dataDir);
-    currentView = settings::FirstView(store.settings());
-    settings::Upgrade(store);
+    currentView = settings::firstView(store.settings());
+    settings::upgrade(store);
     return problems;
 }
 

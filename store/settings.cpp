@@ -109,40 +109,40 @@ bool isKeyName(std::string_view key)
 }
 } // namespace
 
-std::string Read(const xml::Document &settings, std::string_view key, std::string_view fallback)
+std::string read(const xml::Document &settings, std::string_view key, std::string_view fallback)
 {
     if (!isKeyName(key)) return std::string(fallback);
     return GetNodeText(settings, "Settings/" + std::string(key), fallback);
 }
 
-std::string Read(const xml::Document &settings, std::string_view key)
+std::string read(const xml::Document &settings, std::string_view key)
 {
-    return Read(settings, key, defaultFor(key));
+    return read(settings, key, defaultFor(key));
 }
 
-bool IsOn(std::string_view value)
+bool isOn(std::string_view value)
 {
     return value == "True";
 }
 
-bool ReadFlag(const xml::Document &settings, std::string_view key)
+bool readFlag(const xml::Document &settings, std::string_view key)
 {
-    return IsOn(Read(settings, key));
+    return isOn(read(settings, key));
 }
 
-void Set(xml::Document &settings, std::string_view key, std::string_view value)
+void set(xml::Document &settings, std::string_view key, std::string_view value)
 {
     if (!isKeyName(key)) return;
     SetChildText(settings, "Settings", key, value);
 }
 
-bool Write(store::Store &store, std::string_view key, std::string_view value)
+bool write(store::Store &store, std::string_view key, std::string_view value)
 {
-    Set(store.settings(), key, value);
+    set(store.settings(), key, value);
     return store.save(store::Doc::Settings);
 }
 
-void Upgrade(store::Store &store)
+void upgrade(store::Store &store)
 {
     xml::Document &doc = store.settings();
     xml::Node root = doc.select("Settings");
@@ -155,16 +155,16 @@ void Upgrade(store::Store &store)
     }
     if (xml::Node old = root.element("DeliveredFollowUpMessage")) {
         std::string text = old.text();
-        Set(doc, "DeliveredNeedsFollowUpMessage", text);
+        set(doc, "DeliveredNeedsFollowUpMessage", text);
         old.remove();
         store.save(store::Doc::Settings);
     }
-    if (Read(doc, "DefaultBrowser", "").empty()) Set(doc, "DefaultBrowser", "True");
+    if (read(doc, "DefaultBrowser", "").empty()) set(doc, "DefaultBrowser", "True");
 }
 
-std::string FirstView(const xml::Document &settings)
+std::string firstView(const xml::Document &settings)
 {
-    std::string view = Read(settings, "LastTab", "");
+    std::string view = read(settings, "LastTab", "");
     return view.empty() ? std::string(kDefaultView) : view;
 }
 

@@ -37,25 +37,25 @@ struct Layout {
 const std::vector<Layout> &layouts();
 
 // Reads "Settings/<key>" with the key's default for a missing element.
-std::string Read(const xml::Document &settings, std::string_view key);
+std::string read(const xml::Document &settings, std::string_view key);
 // Reads with an explicit default for a missing element.
-std::string Read(const xml::Document &settings, std::string_view key, std::string_view fallback);
+std::string read(const xml::Document &settings, std::string_view key, std::string_view fallback);
 // True only for the exact text "True".
-bool IsOn(std::string_view value);
-bool ReadFlag(const xml::Document &settings, std::string_view key);
+bool isOn(std::string_view value);
+bool readFlag(const xml::Document &settings, std::string_view key);
 
 // Sets the key (creating it as the last child of Settings) without saving.
-void Set(xml::Document &settings, std::string_view key, std::string_view value);
+void set(xml::Document &settings, std::string_view key, std::string_view value);
 // Sets the key and saves Settings.xml at once.
-bool Write(store::Store &store, std::string_view key, std::string_view value);
+bool write(store::Store &store, std::string_view key, std::string_view value);
 
 // The start-up upgrades of older settings files: adds LastGetMemberMessages
 // and LastGetSentMessages, moves DeliveredFollowUpMessage to
 // DeliveredNeedsFollowUpMessage (each saving at once) and sets an empty
 // DefaultBrowser to "True" in memory only.
-void Upgrade(store::Store &store);
+void upgrade(store::Store &store);
 
 // The view to show first: Settings/LastTab, or the Delivered view when empty.
-std::string FirstView(const xml::Document &settings);
+std::string firstView(const xml::Document &settings);
 
 } // namespace tw::settings

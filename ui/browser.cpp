@@ -47,7 +47,10 @@ std::string param(const Params &params, const std::string &key)
 
 } // namespace
 
-std::string Browser::pageUrl(std::string_view path) { return pages::url(path); }
+std::string Browser::pageUrl(std::string_view path)
+{
+    return pages::url(path);
+}
 
 bool Browser::isOwnPage(const std::string &url)
 {
@@ -114,9 +117,9 @@ bool Browser::WebBrowser1_BeforeNavigate2(const std::string &url, const std::str
         return true;
     }
 
-    if (!IsCommandLink(url)) {
+    if (!isCommandLink(url)) {
         if (isOutsideLink(url)) {
-            bool system = settings::IsOn(settings::Read(m_session.store.settings(), "DefaultBrowser"));
+            bool system = settings::isOn(settings::read(m_session.store.settings(), "DefaultBrowser"));
             m_host.post([this, url, system] {
                 if (system)
                     m_host.openExternal(url);
@@ -141,7 +144,7 @@ bool Browser::WebBrowser1_BeforeNavigate2(const std::string &url, const std::str
 
     // A page from elsewhere (an eBay page, say) cannot command the program.
     if (!isOwnPage(fromUrl)) return true;
-    Params params = ParseCommandLink(url);
+    Params params = parseCommandLink(url);
     m_host.post([this, params] { dispatch(params); });
     return true;
 }
@@ -185,8 +188,8 @@ void Browser::WebBrowser1_DocumentComplete(const std::string &url)
     }
 
     const std::string marker = lower(kContactBuyerPage) + "?";
-    if (size_t at = address.find(marker); at != std::string::npos &&
-                                          address.find(marker, at + 1) == std::string::npos) {
+    if (size_t at = address.find(marker);
+        at != std::string::npos && address.find(marker, at + 1) == std::string::npos) {
         Params query;
         std::string rest = url.substr(at + marker.size());
         for (size_t start = 0; start <= rest.size();) {
@@ -213,8 +216,7 @@ void Browser::WebBrowser1_DocumentComplete(const std::string &url)
         }
     }
 
-    if (url.find("auth_auth_thanks") != std::string::npos && hooks.FinishAuthorization)
-        hooks.FinishAuthorization(url);
+    if (url.find("auth_auth_thanks") != std::string::npos && hooks.FinishAuthorization) hooks.FinishAuthorization(url);
 }
 
 void Browser::mobjGenericHtmlEventHandler_DataChanged()
@@ -229,7 +231,7 @@ void Browser::mobjGenericHtmlEventHandler_DataChanged()
         page::Element box = page.element(name);
         if (!box) continue;
         bool checked = box.checked();
-        if (checked != settings::IsOn(settings::Read(m_session.store.settings(), key))) {
+        if (checked != settings::isOn(settings::read(m_session.store.settings(), key))) {
             SetChildText(m_session.store.settings(), "Settings", key, checked ? "True" : "False");
             m_session.store.save(store::Doc::Settings);
         }

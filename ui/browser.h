@@ -41,7 +41,7 @@ struct PageHooks {
 };
 
 class Browser {
-public:
+  public:
     Browser(Session &session, Host &host);
 
     // Decides one navigation. `fromUrl` is the address of the document that
@@ -73,7 +73,7 @@ public:
 
     clsDomEventHandler mobjGenericHtmlEventHandler;
 
-private:
+  private:
     bool isOutsideLink(const std::string &url) const;
     void refreshGrid();
 

@@ -7,7 +7,7 @@
 namespace tw::ui {
 
 class clsDomEventHandler {
-public:
+  public:
     void EventHandler()
     {
         if (DataChanged) DataChanged();

@@ -17,13 +17,17 @@ bool containsNoCase(std::string_view haystack, std::string_view needle)
     return lower(haystack).find(lower(needle)) != std::string::npos;
 }
 
-bool IsCommandLink(std::string_view url) { return containsNoCase(url, kCommandPrefix); }
+bool isCommandLink(std::string_view url)
+{
+    return containsNoCase(url, kCommandPrefix);
+}
 
-Params ParseCommandLink(std::string_view url)
+Params parseCommandLink(std::string_view url)
 {
     std::string rest(url);
     const std::string prefix = lower(kCommandPrefix);
-    for (size_t at; (at = lower(rest).find(prefix)) != std::string::npos;) rest.erase(at, prefix.size());
+    for (size_t at; (at = lower(rest).find(prefix)) != std::string::npos;)
+        rest.erase(at, prefix.size());
 
     Params params;
     size_t start = 0;

@@ -11,7 +11,10 @@ DialogProvider &provider()
 
 } // namespace
 
-void setDialogProvider(DialogProvider p) { provider() = std::move(p); }
+void setDialogProvider(DialogProvider p)
+{
+    provider() = std::move(p);
+}
 
 Answer MsgBox(std::string_view text, std::string_view title, Buttons buttons)
 {

@@ -16,8 +16,7 @@ enum class Answer { OK, Yes, No, Cancel };
 struct DialogProvider {
     std::function<Answer(std::string_view title, std::string_view text, Buttons buttons)> message;
     // nullopt when the user cancelled.
-    std::function<std::optional<std::string>(std::string_view title, std::string_view prompt,
-                                             std::string_view initial)>
+    std::function<std::optional<std::string>(std::string_view title, std::string_view prompt, std::string_view initial)>
         input;
 };
 

@@ -11,7 +11,7 @@
 namespace tw::ui {
 
 class Host {
-public:
+  public:
     virtual ~Host() = default;
 
     virtual page::Page &page() = 0;

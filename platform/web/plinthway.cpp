@@ -12,9 +12,8 @@ PlinthwayWindow::PlinthwayWindow(QWebEngineProfile *profile)
     setObjectName("plinthway");
     setWindowTitle("plinthway");
     resize(1000, 700);
-    connect(page(), &QWebEnginePage::titleChanged, this, [this](const QString &title) {
-        setWindowTitle(title.isEmpty() ? QStringLiteral("plinthway") : title);
-    });
+    connect(page(), &QWebEnginePage::titleChanged, this,
+            [this](const QString &title) { setWindowTitle(title.isEmpty() ? QStringLiteral("plinthway") : title); });
 }
 
 PlinthwayWindow *PlinthwayWindow::instance(QWebEngineProfile *profile)

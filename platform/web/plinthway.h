@@ -11,7 +11,7 @@ namespace tw::web {
 
 class PlinthwayWindow : public QWebEngineView {
     Q_OBJECT
-public:
+  public:
     explicit PlinthwayWindow(QWebEngineProfile *profile);
 
     // The window of the run (created hidden on first call).

@@ -16,7 +16,7 @@ void installPagesScheme(QWebEngineProfile *profile);
 
 class PagesSchemeHandler : public QWebEngineUrlSchemeHandler {
     Q_OBJECT
-public:
+  public:
     using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
     void requestStarted(QWebEngineUrlRequestJob *job) override;
 };

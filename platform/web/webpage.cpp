@@ -96,7 +96,10 @@ QString toJsArgs(const QVariantList &args)
     return QString::fromUtf8(json.mid(1, json.size() - 2));
 }
 
-QString q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+QString q(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 
 } // namespace
 
@@ -214,10 +217,19 @@ std::vector<int> WebPage::handlesOf(const QVariant &v)
     return out;
 }
 
-std::string WebPage::url() { return QWebEnginePage::url().toString().toStdString(); }
+std::string WebPage::url()
+{
+    return QWebEnginePage::url().toString().toStdString();
+}
 
-int WebPage::find(std::string_view key) { return handleOf(call("find", {q(key)})); }
-std::vector<int> WebPage::findAll(std::string_view key) { return handlesOf(call("findAll", {q(key)})); }
+int WebPage::find(std::string_view key)
+{
+    return handleOf(call("find", {q(key)}));
+}
+std::vector<int> WebPage::findAll(std::string_view key)
+{
+    return handlesOf(call("findAll", {q(key)}));
+}
 
 std::vector<int> WebPage::queryAll(int scope, std::string_view selector)
 {

@@ -20,16 +20,16 @@ namespace tw::web {
 // The one object our scripts see through the channel.
 class PageBridge : public QObject {
     Q_OBJECT
-public:
+  public:
     using QObject::QObject;
     Q_INVOKABLE void changed(int handle) { emit elementChanged(handle); }
-signals:
+  signals:
     void elementChanged(int handle);
 };
 
 class WebPage : public QWebEnginePage, public page::Page {
     Q_OBJECT
-public:
+  public:
     explicit WebPage(QWebEngineProfile *profile, QObject *parent = nullptr);
 
     // Asked before every main-frame navigation: (address, address of the
@@ -61,11 +61,11 @@ public:
     int addOption(int handle, std::string_view text, std::string_view value, bool selected) override;
     void onChange(int handle, std::function<void()> handler) override;
 
-protected:
+  protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
     QWebEnginePage *createWindow(WebWindowType type) override;
 
-private:
+  private:
     QUrl m_requested;
     int m_retries = 0;
 

@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
-
 #include <gtest/gtest.h>
 
 using namespace tw;
@@ -31,7 +30,7 @@ bool load(web::WebPage &page, const QString &url)
 }
 
 class WebPageTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite()
     {
         s_view = new QWebEngineView;

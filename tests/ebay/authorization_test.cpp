@@ -9,21 +9,21 @@ using AuthorizationTest = EbayTest;
 TEST_F(AuthorizationTest, ReadsTheUserFromTheThanksPage)
 {
     const std::string base = "https://signin.ebay.com/ws/eBayISAPI.dll?ThirdPartyAuthSucessFailure&auth_auth_thanks";
-    EXPECT_EQ(ebay::ThanksPageUsername("https://x/auth_auth_thanks.html?a=1&username=seller%2B1&b=2"), "seller%2B1");
-    EXPECT_EQ(ebay::ThanksPageUsername("https://x/t?username=first&username=second"), "second");
-    EXPECT_EQ(ebay::ThanksPageUsername("https://x/t?usernames=x&Username=y"), "");
-    EXPECT_EQ(ebay::ThanksPageUsername("https://x/auth_auth_thanks.html"), "");
-    EXPECT_TRUE(ebay::IsAuthThanksUrl(base));
+    EXPECT_EQ(ebay::thanksPageUsername("https://x/auth_auth_thanks.html?a=1&username=seller%2B1&b=2"), "seller%2B1");
+    EXPECT_EQ(ebay::thanksPageUsername("https://x/t?username=first&username=second"), "second");
+    EXPECT_EQ(ebay::thanksPageUsername("https://x/t?usernames=x&Username=y"), "");
+    EXPECT_EQ(ebay::thanksPageUsername("https://x/auth_auth_thanks.html"), "");
+    EXPECT_TRUE(ebay::isAuthThanksUrl(base));
 
     const std::string cancel = config().get("ebay/AuthCancelUrl");
-    EXPECT_TRUE(ebay::IsAuthCancelUrl(cancel));
-    EXPECT_FALSE(ebay::IsAuthCancelUrl(cancel + "x=1"));
+    EXPECT_TRUE(ebay::isAuthCancelUrl(cancel));
+    EXPECT_FALSE(ebay::isAuthCancelUrl(cancel + "x=1"));
 }
 
 TEST_F(AuthorizationTest, StartShowsTheSignInPageForTheSession)
 {
     peer.enqueue(ebayResponse("GetSessionID", "Success", "<SessionID>abc+/=1</SessionID>"));
-    ebay::AuthorizationStart start = ebay::StartAuthorization(*api, ui);
+    ebay::AuthorizationStart start = ebay::startAuthorization(*api, ui);
     EXPECT_EQ(start.sessionId, "abc+/=1");
     EXPECT_EQ(start.signInUrl, config().get("ebay/SignInUrl") + "?SignIn&runame=" + config().get("ebay/RuName") +
                                    "&SessID=abc%2B%2F%3D1");
@@ -31,17 +31,17 @@ TEST_F(AuthorizationTest, StartShowsTheSignInPageForTheSession)
     EXPECT_EQ(ui.overlays, std::vector<std::string>{"Creating eBay Session"});
 
     peer.enqueue(failure("GetSessionID", "Invalid RuName"));
-    EXPECT_TRUE(ebay::StartAuthorization(*api, ui).sessionId.empty());
+    EXPECT_TRUE(ebay::startAuthorization(*api, ui).sessionId.empty());
     EXPECT_EQ(ui.lastStatus(), "Error: Invalid RuName");
 }
 
 TEST_F(AuthorizationTest, TheTokenIsStoredWithItsAccount)
 {
-    settings::Set(settings(), "LastGetSellerTransactions", "2008-01-01T00:00:00Z");
+    settings::set(settings(), "LastGetSellerTransactions", "2008-01-01T00:00:00Z");
     peer.enqueue(ebayResponse("FetchToken", "Success",
                               "<eBayAuthToken>NEW-TOKEN</eBayAuthToken>"
                               "<HardExpirationTime>2009-06-28T12:00:00.000Z</HardExpirationTime>"));
-    auto result = ebay::CompleteAuthorization(session, *api, ui, "S1",
+    auto result = ebay::completeAuthorization(session, *api, ui, "S1",
                                               "https://signin.ebay.com/auth_auth_thanks.html?x=1&username=joe&y=2");
     EXPECT_EQ(result, ebay::AuthorizationResult::Stored);
     EXPECT_EQ(GetNodeText(sent(0), "FetchTokenRequest/SessionID"), "S1");
@@ -55,15 +55,15 @@ TEST_F(AuthorizationTest, TheTokenIsStoredWithItsAccount)
 
 TEST_F(AuthorizationTest, AFailedTokenFetchKeepsTheOldAuthorisation)
 {
-    settings::Set(settings(), "eBayID", "old-user");
-    settings::Set(settings(), "LastGetSellerTransactions", "2008-01-01T00:00:00Z");
+    settings::set(settings(), "eBayID", "old-user");
+    settings::set(settings(), "LastGetSellerTransactions", "2008-01-01T00:00:00Z");
     session.store.save(store::Doc::Settings);
     const std::string thanks = "https://signin.ebay.com/auth_auth_thanks.html?username=joe";
 
     peer.enqueue(failure("FetchToken", "The session is invalid."));
     peer.enqueue(ebayResponse("FetchToken", "Success")); // no token in it
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(ebay::CompleteAuthorization(session, *api, ui, "S1", thanks),
+        EXPECT_EQ(ebay::completeAuthorization(session, *api, ui, "S1", thanks),
                   ebay::AuthorizationResult::TokenFetchFailed);
         EXPECT_EQ(savedSetting("eBayAuthToken"), "TOKEN-1");
         EXPECT_EQ(savedSetting("eBayID"), "old-user");
@@ -72,8 +72,8 @@ TEST_F(AuthorizationTest, AFailedTokenFetchKeepsTheOldAuthorisation)
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_NE(ui.messages[0].second.find("not changed"), std::string::npos);
 
-    EXPECT_EQ(ebay::CompleteAuthorization(session, *api, ui, "", thanks), ebay::AuthorizationResult::NotPending);
-    EXPECT_EQ(ebay::CompleteAuthorization(session, *api, ui, "S1", "https://x/auth_auth_thanks.html?user=joe"),
+    EXPECT_EQ(ebay::completeAuthorization(session, *api, ui, "", thanks), ebay::AuthorizationResult::NotPending);
+    EXPECT_EQ(ebay::completeAuthorization(session, *api, ui, "S1", "https://x/auth_auth_thanks.html?user=joe"),
               ebay::AuthorizationResult::NoUsername);
     EXPECT_EQ(peer.requests().size(), 2u);
 }

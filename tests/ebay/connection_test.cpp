@@ -139,7 +139,7 @@ TEST_F(ConnectionTest, TransportFailuresGiveAnEmptyResponseWithinTheTimeOut)
 
     // An HTTP error status still carries eBay's answer.
     xml::Document error = connection.StartSynchronousRequest("GetItem", "573", request);
-    EXPECT_EQ(ebay::ShortMessage(error), "Server trouble");
+    EXPECT_EQ(ebay::shortMessage(error), "Server trouble");
 }
 
 TEST_F(ConnectionTest, TemplatesComeFromTheBundleOrThePagesServer)

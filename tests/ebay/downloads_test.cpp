@@ -46,8 +46,8 @@ TEST_F(DownloadTest, TimeWindowOfTheSinceLastDownload)
         {"28", "2007-11-26T09:03:07Z", "2007-12-08T08:58:07Z"}, // 40 days old: pulled to the limit, local time
     };
     for (const auto &c : cases) {
-        settings::Set(settings(), "GetSellerTransactionsMaxDays", c.maxDays);
-        settings::Set(settings(), "LastGetSellerTransactions", c.last);
+        settings::set(settings(), "GetSellerTransactionsMaxDays", c.maxDays);
+        settings::set(settings(), "LastGetSellerTransactions", c.last);
         peer.enqueue(transactionsPage(1, 1, transactions({"1"})));
         api->SynchronousGetSellerTransactions();
         xml::Document request = sent(peer.requests().size() - 1);
@@ -59,7 +59,7 @@ TEST_F(DownloadTest, TimeWindowOfTheSinceLastDownload)
 
 TEST_F(DownloadTest, PagesAreMergedInOrderAndTheBookmarkMovesAfterTheLast)
 {
-    settings::Set(settings(), "LastGetSellerTransactions", "2008-01-04T09:00:00Z");
+    settings::set(settings(), "LastGetSellerTransactions", "2008-01-04T09:00:00Z");
     std::vector<std::string> bookmarkSeen;
     peer.setHandler([&](const RecordedRequest &r) {
         bookmarkSeen.push_back(setting("LastGetSellerTransactions"));
@@ -85,7 +85,7 @@ TEST_F(DownloadTest, PagesAreMergedInOrderAndTheBookmarkMovesAfterTheLast)
 
 TEST_F(DownloadTest, ByDaysNeverTouchesTheBookmark)
 {
-    settings::Set(settings(), "LastGetSellerTransactions", "2008-01-04T09:00:00Z");
+    settings::set(settings(), "LastGetSellerTransactions", "2008-01-04T09:00:00Z");
     peer.enqueue(transactionsPage(1, 2, transactions({"A"})));
     peer.enqueue(transactionsPage(2, 2, transactions({"B"})));
     xml::Document result = api->SynchronousGetSellerTransactionsByDays("7");
@@ -96,7 +96,7 @@ TEST_F(DownloadTest, ByDaysNeverTouchesTheBookmark)
 
 TEST_F(DownloadTest, FailureAndUnconfirmedPagesEndTheDownloadWithoutMovingTheBookmark)
 {
-    settings::Set(settings(), "LastGetSellerTransactions", "2008-01-04T09:00:00Z");
+    settings::set(settings(), "LastGetSellerTransactions", "2008-01-04T09:00:00Z");
     peer.enqueue(transactionsPage(1, 2, transactions({"A"})));
     peer.enqueue(failure("GetSellerTransactions", "Auth token is invalid."));
     EXPECT_TRUE(api->SynchronousGetSellerTransactions().isNull());
@@ -126,7 +126,7 @@ TEST_F(DownloadTest, FailureAndUnconfirmedPagesEndTheDownloadWithoutMovingTheBoo
 
 TEST_F(DownloadTest, MemberMessagesArePagedAndBookmarked)
 {
-    settings::Set(settings(), "LastGetMemberMessages", "2007-10-01T00:00:00Z"); // old, but not pulled forward
+    settings::set(settings(), "LastGetMemberMessages", "2007-10-01T00:00:00Z"); // old, but not pulled forward
     auto page = [](int n, bool more, const std::string &id) {
         return ebayResponse("GetMemberMessages", "Success",
                             "<MemberMessage><MemberMessageExchange><Question><MessageID>" + id +
@@ -197,7 +197,7 @@ TEST_F(SentMessagesTest, NoHeadersNoMessageRequest)
 
 TEST_F(SentMessagesTest, AFailedBatchKeepsTheBookmark)
 {
-    settings::Set(settings(), "LastGetSentMessages", "2008-01-01T00:00:00Z");
+    settings::set(settings(), "LastGetSentMessages", "2008-01-01T00:00:00Z");
     serve(12, "Failure");
     EXPECT_TRUE(api->SynchronousGetSentMessages().isNull());
     EXPECT_EQ(peer.requests().size(), 2u); // the loop stops at the failure
@@ -267,7 +267,7 @@ TEST_F(DownloadTest, MarkShippedReturnsEbaysAck)
 
 TEST_F(DownloadTest, AsynchronousTransactionsReportEachPage)
 {
-    settings::Set(settings(), "LastGetSellerTransactions", "2008-01-04T09:00:00Z");
+    settings::set(settings(), "LastGetSellerTransactions", "2008-01-04T09:00:00Z");
     peer.enqueue(ebayResponse("GetSellerTransactions", "Warning"));
     peer.enqueue(transactionsPage(1, 2, transactions({"A"})));
     peer.enqueue(transactionsPage(2, 2, transactions({"B"})));

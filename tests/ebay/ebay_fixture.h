@@ -42,7 +42,7 @@ class EbayTest : public ::testing::Test {
         c.set("net/TimeoutSeconds", "5");
         setConfig(c);
         session.openStore(dir.path());
-        settings::Set(settings(), "eBayAuthToken", "TOKEN-1");
+        settings::set(settings(), "eBayAuthToken", "TOKEN-1");
         session.store.save(store::Doc::Settings);
         api = std::make_unique<ebay::clseBayAPI>(session, ui);
     }
@@ -53,7 +53,7 @@ class EbayTest : public ::testing::Test {
     }
 
     xml::Document &settings() { return session.store.settings(); }
-    std::string setting(const std::string &key) { return settings::Read(settings(), key); }
+    std::string setting(const std::string &key) { return settings::read(settings(), key); }
     // The same setting as saved in Settings.xml.
     std::string savedSetting(const std::string &key)
     {

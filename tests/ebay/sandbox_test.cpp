@@ -18,7 +18,7 @@ class SandboxTest : public ::testing::Test {
         c.set("net/TimeoutSeconds", "10");
         setConfig(c);
         session.openStore(dir.path());
-        settings::Set(session.store.settings(), "eBayAuthToken", sandbox::kDemoToken);
+        settings::set(session.store.settings(), "eBayAuthToken", sandbox::kDemoToken);
         session.store.save(store::Doc::Settings);
         api = std::make_unique<ebay::clseBayAPI>(session, ui);
     }
@@ -27,7 +27,7 @@ class SandboxTest : public ::testing::Test {
         api.reset();
         setConfig(Config());
     }
-    std::string setting(const std::string &key) { return settings::Read(session.store.settings(), key); }
+    std::string setting(const std::string &key) { return settings::read(session.store.settings(), key); }
 
     MockClock clock{DateTime::fromParts(2008, 1, 5, 9, 3, 7)};
     sandbox::Sandbox sandbox;
@@ -53,7 +53,7 @@ TEST_F(SandboxTest, DownloadsEveryPageOfTheWindow)
         {.call = "GetSellerTransactions", .nth = int(pages.size()) + 2, .kind = sandbox::FaultKind::AckWarning});
     sandbox.injectFault(
         {.call = "GetSellerTransactions", .nth = int(pages.size()) + 4, .kind = sandbox::FaultKind::MalformedXml});
-    settings::Set(session.store.settings(), "LastGetSellerTransactions", "");
+    settings::set(session.store.settings(), "LastGetSellerTransactions", "");
     xml::Document again = api->SynchronousGetSellerTransactions();
     ASSERT_TRUE(again) << ui.lastStatus();
     EXPECT_EQ(std::to_string(again.selectAll("//TransactionArray/Transaction").size()), total);
@@ -96,19 +96,19 @@ TEST_F(SandboxTest, MarksAnOrderShipped)
 
 TEST_F(SandboxTest, AuthorisesAnAccount)
 {
-    settings::Set(session.store.settings(), "eBayAuthToken", "");
-    ebay::AuthorizationStart start = ebay::StartAuthorization(*api, ui);
+    settings::set(session.store.settings(), "eBayAuthToken", "");
+    ebay::AuthorizationStart start = ebay::startAuthorization(*api, ui);
     ASSERT_FALSE(start.sessionId.empty()) << ui.lastStatus();
     EXPECT_EQ(start.signInUrl.rfind(config().get("ebay/SignInUrl") + "?SignIn&runame=", 0), 0u);
 
     // Before the user granted access eBay gives no token.
     const std::string thanks = sandbox.baseUrl() + "/signin/aw-secure/auth_auth_thanks.html?tknexp=x&username=joe";
-    EXPECT_EQ(ebay::CompleteAuthorization(session, *api, ui, start.sessionId, thanks),
+    EXPECT_EQ(ebay::completeAuthorization(session, *api, ui, start.sessionId, thanks),
               ebay::AuthorizationResult::TokenFetchFailed);
     EXPECT_EQ(setting("eBayAuthToken"), "");
 
     sandbox.state().sessions[start.sessionId].userId = "joe";
-    EXPECT_EQ(ebay::CompleteAuthorization(session, *api, ui, start.sessionId, thanks),
+    EXPECT_EQ(ebay::completeAuthorization(session, *api, ui, start.sessionId, thanks),
               ebay::AuthorizationResult::Stored);
     EXPECT_FALSE(setting("eBayAuthToken").empty());
     EXPECT_EQ(setting("eBayID"), "joe");

@@ -60,7 +60,7 @@ TEST(SendMail, RefusedRecipientDisconnectsAndFailsRcptTo)
     EXPECT_EQ(e.number(), 5);
     EXPECT_EQ(e.source(), "SendMail");
     EXPECT_EQ(e.description(), "The command RCPT TO failed.");
-    EXPECT_EQ(mail.LastReplyCode(), 550);
+    EXPECT_EQ(mail.lastReplyCode(), 550);
     EXPECT_EQ(mail.socket()->State(), sckClosed);
     ASSERT_TRUE(tw::test::waitUntil([&] { return peer->received().find("QUIT\r\n") != std::string::npos; }));
     peer.reset();
@@ -92,7 +92,7 @@ TEST(SendMail, SilentServerFailsHeloAfterTimeout)
     timer.restart();
     NetError e = thrownBy([&] { mail.SendMessage(); });
     EXPECT_EQ(e.description(), "The command HELO failed.");
-    EXPECT_EQ(mail.LastReplyCode(), 0);
+    EXPECT_EQ(mail.lastReplyCode(), 0);
     EXPECT_GE(timer.elapsed(), 900);
     EXPECT_LT(timer.elapsed(), 4000);
     mail.Disconnect();
@@ -143,7 +143,7 @@ TEST(SendMail, RepliesInPiecesAndOverSeveralLines)
     mail.SendTo = "buyer@example.com";
     mail.SmtpConnect("127.0.0.1", peer.port());
     EXPECT_NO_THROW(mail.SendMessage());
-    EXPECT_EQ(mail.LastReplyCode(), 250);
+    EXPECT_EQ(mail.lastReplyCode(), 250);
     EXPECT_EQ(mail.LastReply(), "250 queued\r\n");
     mail.Disconnect();
 }
@@ -151,27 +151,27 @@ TEST(SendMail, RepliesInPiecesAndOverSeveralLines)
 TEST(SendMail, DateCarriesTheLocalZone)
 {
     test::MockClock clock(DateTime::fromParts(2008, 1, 5, 9, 3, 7), 5 * 3600 + 30 * 60);
-    EXPECT_EQ(SendMail::FormatDate(clock.localNow()), "Sat, 05 Jan 2008 09:03:07 +0530");
+    EXPECT_EQ(SendMail::formatDate(clock.localNow()), "Sat, 05 Jan 2008 09:03:07 +0530");
     clock.setUtcOffset(-5 * 3600);
-    EXPECT_EQ(SendMail::FormatDate(DateTime::fromParts(2024, 2, 29, 23, 59, 59)), "Thu, 29 Feb 2024 23:59:59 -0500");
+    EXPECT_EQ(SendMail::formatDate(DateTime::fromParts(2024, 2, 29, 23, 59, 59)), "Thu, 29 Feb 2024 23:59:59 -0500");
     clock.setUtcOffset(-(3 * 3600 + 30 * 60));
-    EXPECT_EQ(SendMail::FormatDate(DateTime::fromParts(1969, 12, 31, 0, 0, 0)), "Wed, 31 Dec 1969 00:00:00 -0330");
+    EXPECT_EQ(SendMail::formatDate(DateTime::fromParts(1969, 12, 31, 0, 0, 0)), "Wed, 31 Dec 1969 00:00:00 -0330");
     clock.setUtcOffset(0);
-    EXPECT_EQ(SendMail::FormatDate(DateTime::fromParts(2000, 10, 1, 7, 5, 0)), "Sun, 01 Oct 2000 07:05:00 +0000");
+    EXPECT_EQ(SendMail::formatDate(DateTime::fromParts(2000, 10, 1, 7, 5, 0)), "Sun, 01 Oct 2000 07:05:00 +0000");
 }
 
 TEST(SendMail, AddressesAndBody)
 {
-    EXPECT_EQ(SendMail::CleanHeaderAddress("  MailTo:a@b.example "), "a@b.example");
-    EXPECT_EQ(SendMail::CleanHeaderAddress("Shop <smtp:shop@b.example>"), "Shop <shop@b.example>");
-    EXPECT_EQ(SendMail::CleanEnvelopeAddress(" Shop <SMTP:shop@b.example> "), "shop@b.example");
-    EXPECT_EQ(SendMail::CleanEnvelopeAddress("mailto:a@b.example"), "a@b.example");
+    EXPECT_EQ(SendMail::cleanHeaderAddress("  MailTo:a@b.example "), "a@b.example");
+    EXPECT_EQ(SendMail::cleanHeaderAddress("Shop <smtp:shop@b.example>"), "Shop <shop@b.example>");
+    EXPECT_EQ(SendMail::cleanEnvelopeAddress(" Shop <SMTP:shop@b.example> "), "shop@b.example");
+    EXPECT_EQ(SendMail::cleanEnvelopeAddress("mailto:a@b.example"), "a@b.example");
     // A line break cannot smuggle a second command into the envelope.
-    EXPECT_EQ(SendMail::CleanEnvelopeAddress("a@b.example\r\nRCPT TO: c@d.example"), "a@b.exampleRCPTTO:c@d.example");
+    EXPECT_EQ(SendMail::cleanEnvelopeAddress("a@b.example\r\nRCPT TO: c@d.example"), "a@b.exampleRCPTTO:c@d.example");
 
-    EXPECT_EQ(SendMail::EncodeBody("Hi\n.\nQUIT\r\n..x\r.y"), "Hi\r\n..\r\nQUIT\r\n...x\r\n..y");
-    EXPECT_EQ(SendMail::EncodeBody(".first"), "..first");
-    EXPECT_EQ(SendMail::EncodeBody("a.b\n"), "a.b\r\n");
+    EXPECT_EQ(SendMail::encodeBody("Hi\n.\nQUIT\r\n..x\r.y"), "Hi\r\n..\r\nQUIT\r\n...x\r\n..y");
+    EXPECT_EQ(SendMail::encodeBody(".first"), "..first");
+    EXPECT_EQ(SendMail::encodeBody("a.b\n"), "a.b\r\n");
 
     SendMail mail;
     EXPECT_EQ(mail.Importance(), ImportanceNormal);

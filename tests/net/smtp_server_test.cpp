@@ -116,7 +116,7 @@ TEST_F(SmtpServerTest, FullMessageArrivesWhole)
     mail.AddHeaderItem(" Tracking ", "9400 1000");
     mail.Body = "Hello,\n\n.\nQUIT\n..two dots\n.one dot\nThanks.";
     mail.SendMessage();
-    EXPECT_EQ(mail.LastReplyCode(), 250);
+    EXPECT_EQ(mail.lastReplyCode(), 250);
     mail.Disconnect();
 
     QJsonObject message = received(1);
@@ -174,7 +174,7 @@ TEST_F(SmtpServerTest, ValuesCannotAddHeadersOrRecipients)
     mail.FlagFollowUp = true;
     mail.Body = ".\r\nRCPT TO: spy@evil.example";
     mail.SendMessage();
-    EXPECT_EQ(mail.LastReplyCode(), 250);
+    EXPECT_EQ(mail.lastReplyCode(), 250);
     mail.Disconnect();
 
     QJsonObject message = received(1);

@@ -96,7 +96,7 @@ TEST(Winsock, RefusedNonBlockingConnectRaisesErrorAndReturnsToClosed)
     // Refused after the start: reported as the event, not thrown.
     EXPECT_EQ(raised, 0);
     EXPECT_TRUE(waitUntil([&] { return !seen.empty(); }));
-    EXPECT_EQ(seen, std::vector<std::string>{"10061 " + GetErrorDescription(WSAECONNREFUSED)});
+    EXPECT_EQ(seen, std::vector<std::string>{"10061 " + getErrorDescription(WSAECONNREFUSED)});
     EXPECT_EQ(socket.State(), sckClosed);
 }
 
@@ -138,7 +138,7 @@ TEST(Winsock, NotificationsWithErrorsAndWithoutBytes)
     socket.Connect("127.0.0.1", peer.port(), true);
 
     // A read notification with nothing waiting says nothing.
-    socket.HandleSocketNotification(FD_READ, 0);
+    socket.handleSocketNotification(FD_READ, 0);
     EXPECT_TRUE(events.events.empty());
 
     ASSERT_TRUE(waitUntil([&] { return events.arrived == 11; }));
@@ -155,7 +155,7 @@ TEST(Winsock, NotificationsWithErrorsAndWithoutBytes)
     EXPECT_EQ(errorNumber([&] { socket.GetData(nullptr, 4); }), sckInvalidProcedureCall);
 
     events.events.clear();
-    socket.HandleSocketNotification(FD_CLOSE, WSAECONNABORTED);
+    socket.handleSocketNotification(FD_CLOSE, WSAECONNABORTED);
     EXPECT_EQ(events.events, (std::vector<std::string>{"Error 10053", "CloseConnection"}));
     EXPECT_EQ(socket.State(), sckClosed);
     EXPECT_EQ(errorNumber([&] { socket.GetDataAsString(); }), sckBadState);
@@ -248,13 +248,13 @@ TEST(Winsock, ListenAcceptAndTalkBothWays)
 
 TEST(Winsock, ErrorDescriptions)
 {
-    EXPECT_EQ(GetErrorDescription(sckBadState),
+    EXPECT_EQ(getErrorDescription(sckBadState),
               "Wrong protocol or connection state for the requested transaction or request.");
-    EXPECT_EQ(GetErrorDescription(WSAECONNREFUSED),
+    EXPECT_EQ(getErrorDescription(WSAECONNREFUSED),
               "No connection could be made because the target machine actively refused it.");
     // Every text ends in a closing mark, whatever its origin.
     for (int number : {5, 40020, 10054, 10060, 11001, 12345, 2}) {
-        std::string text = GetErrorDescription(number);
+        std::string text = getErrorDescription(number);
         ASSERT_FALSE(text.empty()) << number;
         EXPECT_NE(std::string(".?!").find(text.back()), std::string::npos) << text;
         EXPECT_EQ(text.find('\n'), std::string::npos) << text;

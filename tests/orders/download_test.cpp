@@ -24,7 +24,7 @@ struct DownloadTest : ::testing::Test {
         ASSERT_TRUE(sb.start());
         setConfig(sb.config());
         session.openStore(dir.path());
-        settings::Write(session.store, "eBayAuthToken", sandbox::kDemoToken);
+        settings::write(session.store, "eBayAuthToken", sandbox::kDemoToken);
     }
     void TearDown() override { setConfig(previous); }
 
@@ -91,8 +91,8 @@ TEST_F(DownloadTest, AFailingStepLosesNothingAndTheOthersStillRun)
 TEST(DayCount, OnlyWholeNumbersFromOneToThirty)
 {
     for (const char *bad : {"0", "31", "abc", "", " ", "-1", "1.5", "1e1", "12abc"})
-        EXPECT_FALSE(orders::ParseDayCount(bad)) << bad;
-    EXPECT_EQ(orders::ParseDayCount("1"), 1);
-    EXPECT_EQ(orders::ParseDayCount("30"), 30);
-    EXPECT_EQ(orders::ParseDayCount(" 7 "), 7);
+        EXPECT_FALSE(orders::parseDayCount(bad)) << bad;
+    EXPECT_EQ(orders::parseDayCount("1"), 1);
+    EXPECT_EQ(orders::parseDayCount("30"), 30);
+    EXPECT_EQ(orders::parseDayCount(" 7 "), 7);
 }

@@ -38,7 +38,7 @@ struct MergeTest : ::testing::Test {
 
 TEST_F(MergeTest, DownloadedOrdersReplaceStoredOnesAndStandFirst)
 {
-    orders::MergeTransactions(store, answer(order("1", "0") + order("2", "0") + order("3", "0")));
+    orders::mergeTransactions(store, answer(order("1", "0") + order("2", "0") + order("3", "0")));
     EXPECT_EQ(keys(store.transactions()), (std::vector<std::string>{"3/0", "2/0", "1/0"}));
 
     // Give the stored order 2 the program's own children, then download it again.
@@ -49,7 +49,7 @@ TEST_F(MergeTest, DownloadedOrdersReplaceStoredOnesAndStandFirst)
 
     // Same TransactionID with another item is another order.
     EXPECT_EQ(
-        orders::MergeTransactions(store, answer(order("2", "0", "<ShippedTime>x</ShippedTime>") + order("4", "0"))), 2);
+        orders::mergeTransactions(store, answer(order("2", "0", "<ShippedTime>x</ShippedTime>") + order("4", "0"))), 2);
     EXPECT_EQ(keys(store.transactions()), (std::vector<std::string>{"4/0", "2/0", "3/0", "1/0"}));
     xml::Node again = orders::FindTransaction(store, "2", "0");
     EXPECT_TRUE(again.select("ShippedTime"));
@@ -61,7 +61,7 @@ TEST_F(MergeTest, DownloadedOrdersReplaceStoredOnesAndStandFirst)
     EXPECT_EQ(keys(xml::Document::load(store.path(store::Doc::Transactions))), keys(store.transactions()));
 
     // An answer without TransactionArray merges nothing and loses nothing.
-    orders::MergeTransactions(store, xml::Document::parse("<GetSellerTransactionsResponse><Ack>Failure</Ack>"
+    orders::mergeTransactions(store, xml::Document::parse("<GetSellerTransactionsResponse><Ack>Failure</Ack>"
                                                           "</GetSellerTransactionsResponse>"));
     EXPECT_EQ(keys(store.transactions()).size(), 4u);
 }
@@ -79,9 +79,9 @@ TEST_F(MergeTest, QuestionsAndSentMessagesAreStoredOnceAndMoveToTheEnd)
                                     "<MemberMessage>" +
                                     body + "</MemberMessage></GetMemberMessagesResponse>");
     };
-    orders::MergeMemberMessages(store, questions(question("1", "o'brien", "2008-01-01T00:00:00.000Z", "a") +
+    orders::mergeMemberMessages(store, questions(question("1", "o'brien", "2008-01-01T00:00:00.000Z", "a") +
                                                  question("1", "o'brien", "2008-01-02T00:00:00.000Z", "b")));
-    orders::MergeMemberMessages(store, questions(question("1", "o'brien", "2008-01-01T00:00:00.000Z", "a2")));
+    orders::mergeMemberMessages(store, questions(question("1", "o'brien", "2008-01-01T00:00:00.000Z", "a2")));
     auto stored = store.doc(store::Doc::Messages).selectAll("Messages/MemberMessageExchange");
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_EQ(stored[0].select("Question/Body").text(), "b");
@@ -90,9 +90,9 @@ TEST_F(MergeTest, QuestionsAndSentMessagesAreStoredOnceAndMoveToTheEnd)
     auto sent = [](const std::string &ids) {
         return xml::Document::parse("<GetMyMessagesResponse><Messages>" + ids + "</Messages></GetMyMessagesResponse>");
     };
-    orders::MergeSentMessages(store, sent("<Message><MessageID>1</MessageID><Text>x</Text></Message>"
+    orders::mergeSentMessages(store, sent("<Message><MessageID>1</MessageID><Text>x</Text></Message>"
                                           "<Message><MessageID>2</MessageID></Message>"));
-    orders::MergeSentMessages(store, sent("<Message><MessageID>1</MessageID><Text>y</Text></Message>"));
+    orders::mergeSentMessages(store, sent("<Message><MessageID>1</MessageID><Text>y</Text></Message>"));
     auto messages = store.doc(store::Doc::SentMessages).selectAll("Messages/Message");
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1].select("Text").text(), "y");

@@ -30,9 +30,9 @@ TEST(Shipment, DeliveryEventsOfEveryEra)
 {
     for (const char *e : {"Delivered", "Delivered Abroad", "Arrival at Unit", "DELIVERED", "Delivered, In/At Mailbox",
                           "Delivered, Front Door/Porch", "delivered"})
-        EXPECT_TRUE(orders::IsDeliveryEvent(e)) << e;
+        EXPECT_TRUE(orders::isDeliveryEvent(e)) << e;
     for (const char *e : {"", "Out for Delivery", "Arrival at Post Office", "arrival at unit", "Undeliverable"})
-        EXPECT_FALSE(orders::IsDeliveryEvent(e)) << e;
+        EXPECT_FALSE(orders::isDeliveryEvent(e)) << e;
 }
 
 TEST(Shipment, WhichNumbersAreFollowed)
@@ -59,7 +59,7 @@ TEST(Shipment, AnswersAreStoredOnePerNumberAndDriveTheOrderStates)
         shippedOrder("3", "USPSPriority", "N3") + shippedOrder("4", "USPSPriority", "") +
         shippedOrder("5", "USPSPriority", "N5", false) + "</Transactions>");
 
-    orders::StoreTrackingAnswers(store, xml::Document::parse("<TrackResponse>" + trackInfo("N1", "Arrival at Unit") +
+    orders::storeTrackingAnswers(store, xml::Document::parse("<TrackResponse>" + trackInfo("N1", "Arrival at Unit") +
                                                              trackInfo("N2", "Delivered, In/At Mailbox") +
                                                              "<TrackInfo ID=\"N3\"><Error><Description>"
                                                              "No record</Description></Error></TrackInfo>"
@@ -85,7 +85,7 @@ TEST(Shipment, AnswersAreStoredOnePerNumberAndDriveTheOrderStates)
 
     // A later answer for N1 replaces its record at the end and moves the order back.
     clock.advanceSecs(3600);
-    orders::StoreTrackingAnswers(
+    orders::storeTrackingAnswers(
         store, xml::Document::parse("<TrackResponse>" + trackInfo("N1", "Out for Delivery") + "</TrackResponse>"));
     records = store.trackingNumbers().selectAll("TrackingNumbers/TrackingNumber");
     ASSERT_EQ(records.size(), 3u);
@@ -97,7 +97,7 @@ TEST(Shipment, AnswersAreStoredOnePerNumberAndDriveTheOrderStates)
     auto onDisk = xml::Document::load(store.path(store::Doc::Transactions));
     EXPECT_EQ(onDisk.select("Transactions/Transaction[Item/ItemID='1']/KORVA/ShipmentStatus").text(), "Shipped");
 
-    orders::ViewCounts counts = orders::CountViews(store);
+    orders::ViewCounts counts = orders::countViews(store);
     EXPECT_EQ(counts.deliveredNeedsFollowUp, 1);
     EXPECT_EQ(counts.inTransit, 3);
     EXPECT_EQ(counts.notShipped, 1);
@@ -106,10 +106,10 @@ TEST(Shipment, AnswersAreStoredOnePerNumberAndDriveTheOrderStates)
 
 TEST(Shipment, EventDates)
 {
-    EXPECT_EQ(orders::ParseEventDate("April 22, 2015"), DateTime::fromParts(2015, 4, 22));
-    EXPECT_EQ(orders::ParseEventDate("May 1, 2001"), DateTime::fromParts(2001, 5, 1));
-    EXPECT_FALSE(orders::ParseEventDate("Apr 22, 2015").isValid());
-    EXPECT_FALSE(orders::ParseEventDate("April 31, 2015").isValid());
-    EXPECT_FALSE(orders::ParseEventDate("April 22, 2015 extra").isValid());
-    EXPECT_FALSE(orders::ParseEventDate("").isValid());
+    EXPECT_EQ(orders::parseEventDate("April 22, 2015"), DateTime::fromParts(2015, 4, 22));
+    EXPECT_EQ(orders::parseEventDate("May 1, 2001"), DateTime::fromParts(2001, 5, 1));
+    EXPECT_FALSE(orders::parseEventDate("Apr 22, 2015").isValid());
+    EXPECT_FALSE(orders::parseEventDate("April 31, 2015").isValid());
+    EXPECT_FALSE(orders::parseEventDate("April 22, 2015 extra").isValid());
+    EXPECT_FALSE(orders::parseEventDate("").isValid());
 }

@@ -111,7 +111,7 @@ TEST(Lookup, TableSizesAndCodes)
     }
     EXPECT_EQ(lookup.toString().find("> <"), std::string::npos);
 
-    auto code = [&](const std::string &name) { return LookupCountryCode(lookup, name, "dflt"); };
+    auto code = [&](const std::string &name) { return lookupCountryCode(lookup, name, "dflt"); };
     EXPECT_EQ(code("United States"), "US");
     EXPECT_EQ(code("United Kingdom"), "GB");
     EXPECT_EQ(code("England"), "EN");

@@ -128,8 +128,8 @@ TEST(Settings, StartUpUpgradesOlderFiles)
     EXPECT_TRUE(session.openStore(dir.path()).empty());
     EXPECT_EQ(session.currentView, "InTransit");
     auto &settings = session.store.settings();
-    EXPECT_EQ(tw::settings::Read(settings, "DeliveredNeedsFollowUpMessage"), "Hello {Buyer/UserID}");
-    EXPECT_EQ(tw::settings::Read(settings, "DefaultBrowser"), "True");
+    EXPECT_EQ(tw::settings::read(settings, "DeliveredNeedsFollowUpMessage"), "Hello {Buyer/UserID}");
+    EXPECT_EQ(tw::settings::read(settings, "DefaultBrowser"), "True");
 
     tw::xml::Document onDisk = tw::xml::Document::load(dir / "Settings.xml");
     EXPECT_FALSE(onDisk.select("Settings/DeliveredFollowUpMessage"));
@@ -151,33 +151,33 @@ TEST(Settings, ReadingAndWritingRules)
     using namespace tw::settings;
 
     // Defaults apply to missing elements only.
-    EXPECT_EQ(Read(settings, "SMTPPort"), "25");
-    EXPECT_EQ(Read(settings, "InsuredMail"), "OFF");
-    EXPECT_EQ(Read(settings, "DazzleLayout_INTLGXG"), "International Label Half Page.lyt");
-    EXPECT_EQ(Read(settings, "ShippedMessageSubject"), "Your order has been shipped");
-    EXPECT_EQ(Read(settings, "GetSellerTransactionsMaxDays"), "28");
-    ASSERT_TRUE(Write(session.store, "SMTPPort", ""));
-    EXPECT_EQ(Read(settings, "SMTPPort"), "");
+    EXPECT_EQ(read(settings, "SMTPPort"), "25");
+    EXPECT_EQ(read(settings, "InsuredMail"), "OFF");
+    EXPECT_EQ(read(settings, "DazzleLayout_INTLGXG"), "International Label Half Page.lyt");
+    EXPECT_EQ(read(settings, "ShippedMessageSubject"), "Your order has been shipped");
+    EXPECT_EQ(read(settings, "GetSellerTransactionsMaxDays"), "28");
+    ASSERT_TRUE(write(session.store, "SMTPPort", ""));
+    EXPECT_EQ(read(settings, "SMTPPort"), "");
 
     // A missing key is appended last; writing it again adds nothing.
-    Write(session.store, "PrivateMode", "true");
-    Write(session.store, "PrivateMode", "true");
+    write(session.store, "PrivateMode", "true");
+    write(session.store, "PrivateMode", "true");
     tw::xml::Document onDisk = tw::xml::Document::load(dir / "Settings.xml");
     EXPECT_EQ(onDisk.selectAll("Settings/PrivateMode").size(), 1u);
     EXPECT_EQ(onDisk.root().lastElement().name(), "PrivateMode");
-    EXPECT_FALSE(ReadFlag(settings, "PrivateMode")); // only "True" is on
-    Write(session.store, "PrivateMode", "True");
-    EXPECT_TRUE(ReadFlag(settings, "PrivateMode"));
+    EXPECT_FALSE(readFlag(settings, "PrivateMode")); // only "True" is on
+    write(session.store, "PrivateMode", "True");
+    EXPECT_TRUE(readFlag(settings, "PrivateMode"));
 
     // "False" survives a restart; only an empty value turns into "True".
-    Write(session.store, "DefaultBrowser", "False");
+    write(session.store, "DefaultBrowser", "False");
     tw::Session restarted;
     restarted.openStore(dir.path());
-    EXPECT_EQ(Read(restarted.store.settings(), "DefaultBrowser"), "False");
+    EXPECT_EQ(read(restarted.store.settings(), "DefaultBrowser"), "False");
 
     // Keys that are not element names read as their fallback and write nothing.
-    EXPECT_EQ(Read(settings, "a/../*", "x"), "x");
-    Set(settings, "bad key", "v");
+    EXPECT_EQ(read(settings, "a/../*", "x"), "x");
+    set(settings, "bad key", "v");
     EXPECT_FALSE(settings.select("Settings/*[contains(.,'v') and local-name()='bad']"));
 }
 
@@ -196,10 +196,10 @@ TEST(Orders, IndexAndQueryAgreeOnKeysWithQuotesAndNamespaces)
          std::vector<std::pair<std::string, std::string>>{{"1'2", "\"0\""}, {"1", "0"}, {"2", "0"}, {"3", "0"}}) {
         tw::xml::Node viaIndex = index.find(item, txn);
         ASSERT_TRUE(viaIndex) << item;
-        EXPECT_EQ(viaIndex, tw::store::FindOrder(doc, item, txn)) << item;
+        EXPECT_EQ(viaIndex, tw::store::findOrder(doc, item, txn)) << item;
     }
     EXPECT_FALSE(index.find("1", "1"));
-    EXPECT_FALSE(tw::store::FindOrder(doc, "1'2", "0"));
+    EXPECT_FALSE(tw::store::findOrder(doc, "1'2", "0"));
     // Keys cannot run into each other.
     EXPECT_FALSE(index.find("1'", "2\"0\""));
 

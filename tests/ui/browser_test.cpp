@@ -1,8 +1,7 @@
-#include "tests/support/fake_page.h"
-
 #include "platform/config.h"
 #include "store/basFunctions.h"
 #include "store/settings.h"
+#include "tests/support/fake_page.h"
 #include "tests/support/mock_clock.h"
 #include "tests/support/temp_dir.h"
 #include "ui/browser.h"
@@ -19,7 +18,7 @@ using namespace tw::ui;
 namespace {
 
 class FakeHost : public Host {
-public:
+  public:
     test::FakePage fake;
     std::vector<std::string> statuses, external;
     std::vector<std::pair<std::string, std::string>> navigations;
@@ -43,7 +42,7 @@ public:
 };
 
 class BrowserTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         setConfig(Config());
@@ -67,14 +66,14 @@ protected:
 
 TEST(CommandLink, ParsesVerbatimWhateverTheCaseOfThePrefix)
 {
-    EXPECT_TRUE(IsCommandLink("HTTP://PLINTHWAY/?Action=TagAll"));
-    EXPECT_FALSE(IsCommandLink("http://plinthway/index.html"));
-    Params p = ParseCommandLink("HTTP://Plinthway/?Action=SaveSettings&Button=Save+Settings&Note=a%20b&Lone");
+    EXPECT_TRUE(isCommandLink("HTTP://PLINTHWAY/?Action=TagAll"));
+    EXPECT_FALSE(isCommandLink("http://plinthway/index.html"));
+    Params p = parseCommandLink("HTTP://Plinthway/?Action=SaveSettings&Button=Save+Settings&Note=a%20b&Lone");
     EXPECT_EQ(p["Action"], "SaveSettings");
     EXPECT_EQ(p["Button"], "Save+Settings");
     EXPECT_EQ(p["Note"], "a%20b");
     EXPECT_EQ(p["Lone"], "");
-    EXPECT_EQ(ParseCommandLink("http://plinthway/?Action=X&v=a=b")["v"], "a=b");
+    EXPECT_EQ(parseCommandLink("http://plinthway/?Action=X&v=a=b")["v"], "a=b");
 }
 
 TEST_F(BrowserTest, CommandLinksAreCancelledAndDispatchedByExactActionName)
@@ -110,20 +109,21 @@ TEST_F(BrowserTest, OrdinaryNavigationProceedsAndClearsTheStatus)
 TEST_F(BrowserTest, OutsideLinksGoToTheSystemBrowserOrThePlinthwayWindow)
 {
     const std::string feedback = config().get("ebay/FeedbackUrl") + "?ViewFeedback2&userid=x";
-    settings::Set(session.store.settings(), "DefaultBrowser", "True");
+    settings::set(session.store.settings(), "DefaultBrowser", "True");
     EXPECT_TRUE(click(feedback));
     EXPECT_EQ(host.external, std::vector<std::string>{feedback});
     EXPECT_TRUE(host.navigations.empty());
 
-    settings::Set(session.store.settings(), "DefaultBrowser", "False");
+    settings::set(session.store.settings(), "DefaultBrowser", "False");
     EXPECT_TRUE(click(config().get("usps/TrackingPageUrl") + "/PTSInternetWeb/x"));
     ASSERT_EQ(host.navigations.size(), 1u);
     EXPECT_EQ(host.navigations[0].second, "plinthway");
 
     // The item prefix counts only once eBay's details name it.
     EXPECT_FALSE(click("http://items.example/view?item=1"));
-    session.eBayDetails = xml::Document::parse("<GeteBayDetailsResponse><URLDetails><URLType>ViewItemURL</URLType>"
-                                               "<URL>http://items.example/view</URL></URLDetails></GeteBayDetailsResponse>");
+    session.eBayDetails =
+        xml::Document::parse("<GeteBayDetailsResponse><URLDetails><URLType>ViewItemURL</URLType>"
+                             "<URL>http://items.example/view</URL></URLDetails></GeteBayDetailsResponse>");
     EXPECT_TRUE(click("http://ITEMS.example/view?item=1"));
 }
 
@@ -212,12 +212,13 @@ TEST_F(BrowserTest, FirstTimeInitMeasuresTheClockOffsetAndEnablesDownloads)
 {
     test::MockClock clock(DateTime::fromParts(2010, 6, 1, 12, 0, 0));
     browser.ebay.SynchronousGeteBayDetails = [] {
-        return std::optional(xml::Document::parse("<GeteBayDetailsResponse><Ack>Success</Ack></GeteBayDetailsResponse>"));
+        return std::optional(
+            xml::Document::parse("<GeteBayDetailsResponse><Ack>Success</Ack></GeteBayDetailsResponse>"));
     };
     browser.ebay.SynchronousGeteBayOfficialTime = [] {
-        return std::optional(xml::Document::parse(
-            "<GeteBayOfficialTimeResponse xmlns=\"urn:ebay:apis:eBLBaseComponents\">"
-            "<Timestamp>2010-06-01T18:00:00.000Z</Timestamp></GeteBayOfficialTimeResponse>"));
+        return std::optional(
+            xml::Document::parse("<GeteBayOfficialTimeResponse xmlns=\"urn:ebay:apis:eBLBaseComponents\">"
+                                 "<Timestamp>2010-06-01T18:00:00.000Z</Timestamp></GeteBayOfficialTimeResponse>"));
     };
     browser.FirstTimeInit();
     EXPECT_DOUBLE_EQ(session.eBayClockOffset, 0.25);
@@ -237,9 +238,13 @@ TEST_F(BrowserTest, ContactBuyerPageIsFilledFromTheOrder)
     tx = xml::Document::parse("<Transactions><Transaction xmlns=\"urn:ebay:apis:eBLBaseComponents\">"
                               "<Buyer><UserID>bob</UserID></Buyer><Item><ItemID>11'1</ItemID><Title>Lamp &amp; "
                               "shade</Title></Item><TransactionID>22</TransactionID></Transaction></Transactions>");
-    settings::Set(session.store.settings(), "DeliveredNeedsFollowUpMessage", "Did it arrive?");
-    for (auto [tag, id] : {std::pair{"SPAN", "BuyerID"}, {"SPAN", "Item"}, {"INPUT", "Subject"},
-                           {"TEXTAREA", "Message"}, {"INPUT", "ItemID"}, {"INPUT", "TransactionID"}})
+    settings::set(session.store.settings(), "DeliveredNeedsFollowUpMessage", "Did it arrive?");
+    for (auto [tag, id] : {std::pair{"SPAN", "BuyerID"},
+                           {"SPAN", "Item"},
+                           {"INPUT", "Subject"},
+                           {"TEXTAREA", "Message"},
+                           {"INPUT", "ItemID"},
+                           {"INPUT", "TransactionID"}})
         host.fake.add(tag, id);
     browser.WebBrowser1_DocumentComplete(Browser::pageUrl(kContactBuyerPage) + "?ItemID=11'1&TransactionID=22");
     auto &f = host.fake;

@@ -1,12 +1,8 @@
 #include "app/automation.h"
 
-#include "ui/dialogs.h"
-
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QInputDialog>
-#include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
@@ -69,59 +65,21 @@ void automationLine(std::string_view kind, std::string_view text)
     std::fflush(stderr);
 }
 
-void installDialogs(QWidget *parent)
+bool scriptedAnswer(std::string_view title, std::string_view text, bool yesNo)
 {
-    ui::DialogProvider p;
-    if (automationMode()) {
-        p.message = [](std::string_view title, std::string_view text, ui::Buttons buttons) {
-            automationLine("dialog", std::string(title) + " | " + std::string(text));
-            const ui::Answer fallback = buttons == ui::Buttons::YesNo ? ui::Answer::Yes : ui::Answer::OK;
-            auto a = nextAnswer();
-            if (!a) return fallback;
-            if (*a == "Yes") return ui::Answer::Yes;
-            if (*a == "No") return ui::Answer::No;
-            if (*a == "Cancel") return ui::Answer::Cancel;
-            if (*a == "OK") return ui::Answer::OK;
-            return fallback;
-        };
-        p.input = [](std::string_view title, std::string_view prompt,
-                     std::string_view initial) -> std::optional<std::string> {
-            automationLine("dialog", std::string(title) + " | " + std::string(prompt));
-            auto a = nextAnswer();
-            if (!a || *a == "OK") return std::string(initial);
-            if (*a == "Cancel") return std::nullopt;
-            return a;
-        };
-    } else {
-        p.message = [parent](std::string_view title, std::string_view text, ui::Buttons buttons) {
-            QMessageBox::StandardButtons b = buttons == ui::Buttons::YesNo      ? QMessageBox::Yes | QMessageBox::No
-                                             : buttons == ui::Buttons::OKCancel ? QMessageBox::Ok | QMessageBox::Cancel
-                                                                                : QMessageBox::Ok;
-            auto r = QMessageBox::information(parent, QString::fromUtf8(title.data(), qsizetype(title.size())),
-                                              QString::fromUtf8(text.data(), qsizetype(text.size())), b);
-            switch (r) {
-            case QMessageBox::Yes:
-                return ui::Answer::Yes;
-            case QMessageBox::No:
-                return ui::Answer::No;
-            case QMessageBox::Cancel:
-                return ui::Answer::Cancel;
-            default:
-                return ui::Answer::OK;
-            }
-        };
-        p.input = [parent](std::string_view title, std::string_view prompt,
-                           std::string_view initial) -> std::optional<std::string> {
-            bool ok = false;
-            QString v =
-                QInputDialog::getText(parent, QString::fromUtf8(title.data(), qsizetype(title.size())),
-                                      QString::fromUtf8(prompt.data(), qsizetype(prompt.size())), QLineEdit::Normal,
-                                      QString::fromUtf8(initial.data(), qsizetype(initial.size())), &ok);
-            if (!ok) return std::nullopt;
-            return v.toStdString();
-        };
-    }
-    ui::setDialogProvider(std::move(p));
+    automationLine("dialog", std::string(title) + " | " + std::string(text));
+    auto a = nextAnswer();
+    if (!a) return yesNo;
+    return *a == "Yes";
+}
+
+std::optional<std::string> scriptedInput(std::string_view title, std::string_view prompt, std::string_view initial)
+{
+    automationLine("dialog", std::string(title) + " | " + std::string(prompt));
+    auto a = nextAnswer();
+    if (!a || *a == "OK") return std::string(initial);
+    if (*a == "Cancel") return std::nullopt;
+    return a;
 }
 
 CommandReader::CommandReader(QWidget *window)

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 class QSocketNotifier;
@@ -19,8 +21,13 @@ bool automationMode();
 // One line "<kind>: <text>" on standard error, flushed.
 void automationLine(std::string_view kind, std::string_view text);
 
-// Installs the message and input boxes: real ones, or the scripted answers.
-void installDialogs(QWidget *parent);
+// A message box in automation mode: the line "dialog: <title> | <text>", then
+// the next scripted answer. True for "Yes", or, when no answer is left, for
+// the default button of a Yes/No box.
+bool scriptedAnswer(std::string_view title, std::string_view text, bool yesNo);
+// An input box in automation mode: the line, then the next answer as the
+// text typed ("OK" or none left: the initial text; "Cancel": nothing).
+std::optional<std::string> scriptedInput(std::string_view title, std::string_view prompt, std::string_view initial);
 
 class CommandReader : public QObject {
     Q_OBJECT

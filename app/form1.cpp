@@ -1,20 +1,21 @@
 #include "app/form1.h"
 
 #include "app/automation.h"
-#include "app/operations.h"
+#include "app/features.h"
 #include "pages/pages.h"
-#include "platform/config.h"
 #include "platform/web/plinthway.h"
 #include "platform/web/webpage.h"
 #include "store/settings.h"
-#include "ui/dialogs.h"
+#include "ui/overlay.h"
 #include "ui/served.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFontDatabase>
+#include <QInputDialog>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QStatusBar>
@@ -85,13 +86,13 @@ form1::form1(const std::filesystem::path &dataDir) : m_dataDir(dataDir)
     tmrWaitingForWorldShip = new QTimer(this);
     tmrWaitingForWorldShip->setObjectName("tmrWaitingForWorldShip");
     tmrWaitingForWorldShip->setInterval(1000);
+    for (QTimer *t : {tmrWaitingForDazzle, tmrWaitingForWorldShip})
+        connect(t, &QTimer::timeout, this, [this, t] { m_features.tick(t->objectName().toStdString()); });
 
     buildMenus();
 
-    connect(cmdDownloadOrders, &QPushButton::clicked, this, [this] {
-        if (hooks.DownloadOrders) hooks.DownloadOrders();
-    });
-    connect(Label1, &ClickableLabel::clicked, this, [this] { navigate(pages::url(ui::kMainPage)); });
+    connect(cmdDownloadOrders, &QPushButton::clicked, this, [this] { m_features.click("cmdDownloadOrders"); });
+    connect(Label1, &ClickableLabel::clicked, this, [this] { m_features.click("Label1"); });
 }
 
 form1::~form1() = default;
@@ -122,16 +123,9 @@ void form1::buildMenus()
     mnuOnlineHelp = add(help, "mnuOnlineHelp", "Online Help");
 
     connect(mnuExit, &QAction::triggered, this, [this] { Form_Unload(); });
-    connect(mnuAuthorizeeBayID, &QAction::triggered, this, [this] {
-        if (hooks.AuthorizeeBayID) hooks.AuthorizeeBayID();
-    });
-    connect(mnuDownloadDaysofOrders, &QAction::triggered, this, [this] {
-        if (hooks.DownloadDaysofOrders) hooks.DownloadDaysofOrders();
-    });
-    connect(mnuOptions, &QAction::triggered, this, [this] { navigate(pages::url(ui::kSettingsPage)); });
-    connect(mnuOnlineHelp, &QAction::triggered, this, [this] { navigate(pages::url(ui::kHelpPage)); });
-    connect(mnuVisitWebsite, &QAction::triggered, this, [this] { openExternal(config().get("web/ProductSite")); });
-    connect(mnuReport, &QAction::triggered, this, [this] { navigate(config().get("web/FeedbackForm")); });
+    for (QAction *a :
+         {mnuAuthorizeeBayID, mnuDownloadDaysofOrders, mnuOptions, mnuVisitWebsite, mnuReport, mnuOnlineHelp})
+        connect(a, &QAction::triggered, this, [this, a] { m_features.click(a->objectName().toStdString()); });
 }
 
 void form1::Form_Load()
@@ -145,7 +139,8 @@ void form1::Form_Load()
     Label1->setEnabled(false);
     mnuDownloadDaysofOrders->setEnabled(false);
 
-    m_browser = std::make_unique<ui::Browser>(m_session, *this);
+    app::composeFeatures(m_session, *this, m_features);
+    m_browser = std::make_unique<ui::Browser>(m_session, *this, m_features);
     m_page->beforeNavigate = [this](const std::string &url, const std::string &from) {
         return m_browser->WebBrowser1_BeforeNavigate2(url, from);
     };
@@ -153,16 +148,16 @@ void form1::Form_Load()
         if (automationMode()) automationLine("page", url);
         m_browser->WebBrowser1_DocumentComplete(url);
     };
-    m_operations = std::make_unique<Operations>(*this);
+    m_page->documentReplaced = [this] { m_processingShown = false; };
     m_page->newWindowPage = [] {
         auto *window = web::PlinthwayWindow::instance(QWebEngineProfile::defaultProfile());
         window->show();
         return window->page();
     };
 
-    m_session.store.setSaveErrorHandler([](const std::string &problem) { ui::MsgBox(problem); });
+    m_session.store.setSaveErrorHandler([this](const std::string &problem) { messageBox("Tidewell", problem); });
     for (const std::string &problem : m_session.openStore(m_dataDir))
-        ui::MsgBox(problem);
+        messageBox("Tidewell", problem);
 
     const bool noToken = settings::read(m_session.store.settings(), "eBayAuthToken").empty();
     navigate(pages::url(noToken ? ui::kWelcomePage : ui::kMainPage));
@@ -204,23 +199,87 @@ page::Page &form1::page()
     return *m_page;
 }
 
-void form1::setStatusText(std::string_view text)
+void form1::setStatus(std::string_view text, int panel)
 {
+    // The status bar has one panel.
+    if (panel != 1) return;
     QString t = QString::fromUtf8(text.data(), qsizetype(text.size()));
     m_statusPanel->setText(t);
     if (automationMode()) automationLine("status", text);
 }
 
-void form1::setControlEnabled(std::string_view name, bool enabled)
+void form1::ProcessingImageDisplay(std::string_view message)
 {
-    const QString n = QString::fromUtf8(name.data(), qsizetype(name.size()));
-    if (auto *timer = findChild<QTimer *>(n)) {
-        enabled ? timer->start() : timer->stop();
-    } else if (auto *action = findChild<QAction *>(n)) {
-        action->setEnabled(enabled);
-    } else if (auto *widget = findChild<QWidget *>(n)) {
-        widget->setEnabled(enabled);
+    ui::ProcessingImageDisplay(*m_page, message);
+    m_processingShown = true;
+}
+
+void form1::ProcessingImageHide()
+{
+    m_processingShown = false;
+    ui::ProcessingImageHide(*m_page);
+}
+
+void form1::ProcessingImageReposition()
+{
+    ui::ProcessingImageReposition(*m_page);
+}
+
+namespace {
+
+QString qs(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+} // namespace
+
+void form1::messageBox(std::string_view title, std::string_view text)
+{
+    if (automationMode()) {
+        scriptedAnswer(title, text, false);
+        return;
     }
+    QMessageBox::information(this, qs(title), qs(text), QMessageBox::Ok);
+}
+
+bool form1::askYesNo(std::string_view title, std::string_view text)
+{
+    if (automationMode()) return scriptedAnswer(title, text, true);
+    return QMessageBox::question(this, qs(title), qs(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::optional<std::string> form1::inputBox(std::string_view title, std::string_view prompt, std::string_view initial)
+{
+    if (automationMode()) return scriptedInput(title, prompt, initial);
+    bool ok = false;
+    QString v = QInputDialog::getText(this, qs(title), qs(prompt), QLineEdit::Normal, qs(initial), &ok);
+    if (!ok) return std::nullopt;
+    return v.toStdString();
+}
+
+QTimer *form1::timer(std::string_view objectName) const
+{
+    return findChild<QTimer *>(qs(objectName));
+}
+
+void form1::setEnabled(std::string_view objectName, bool enabled)
+{
+    const QString n = qs(objectName);
+    if (auto *action = findChild<QAction *>(n))
+        action->setEnabled(enabled);
+    else if (auto *widget = findChild<QWidget *>(n))
+        widget->setEnabled(enabled);
+}
+
+void form1::startTimer(std::string_view objectName)
+{
+    if (QTimer *t = timer(objectName)) t->start();
+}
+
+void form1::stopTimer(std::string_view objectName)
+{
+    if (QTimer *t = timer(objectName)) t->stop();
 }
 
 void form1::navigate(const std::string &url, const std::string &target)

@@ -1,17 +1,18 @@
 #pragma once
 // The main window: the browser, the download button, the "Display Orders"
-// label, the menus, the status bar and the two polling timers. It forwards
-// events to the page layer (ui::Browser) and serves as its Host.
+// label, the menus, the status bar and the two polling timers. It is the
+// features' Shell, forwards clicks and timer ticks to the FeatureTable and
+// the browser's events to the page layer (ui::Browser).
 
+#include "platform/features.h"
+#include "platform/shell.h"
 #include "store/session.h"
 #include "ui/browser.h"
-#include "ui/host.h"
 
 #include <QLabel>
 #include <QMainWindow>
 
 #include <filesystem>
-#include <functional>
 #include <memory>
 
 class QAction;
@@ -26,8 +27,6 @@ class WebPage;
 
 namespace tw::app {
 
-class Operations;
-
 class ClickableLabel : public QLabel {
     Q_OBJECT
   public:
@@ -39,31 +38,32 @@ class ClickableLabel : public QLabel {
     void mouseReleaseEvent(QMouseEvent *event) override;
 };
 
-class form1 : public QMainWindow, public ui::Host {
+class form1 : public QMainWindow, public Shell {
     Q_OBJECT
   public:
     explicit form1(const std::filesystem::path &dataDir);
     ~form1() override;
 
-    // Start-up: builds the window state, opens the store and shows the
-    // first page. Problems with store files are shown in message boxes.
+    // Start-up: composes the features, opens the store and shows the first
+    // page. Problems with store files are shown in message boxes.
     void Form_Load();
 
     Session &session() { return m_session; }
-    ui::Browser &browser() { return *m_browser; }
 
-    // Operations of other parts, plugged in as they are built; unplugged
-    // ones do nothing.
-    struct Hooks {
-        std::function<void()> DownloadOrders;
-        std::function<void()> DownloadDaysofOrders;
-        std::function<void()> AuthorizeeBayID;
-    } hooks;
-
-    // ui::Host
+    // Shell
     page::Page &page() override;
-    void setStatusText(std::string_view text) override;
-    void setControlEnabled(std::string_view name, bool enabled) override;
+    void setStatus(std::string_view text, int panel = 1) override;
+    void ProcessingImageDisplay(std::string_view message = {}) override;
+    void ProcessingImageHide() override;
+    void ProcessingImageReposition() override;
+    bool processingShown() const override { return m_processingShown; }
+    void messageBox(std::string_view title, std::string_view text) override;
+    bool askYesNo(std::string_view title, std::string_view text) override;
+    std::optional<std::string> inputBox(std::string_view title, std::string_view prompt,
+                                        std::string_view initial) override;
+    void setEnabled(std::string_view objectName, bool enabled) override;
+    void startTimer(std::string_view objectName) override;
+    void stopTimer(std::string_view objectName) override;
     void navigate(const std::string &url, const std::string &target = {}) override;
     void openExternal(const std::string &url) override;
     void post(std::function<void()> task) override;
@@ -76,11 +76,13 @@ class form1 : public QMainWindow, public ui::Host {
     void Form_Resize();
     [[noreturn]] void Form_Unload();
     void buildMenus();
+    QTimer *timer(std::string_view objectName) const;
 
     std::filesystem::path m_dataDir;
     Session m_session;
+    FeatureTable m_features;
     std::unique_ptr<ui::Browser> m_browser;
-    std::unique_ptr<Operations> m_operations;
+    bool m_processingShown = false;
 
     QWebEngineView *WebBrowser1;
     tw::web::WebPage *m_page;

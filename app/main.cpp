@@ -55,7 +55,6 @@ int main(int argc, char **argv)
     std::filesystem::create_directories(dataDir, ec);
 
     tw::app::form1 window(dataDir);
-    tw::app::installDialogs(&window);
     window.show();
     if (tw::app::automationMode()) new tw::app::CommandReader(&window);
     window.Form_Load();

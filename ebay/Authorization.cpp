@@ -1,6 +1,7 @@
 #include "ebay/Authorization.h"
 
 #include "platform/config.h"
+#include "platform/text.h"
 #include "store/basFunctions.h"
 #include "store/settings.h"
 
@@ -23,20 +24,20 @@ std::string signInUrl(std::string_view sessionId)
            "&SessID=" + percentEncoded(sessionId);
 }
 
-AuthorizationStart startAuthorization(clseBayAPI &api, UiSink &ui)
+AuthorizationStart startAuthorization(clseBayAPI &api, Shell &shell)
 {
     xml::Document response = api.SynchronousGetSessionID();
     if (response.isNull()) return {};
     std::string sessionId = GetNodeText(response.root(), "SessionID");
     if (sessionId.empty()) return {};
-    ui.status(1, "Showing eBay Authorization...");
-    ui.ProcessingImageHide();
+    shell.setStatus("Showing eBay Authorization...");
+    shell.ProcessingImageHide();
     return {sessionId, signInUrl(sessionId)};
 }
 
 bool isAuthCancelUrl(std::string_view url)
 {
-    return url == config().get("ebay/AuthCancelUrl");
+    return equalsNoCase(url, config().get("ebay/AuthCancelUrl"));
 }
 
 bool isAuthThanksUrl(std::string_view url)
@@ -49,20 +50,10 @@ std::string thanksPageUsername(std::string_view url)
     size_t q = url.find('?');
     if (q == std::string_view::npos) return {};
     std::string_view query = url.substr(q + 1);
-    query = query.substr(0, query.find('#'));
-    std::string user;
-    while (!query.empty()) {
-        size_t amp = query.find('&');
-        std::string_view part = query.substr(0, amp);
-        size_t eq = part.find('=');
-        if (eq != std::string_view::npos && part.substr(0, eq) == "username") user = std::string(part.substr(eq + 1));
-        if (amp == std::string_view::npos) break;
-        query = query.substr(amp + 1);
-    }
-    return user;
+    return queryValue(splitQuery(query.substr(0, query.find('#'))), "username");
 }
 
-AuthorizationResult completeAuthorization(Session &session, clseBayAPI &api, UiSink &ui,
+AuthorizationResult completeAuthorization(Session &session, clseBayAPI &api, Shell &shell,
                                           const std::string &pendingSessionId, std::string_view thanksUrl)
 {
     if (pendingSessionId.empty()) return AuthorizationResult::NotPending;
@@ -73,10 +64,10 @@ AuthorizationResult completeAuthorization(Session &session, clseBayAPI &api, UiS
     std::string token = response ? GetNodeText(response.root(), "eBayAuthToken") : std::string();
     if (token.empty()) {
         // The old token (and the account it belongs to) stay in force.
-        ui.ProcessingImageHide();
-        ui.messageBox("Authorize eBay Account",
-                      "eBay did not issue a token for this account, so the stored eBay authorization was not "
-                      "changed. Please choose Tools > Authorize eBay Account to try again.");
+        shell.ProcessingImageHide();
+        shell.messageBox("Authorize eBay Account",
+                         "eBay did not issue a token for this account, so the stored eBay authorization was not "
+                         "changed. Please choose Tools > Authorize eBay Account to try again.");
         return AuthorizationResult::TokenFetchFailed;
     }
 
@@ -86,8 +77,8 @@ AuthorizationResult completeAuthorization(Session &session, clseBayAPI &api, UiS
     settings::set(settingsDoc, "eBayAuthToken", token);
     settings::set(settingsDoc, "eBayAuthTokenHardExpirationTime", GetNodeText(response.root(), "HardExpirationTime"));
     session.store.save(store::Doc::Settings);
-    ui.ProcessingImageHide();
-    ui.setEnabled("mnuAuthorizeeBayID", false);
+    shell.ProcessingImageHide();
+    shell.setEnabled("mnuAuthorizeeBayID", false);
     return AuthorizationResult::Stored;
 }
 

@@ -1,17 +1,17 @@
 #pragma once
 // Linking the program to the user's eBay account (eBay's token flow). The
-// window calls these from its menu and page handlers:
-//   mnuAuthorizeeBayID_Click: StartAuthorization; keep the session id and
+// page layer (ui/feature.cpp, ui/browser.cpp) drives it:
+//   mnuAuthorizeeBayID: startAuthorization; keep the session id and
 //     navigate the browser to signInUrl when it is not empty.
 //   before each navigation: isAuthCancelUrl(url) -> cancel it, navigate to
 //     "about:blank" and disable cmdDownloadOrders.
 //   page complete, isAuthThanksUrl(url): replace the body with
-//     kFetchingTokenText, then CompleteAuthorization; on Stored navigate to
+//     kFetchingTokenText, then completeAuthorization; on Stored navigate to
 //     the main page. The pending session id is spent after any outcome but
 //     NotPending and NoUsername.
 
-#include "ebay/UiSink.h"
 #include "ebay/clseBayAPI.h"
+#include "platform/shell.h"
 #include "store/session.h"
 
 #include <string>
@@ -31,9 +31,10 @@ struct AuthorizationStart {
 };
 // Asks eBay for a session; on success shows "Showing eBay Authorization..."
 // and hides the overlay.
-AuthorizationStart startAuthorization(clseBayAPI &api, UiSink &ui);
+AuthorizationStart startAuthorization(clseBayAPI &api, Shell &shell);
 
-// Exactly eBay's authorisation-cancel page (nothing after its "?").
+// eBay's authorisation-cancel page, whatever its case, with nothing after
+// its "?".
 bool isAuthCancelUrl(std::string_view url);
 bool isAuthThanksUrl(std::string_view url);
 // The value of the query parameter "username" (the last one when repeated),
@@ -49,7 +50,7 @@ enum class AuthorizationResult {
 // The steps after eBay's thanks page: fetches the token for `pendingSessionId`
 // and stores it with the user id of `thanksUrl`. The previous token and
 // eBayID are kept unless a new token arrived.
-AuthorizationResult completeAuthorization(Session &session, clseBayAPI &api, UiSink &ui,
+AuthorizationResult completeAuthorization(Session &session, clseBayAPI &api, Shell &shell,
                                           const std::string &pendingSessionId, std::string_view thanksUrl);
 
 } // namespace tw::ebay

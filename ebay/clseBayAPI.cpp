@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/config.h"
+#include "platform/text.h"
 #include "store/basFunctions.h"
 #include "store/settings.h"
 
@@ -39,15 +40,9 @@ int toInt(const std::string &text)
     return std::atoi(text.c_str());
 }
 
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
-
 bool isTrue(const std::string &text)
 {
-    return lower(text) == "true";
+    return equalsNoCase(text, "true");
 }
 
 std::string sellerTransactionsText(const std::string &messageId, bool byDays)
@@ -90,13 +85,9 @@ struct clseBayAPI::PagedCall {
     std::string bookmarkValue;
 };
 
-clseBayAPI::clseBayAPI(Session &session, UiSink &ui)
-    : m_session(session), m_ui(ui), m_connection(session.store.settings())
+clseBayAPI::clseBayAPI(Session &session, Shell &shell)
+    : m_session(session), m_shell(shell), m_connection(session.store.settings())
 {
-    m_connection.RequestComplete = [this](const std::string &call, const std::string &level, xml::Document request,
-                                          xml::Document response) {
-        mobjeBayConnection_RequestComplete(call, level, std::move(request), std::move(response));
-    };
 }
 
 int clseBayAPI::maxDays() const
@@ -128,21 +119,21 @@ xml::Document clseBayAPI::pageLoop(const PagedCall &call, xml::Document &request
         std::string overlay = call.overlay;
         if (!totalPages.empty())
             overlay += "<br>Page " + GetNodeText(request, pageXPath, "1") + " of " + xml::escape(totalPages);
-        m_ui.ProcessingImageDisplay(overlay);
+        m_shell.ProcessingImageDisplay(overlay);
 
         xml::Document response = send(call.callName, "573", request);
         if (response.isNull()) return xml::Document(nullptr);
         std::string ack = GetNodeText(response, resp + "/Ack");
         if (ack == "Failure") {
-            m_ui.status(1, "Error: " + GetNodeText(response, resp + "/Errors/ShortMessage"));
+            m_shell.setStatus("Error: " + GetNodeText(response, resp + "/Errors/ShortMessage"));
             return xml::Document(nullptr);
         }
         if (ack != "Success") {
             if (++retries > kMaxPageRetries) {
-                m_ui.status(1, "Error: eBay did not confirm page " + GetNodeText(request, pageXPath, "1") + " (" +
-                                   (ack.empty() ? std::string("no valid answer") : "answer \"" + ack + "\"") +
-                                   ") after " + std::to_string(kMaxPageRetries + 1) +
-                                   " attempts; the download was stopped.");
+                m_shell.setStatus("Error: eBay did not confirm page " + GetNodeText(request, pageXPath, "1") + " (" +
+                                  (ack.empty() ? std::string("no valid answer") : "answer \"" + ack + "\"") +
+                                  ") after " + std::to_string(kMaxPageRetries + 1) +
+                                  " attempts; the download was stopped.");
                 return xml::Document(nullptr);
             }
             continue;
@@ -174,7 +165,7 @@ xml::Document clseBayAPI::pageLoop(const PagedCall &call, xml::Document &request
     }
 }
 
-clseBayAPI::TimeWindow clseBayAPI::sellerTransactionsWindow(int staleLimitDays) const
+clseBayAPI::TimeWindow clseBayAPI::sellerTransactionsWindow() const
 {
     const DateTime now = clock().localNow();
     const double offset = m_session.eBayClockOffset;
@@ -183,7 +174,7 @@ clseBayAPI::TimeWindow clseBayAPI::sellerTransactionsWindow(int staleLimitDays) 
     TimeWindow w;
     if (!lastText.empty() && last.isValid()) {
         // The limit is local time, without the offset.
-        if (last.daysTo(now) > maxDays()) last = eBayTimeToDate(DateToeBayTime(now.addDays(-staleLimitDays)));
+        if (last.daysTo(now) > maxDays()) last = eBayTimeToDate(DateToeBayTime(now.addDays(-maxDays())));
         w.from = last.addSecs(-5 * 60);
     } else {
         w.from = now.addDays(-maxDays()).addDays(offset);
@@ -194,7 +185,7 @@ clseBayAPI::TimeWindow clseBayAPI::sellerTransactionsWindow(int staleLimitDays) 
 
 xml::Document clseBayAPI::SynchronousGetSellerTransactions()
 {
-    const TimeWindow w = sellerTransactionsWindow(maxDays());
+    const TimeWindow w = sellerTransactionsWindow();
     const std::string to = DateToeBayTime(w.to);
 
     xml::Document request = load(sellerTransactionsText("SynchronousGetSellerTransactions", false));
@@ -207,7 +198,7 @@ xml::Document clseBayAPI::SynchronousGetSellerTransactions()
 
 xml::Document clseBayAPI::SynchronousGetSellerTransactionsByDays(const std::string &NumberOfDays)
 {
-    m_ui.ProcessingImageDisplay("Downloading eBay Transactions");
+    m_shell.ProcessingImageDisplay("Downloading eBay Transactions");
     xml::Document request = load(sellerTransactionsText("SynchronousGetSellerTransactionsByDays", true));
     SetChildText(request, "GetSellerTransactionsRequest", "NumberOfDays", NumberOfDays);
     return pageLoop(
@@ -234,7 +225,7 @@ Window messageWindow(const xml::Document &settingsDoc, std::string_view key, int
 
 xml::Document clseBayAPI::SynchronousGetMemberMessages()
 {
-    m_ui.ProcessingImageDisplay("Downloading eBay Messages");
+    m_shell.ProcessingImageDisplay("Downloading eBay Messages");
     Window w = messageWindow(m_session.store.settings(), "LastGetMemberMessages", maxDays(), m_session.eBayClockOffset);
     xml::Document request = load(kHead + open("GetMemberMessages") + kCredentials +
                                  "  <Pagination>"
@@ -254,7 +245,7 @@ xml::Document clseBayAPI::SynchronousGetMemberMessages()
 
 xml::Document clseBayAPI::SynchronousGetSentMessages()
 {
-    m_ui.ProcessingImageDisplay("Downloading eBay Sent Messages");
+    m_shell.ProcessingImageDisplay("Downloading eBay Sent Messages");
     Window w = messageWindow(m_session.store.settings(), "LastGetSentMessages", maxDays(), m_session.eBayClockOffset);
     xml::Document request = load(sentMessagesHead() +
                                  "  <DetailLevel>ReturnHeaders</DetailLevel>"
@@ -269,7 +260,7 @@ xml::Document clseBayAPI::SynchronousGetSentMessages()
     if (headers.isNull()) return xml::Document(nullptr);
     std::string ack = GetNodeText(headers, "GetMyMessagesResponse/Ack");
     if (ack == "Failure") {
-        m_ui.status(1, "Error: " + GetNodeText(headers, "GetMyMessagesResponse/Errors/ShortMessage"));
+        m_shell.setStatus("Error: " + GetNodeText(headers, "GetMyMessagesResponse/Errors/ShortMessage"));
         return xml::Document(nullptr);
     }
     if (ack != "Success") return xml::Document(nullptr);
@@ -289,13 +280,13 @@ xml::Document clseBayAPI::SynchronousGetSentMessages()
             text += "    <MessageID>" + xml::escape(ids[i]) + "</MessageID>";
         text += "  </MessageIDs>" + close("GetMyMessages");
         taken = batchEnd;
-        m_ui.ProcessingImageDisplay("Downloading eBay Sent Messages<br>" + std::to_string(taken) + " of " +
-                                    std::to_string(ids.size()));
+        m_shell.ProcessingImageDisplay("Downloading eBay Sent Messages<br>" + std::to_string(taken) + " of " +
+                                       std::to_string(ids.size()));
         xml::Document batch = load(text);
         xml::Document response = send("GetMyMessages", "573", batch);
         std::string batchAck = response ? GetNodeText(response.root(), "Ack") : std::string();
         if (batchAck == "Failure") {
-            m_ui.status(1, "Error: " + shortMessage(response));
+            m_shell.setStatus("Error: " + shortMessage(response));
             complete = false;
             break;
         }
@@ -346,7 +337,7 @@ bool clseBayAPI::storeNewFeedback(const xml::Document &response, bool *changed)
 
 void clseBayAPI::SynchronousGetFeedbackNew()
 {
-    m_ui.ProcessingImageDisplay("Downloading eBay Feedback");
+    m_shell.ProcessingImageDisplay("Downloading eBay Feedback");
     xml::Document request = load(kHead + open("GetFeedback") + kCredentials +
                                  "  <MessageID>SynchronousGetFeedbackNew</MessageID>"
                                  "  <Pagination>"
@@ -360,7 +351,7 @@ void clseBayAPI::SynchronousGetFeedbackNew()
         if (response.isNull()) return;
         std::string ack = GetNodeText(response, "GetFeedbackResponse/Ack");
         if (ack != "Success") {
-            if (ack == "Failure") m_ui.status(1, "Error: " + shortMessage(response));
+            if (ack == "Failure") m_shell.setStatus("Error: " + shortMessage(response));
             return;
         }
         xml::Node root = response.root();
@@ -371,7 +362,7 @@ void clseBayAPI::SynchronousGetFeedbackNew()
         long perPage = std::atol(GetNodeText(root, "Pagination/EntriesPerPage",
                                              GetNodeText(request, "GetFeedbackRequest/Pagination/EntriesPerPage", "0"))
                                      .c_str());
-        m_ui.ProcessingImageDisplay("Downloading eBay Feedback<br>" + std::to_string(page * perPage) + " items");
+        m_shell.ProcessingImageDisplay("Downloading eBay Feedback<br>" + std::to_string(page * perPage) + " items");
 
         bool changed = false;
         bool stop = storeNewFeedback(response, &changed);
@@ -407,11 +398,11 @@ xml::Document clseBayAPI::SynchronousGetSellerDashboard()
 
 xml::Document clseBayAPI::singlePage(const std::string &callName, xml::Document request, const std::string &overlay)
 {
-    if (!overlay.empty()) m_ui.ProcessingImageDisplay(overlay);
+    if (!overlay.empty()) m_shell.ProcessingImageDisplay(overlay);
     xml::Document response = send(callName, "573", request);
     if (response.isNull()) return response;
     std::string ack = GetNodeText(response.root(), "Ack");
-    if (ack == "Failure") m_ui.status(1, "Error: " + shortMessage(response));
+    if (ack == "Failure") m_shell.setStatus("Error: " + shortMessage(response));
     if (ack != "Success") return xml::Document(nullptr);
     return response;
 }

@@ -1,19 +1,16 @@
 #pragma once
-// The eBay Trading API calls of the program. Synchronous calls block (the
-// event loop keeps running) and return the response or null; the others
-// start an exchange and report through the completion events below, raised
-// by mobjeBayConnection_RequestComplete.
+// The eBay Trading API calls of the program. Each blocks (the event loop
+// keeps running, so the window stays responsive) and returns the response or
+// null.
 //
 // Failures never throw: eBay's "Failure" puts "Error: " and eBay's short
-// message into status-bar panel 1 of `ui` and the call yields null.
+// message into the first status-bar panel of `shell` and the call yields null.
 
-#include "ebay/UiSink.h"
 #include "ebay/clseBayConnection.h"
+#include "platform/shell.h"
 #include "platform/xml.h"
 #include "store/session.h"
 
-#include <deque>
-#include <functional>
 #include <string>
 
 namespace tw::ebay {
@@ -22,11 +19,10 @@ class clseBayAPI {
   public:
     // Both must outlive the object. Settings and the feedback store are read
     // and saved through session.store; the clock offset is session.eBayClockOffset.
-    clseBayAPI(Session &session, UiSink &ui);
+    clseBayAPI(Session &session, Shell &shell);
     clseBayAPI(const clseBayAPI &) = delete;
     clseBayAPI &operator=(const clseBayAPI &) = delete;
 
-    // --- synchronous ------------------------------------------------------
     // Transactions changed since Settings/LastGetSellerTransactions (at most
     // GetSellerTransactionsMaxDays, capped at 28, back), all pages merged into
     // the first page's TransactionArray. The bookmark moves only after the
@@ -52,48 +48,6 @@ class clseBayAPI {
     std::string SynchronousMarkShippedStatus(const std::string &itemId, const std::string &transactionId, bool shipped,
                                              const std::string &carrier, const std::string &trackingNumber);
 
-    // --- asynchronous -----------------------------------------------------
-    void GetSellerTransactions();
-    void GetSellerTransactions_ByDays(const std::string &NumberOfDays);
-    void GetMemberMessages();
-    void GetSentMessages();
-    void MyMessages_ProcessQueue();
-    void GetFeedback();
-    void GetSessionID();
-    void FetchToken(const std::string &Username, const std::string &SecretID);
-    void GeteBayOfficialTime();
-    void GeteBayDetails();
-    void GetItem(const std::string &ItemID);
-    void GetRuName();
-    void SetReturnURL();
-    void GetReturnURL();
-    void AddMemberMessageAAQToPartner(const std::string &RecipientID, const std::string &ItemID,
-                                      const std::string &QuestionType, const std::string &Subject,
-                                      const std::string &Body, bool EmailCopyToSender);
-    void AddMemberMessageAAQToBidder(const std::string &CorrelationID, const std::string &ItemID,
-                                     const std::string &Body, const std::string &Subject,
-                                     const std::string &RecipientID);
-
-    // The completion of every asynchronous call. Answers at a level other
-    // than the one their call is sent with are ignored.
-    void mobjeBayConnection_RequestComplete(const std::string &callName, const std::string &level,
-                                            xml::Document request, xml::Document response);
-
-    // --- events -----------------------------------------------------------
-    using DocEvent = std::function<void(const xml::Document &response)>;
-    using PageEvent = std::function<void(const xml::Document &response, bool more)>;
-    PageEvent GetSellerTransactionsComplete;
-    PageEvent GetMemberMessagesComplete;
-    DocEvent GeteBayOfficialTimeComplete;
-    DocEvent GetSentMessagesComplete;
-    DocEvent GetSessionIDComplete;
-    DocEvent FetchTokenComplete;
-    DocEvent GeteBayDetailsComplete;
-    DocEvent AddMemberMessageAAQToPartnerComplete;
-    DocEvent AddMemberMessageAAQToBidderComplete;
-    DocEvent GetFeedbackComplete;
-    DocEvent GetItemComplete;
-
     clseBayConnection &connection() { return m_connection; }
 
     // Times a page whose Ack is neither "Success" nor "Failure" is sent again
@@ -107,24 +61,18 @@ class clseBayAPI {
     xml::Document send(const std::string &callName, const std::string &level, xml::Document &request);
     int maxDays() const;
     // ModTimeFrom and ModTimeTo of a download since the bookmark, in eBay
-    // time; a bookmark older than `staleLimitDays` starts from that limit.
+    // time; a bookmark older than the longest window starts from that limit.
     struct TimeWindow {
         DateTime from, to;
     };
-    TimeWindow sellerTransactionsWindow(int staleLimitDays) const;
+    TimeWindow sellerTransactionsWindow() const;
     bool saveSettings();
     // Adds new feedback of `response` to the store; true when the download must stop.
     bool storeNewFeedback(const xml::Document &response, bool *changed);
-    void pageComplete(const std::string &callName, xml::Document request, const xml::Document &response);
 
     Session &m_session;
-    UiSink &m_ui;
+    Shell &m_shell;
     clseBayConnection m_connection;
-
-    std::deque<std::string> m_sentQueue;
-    std::string m_sentEnd;
-    bool m_sentFailed = false;
-    int m_asyncRetries = 0;
 };
 
 // eBay's short error message of a response ("" when none).

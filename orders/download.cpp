@@ -1,6 +1,5 @@
 #include "orders/download.h"
 
-#include "ebay/UiSink.h"
 #include "ebay/clseBayAPI.h"
 #include "orders/merge.h"
 #include "orders/shipment.h"
@@ -16,11 +15,11 @@ void refreshSentMessages(Session &session, ebay::clseBayAPI &api)
     if (sent) mergeSentMessages(session.store, sent);
 }
 
-void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI &usps, ebay::UiSink &ui,
+void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI &usps, Shell &shell,
                              const std::function<void()> &redraw)
 {
-    ui.setEnabled("cmdDownloadOrders", false);
-    ui.setEnabled("Label1", false);
+    shell.setEnabled("cmdDownloadOrders", false);
+    shell.setEnabled("Label1", false);
 
     if (xml::Document orders = api.SynchronousGetSellerTransactions()) mergeTransactions(session.store, orders);
     if (xml::Document questions = api.SynchronousGetMemberMessages()) mergeMemberMessages(session.store, questions);
@@ -30,9 +29,9 @@ void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI
                                       usps);
     if (redraw) redraw();
 
-    ui.ProcessingImageHide();
-    ui.setEnabled("cmdDownloadOrders", true);
-    ui.setEnabled("Label1", true);
+    shell.ProcessingImageHide();
+    shell.setEnabled("cmdDownloadOrders", true);
+    shell.setEnabled("Label1", true);
 }
 
 std::optional<int> parseDayCount(std::string_view answer)
@@ -50,11 +49,11 @@ std::optional<int> parseDayCount(std::string_view answer)
     return days;
 }
 
-void downloadDaysOfOrders(Session &session, ebay::clseBayAPI &api, ebay::UiSink &ui, int days)
+void downloadDaysOfOrders(Session &session, ebay::clseBayAPI &api, Shell &shell, int days)
 {
     if (xml::Document orders = api.SynchronousGetSellerTransactionsByDays(std::to_string(days)))
         mergeTransactions(session.store, orders);
-    ui.ProcessingImageHide();
+    shell.ProcessingImageHide();
 }
 
 } // namespace tw::orders

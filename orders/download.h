@@ -2,6 +2,7 @@
 // "Download Orders" and "Download x Days of Orders": fetch from eBay, merge
 // into the store, ask USPS, redraw.
 
+#include "platform/shell.h"
 #include "store/session.h"
 
 #include <functional>
@@ -10,7 +11,6 @@
 
 namespace tw::ebay {
 class clseBayAPI;
-struct UiSink;
 } // namespace tw::ebay
 
 namespace tw::orders {
@@ -21,7 +21,7 @@ class clsUSPSAPI;
 // feedback, the USPS check of every stored order, the redraw (`redraw`),
 // then the overlay hidden and the controls enabled again. A step whose call
 // yields nothing skips only its own merge.
-void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI &usps, ebay::UiSink &ui,
+void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI &usps, Shell &shell,
                              const std::function<void()> &redraw);
 
 // Sent messages since the last time, merged into SentMessages.xml (also run
@@ -34,6 +34,6 @@ std::optional<int> parseDayCount(std::string_view answer);
 
 // Downloads the last `days` days of orders and merges them; touches nothing
 // else and leaves the controls as they are.
-void downloadDaysOfOrders(Session &session, ebay::clseBayAPI &api, ebay::UiSink &ui, int days);
+void downloadDaysOfOrders(Session &session, ebay::clseBayAPI &api, Shell &shell, int days);
 
 } // namespace tw::orders

@@ -11,10 +11,6 @@
 #include <string_view>
 #include <vector>
 
-namespace tw::ebay {
-struct UiSink;
-}
-
 namespace tw::orders {
 
 class clsUSPSAPI;

@@ -1,10 +1,9 @@
 #include "orders/usps.h"
 
-#include "ebay/UiSink.h"
 #include "orders/shipment.h"
-#include "pages/pages.h"
 #include "platform/clock.h"
 #include "platform/config.h"
+#include "platform/http.h"
 #include "store/order_index.h"
 
 #include <QUrl>
@@ -27,20 +26,6 @@ xml::Document parseAnswer(const http::Response &response)
 
 } // namespace
 
-clsUSPSConnection::~clsUSPSConnection() = default;
-
-xml::Document clsUSPSConnection::CreateInputXml(const std::string &rootName, const std::string &apiName)
-{
-    std::string path = "/KORVA/" + rootName + "-" + apiName + ".xml";
-    if (pages::builtInBase()) {
-        auto bytes = pages::bundled(path);
-        return bytes ? xml::Document::parse(bytes->toStdString()) : xml::Document(nullptr);
-    }
-    http::Request request;
-    request.url = pages::url(path);
-    return parseAnswer(http::send(request));
-}
-
 std::string clsUSPSConnection::requestUrl(const std::string &apiName, xml::Document &request,
                                           const std::string &rootName)
 {
@@ -58,20 +43,7 @@ xml::Document clsUSPSConnection::StartSynchronousRequest(const std::string &root
     return parseAnswer(http::send(r));
 }
 
-void clsUSPSConnection::StartRequest(const std::string &rootName, const std::string &apiName, xml::Document &request)
-{
-    http::Request r;
-    r.url = requestUrl(apiName, request, rootName);
-    auto sent = std::make_shared<xml::Document>(request.clone());
-    m_exchanges.push_back(std::make_unique<http::Exchange>(r, [this, rootName, apiName, sent](http::Response resp) {
-        xml::Document answer = parseAnswer(resp);
-        if (RequestComplete) RequestComplete(rootName, apiName, *sent, answer);
-    }));
-    // Finished exchanges are dropped when the next one starts.
-    std::erase_if(m_exchanges, [](const auto &e) { return e->finished(); });
-}
-
-clsUSPSAPI::clsUSPSAPI(ebay::UiSink *ui) : m_ui(ui) {}
+clsUSPSAPI::clsUSPSAPI(Shell *shell) : m_shell(shell) {}
 
 xml::Document clsUSPSAPI::selectDue(const std::vector<xml::Node> &trackIds, const xml::Document &trackingNumbers) const
 {
@@ -100,9 +72,9 @@ xml::Document clsUSPSAPI::SynchronousGetTrackingDetails(const std::vector<xml::N
     std::vector<xml::Node> left = candidates.root().elements();
     xml::Document result(nullptr);
     for (size_t start = 0; start < left.size(); start += kBatchSize) {
-        if (m_ui)
-            m_ui->ProcessingImageDisplay("Downloading USPS Tracking<br>" + std::to_string(left.size() - start) +
-                                         " remaining");
+        if (m_shell)
+            m_shell->ProcessingImageDisplay("Downloading USPS Tracking<br>" + std::to_string(left.size() - start) +
+                                            " remaining");
         xml::Document batch = xml::Document::parse(kBatchText);
         for (size_t k = start; k < left.size() && k < start + kBatchSize; ++k)
             batch.root().append(left[k]);
@@ -115,36 +87,6 @@ xml::Document clsUSPSAPI::SynchronousGetTrackingDetails(const std::vector<xml::N
                 result.root().append(child);
     }
     return result;
-}
-
-void clsUSPSAPI::GetTrackingDetails(const std::vector<xml::Node> &trackIds, const xml::Document &trackingNumbers)
-{
-    xml::Document due = selectDue(trackIds, trackingNumbers);
-    m_remaining = xml::Document::parse("<?xml version=\"1.0\" encoding=\"utf-8\"?><TrackIDs/>");
-    for (xml::Node id = due.root().firstElement(); id; id = id.nextElement())
-        m_remaining.root().append(id);
-    m_connection.RequestComplete = [this](const std::string &rootName, const std::string &apiName,
-                                          const xml::Document &, const xml::Document &response) {
-        if (rootName != "TrackFieldRequest" || apiName != "TrackV2") return;
-        bool more = m_remaining && m_remaining.root() && m_remaining.root().firstElement();
-        if (GetTrackingDetailsComplete) GetTrackingDetailsComplete(more, response);
-        if (more) sendNextBatch();
-    };
-    if (m_remaining.root().firstElement()) sendNextBatch();
-}
-
-void clsUSPSAPI::sendNextBatch()
-{
-    xml::Document request = m_connection.CreateInputXml("TrackFieldRequest", "TrackV2");
-    if (!request.root()) request = xml::Document::parse(kBatchText);
-    xml::Node root = request.root();
-    for (int k = 0; k < kBatchSize; ++k) {
-        xml::Node id = m_remaining.root().firstElement();
-        if (!id) break;
-        root.append(id);
-        id.remove();
-    }
-    m_connection.StartRequest("TrackFieldRequest", "TrackV2", request);
 }
 
 } // namespace tw::orders

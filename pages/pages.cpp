@@ -1,14 +1,13 @@
 #include "pages/pages.h"
 
 #include "platform/config.h"
+#include "platform/http.h"
+#include "platform/text.h"
 
 #include <QDirIterator>
 #include <QFile>
 #include <QHash>
 #include <QString>
-
-#include <algorithm>
-#include <cctype>
 
 namespace tw::pages {
 namespace {
@@ -25,13 +24,6 @@ const QHash<QString, QString> &index()
         return m;
     }();
     return map;
-}
-
-std::string lower(std::string_view s)
-{
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return out;
 }
 
 } // namespace
@@ -76,6 +68,23 @@ std::string url(std::string_view path)
     std::string p(path);
     if (p.empty() || p.front() != '/') p.insert(p.begin(), '/');
     return base + p;
+}
+
+xml::Document loadXml(std::string_view path)
+{
+    QByteArray bytes;
+    if (builtInBase()) {
+        auto found = bundled(path);
+        if (!found) return xml::Document(nullptr);
+        bytes = *found;
+    } else {
+        http::Request request;
+        request.url = url(path);
+        http::Response response = http::send(request);
+        if (!response.ok || response.status != 200) return xml::Document(nullptr);
+        bytes = response.body;
+    }
+    return xml::Document::parse(std::string_view(bytes.constData(), size_t(bytes.size())));
 }
 
 } // namespace tw::pages

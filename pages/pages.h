@@ -2,6 +2,8 @@
 // The served pages, request templates and other files of /KORVA/, bundled
 // into the program. Paths match whatever their case, as a web server would.
 
+#include "platform/xml.h"
+
 #include <QByteArray>
 
 #include <optional>
@@ -23,5 +25,11 @@ bool builtInBase();
 
 // The full address of a served path: pages/BaseUrl followed by `path`.
 std::string url(std::string_view path);
+
+// The served XML file at `path` (a request template, the DAZzle definitions):
+// from the bundle when the pages base is the built-in one, otherwise fetched
+// from the pages server with the configured time-out. A null document when it
+// cannot be had or is not well-formed XML.
+xml::Document loadXml(std::string_view path);
 
 } // namespace tw::pages

@@ -98,11 +98,6 @@ class Page {
     int bodyClientHeight() { return body().clientHeight(); }
     int bodyScrollTop();
 
-    // Mirror of the processing overlay's visibility: set and cleared by the
-    // overlay functions, cleared by the implementation when a new document
-    // starts loading. Lets a navigation be refused without asking the browser.
-    bool processingShown = false;
-
     // --- primitives for the implementations ------------------------------
     // Handles are > 0; 0 means none. Property paths are "innerHTML",
     // "innerText", "value", "checked", "disabled", "selectedIndex",

@@ -1,21 +1,8 @@
 #include "ui/commandlink.h"
 
-#include <algorithm>
-#include <cctype>
+#include "platform/text.h"
 
 namespace tw::ui {
-
-std::string lower(std::string_view s)
-{
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return out;
-}
-
-bool containsNoCase(std::string_view haystack, std::string_view needle)
-{
-    return lower(haystack).find(lower(needle)) != std::string::npos;
-}
 
 bool isCommandLink(std::string_view url)
 {
@@ -30,20 +17,8 @@ Params parseCommandLink(std::string_view url)
         rest.erase(at, prefix.size());
 
     Params params;
-    size_t start = 0;
-    while (start <= rest.size()) {
-        size_t end = rest.find('&', start);
-        if (end == std::string::npos) end = rest.size();
-        std::string piece = rest.substr(start, end - start);
-        if (!piece.empty()) {
-            size_t eq = piece.find('=');
-            if (eq == std::string::npos)
-                params[piece] = "";
-            else
-                params[piece.substr(0, eq)] = piece.substr(eq + 1);
-        }
-        start = end + 1;
-    }
+    for (auto &[key, value] : splitQuery(rest))
+        params[key] = value;
     return params;
 }
 

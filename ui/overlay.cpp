@@ -43,13 +43,11 @@ void ProcessingImageDisplay(page::Page &page, std::string_view message)
     overlay.setStyle("borderStyle", "solid");
     overlay.setStyle("borderColor", "#000000");
     overlay.setStyle("backgroundColor", "#FFFFFF");
-    page.processingShown = true;
     position(page, overlay);
 }
 
 void ProcessingImageHide(page::Page &page)
 {
-    page.processingShown = false;
     if (page::Element overlay = page.element("ProcessingElement")) overlay.setStyle("visibility", "hidden");
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// The processing overlay: a small centred box with the animated image and a
-// message, appended to whatever page is loaded. While it shows, navigation is
-// refused (see browser.h).
+// The processing overlay in a page: a small centred box with the animated
+// image and a message, appended to whatever page is loaded. The window's
+// Shell draws it with these and keeps track of whether it shows.
 
 #include "platform/page.h"
 

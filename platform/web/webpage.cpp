@@ -167,7 +167,7 @@ bool WebPage::acceptNavigationRequest(const QUrl &target, NavigationType type, b
     }
     // A jump within the document keeps it; anything else replaces it.
     if (!target.matches(QWebEnginePage::url(), QUrl::RemoveFragment)) {
-        processingShown = false;
+        if (documentReplaced) documentReplaced();
         m_live.clear();
         m_changeHandlers.clear();
     }

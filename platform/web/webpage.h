@@ -37,6 +37,8 @@ class WebPage : public QWebEnginePage, public page::Page {
     std::function<bool(const std::string &url, const std::string &fromUrl)> beforeNavigate;
     // A document has finished loading successfully.
     std::function<void(const std::string &url)> documentComplete;
+    // An accepted navigation replaces the document (with its overlay).
+    std::function<void()> documentReplaced;
     // Asked for the page of a new window a link wants (target frames).
     std::function<QWebEnginePage *()> newWindowPage;
 

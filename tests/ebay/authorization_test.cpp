@@ -69,8 +69,8 @@ TEST_F(AuthorizationTest, AFailedTokenFetchKeepsTheOldAuthorisation)
         EXPECT_EQ(savedSetting("eBayID"), "old-user");
         EXPECT_EQ(savedSetting("LastGetSellerTransactions"), "2008-01-01T00:00:00Z");
     }
-    ASSERT_EQ(ui.messages.size(), 2u);
-    EXPECT_NE(ui.messages[0].second.find("not changed"), std::string::npos);
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_NE(ui.boxes[0].second.find("not changed"), std::string::npos);
 
     EXPECT_EQ(ebay::completeAuthorization(session, *api, ui, "", thanks), ebay::AuthorizationResult::NotPending);
     EXPECT_EQ(ebay::completeAuthorization(session, *api, ui, "S1", "https://x/auth_auth_thanks.html?user=joe"),

@@ -265,33 +265,5 @@ TEST_F(DownloadTest, MarkShippedReturnsEbaysAck)
     EXPECT_EQ(GetNodeText(sent(0), "CompleteSaleRequest/Shipped"), "True");
 }
 
-TEST_F(DownloadTest, AsynchronousTransactionsReportEachPage)
-{
-    settings::set(settings(), "LastGetSellerTransactions", "2008-01-04T09:00:00Z");
-    peer.enqueue(ebayResponse("GetSellerTransactions", "Warning"));
-    peer.enqueue(transactionsPage(1, 2, transactions({"A"})));
-    peer.enqueue(transactionsPage(2, 2, transactions({"B"})));
-    std::vector<std::string> pages;
-    api->GetSellerTransactionsComplete = [&](const xml::Document &response, bool more) {
-        pages.push_back(GetNodeText(response, "//Transaction/TransactionID") + (more ? "+" : "."));
-    };
-    api->GetSellerTransactions();
-    QElapsedTimer t;
-    t.start();
-    while (pages.size() < 2 && t.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_EQ(pages, (std::vector<std::string>{"A+", "B."}));
-    EXPECT_EQ(GetNodeText(sent(2), "GetSellerTransactionsRequest/Pagination/PageNumber"), "2");
-    EXPECT_EQ(GetNodeText(sent(2), "GetSellerTransactionsRequest/RequesterCredentials/eBayAuthToken"), "TOKEN-1");
-    EXPECT_EQ(savedSetting("LastGetSellerTransactions"), "2008-01-05T09:03:07Z");
-    EXPECT_EQ(ui.hides, 1);
-
-    // An answer at a level its call is not sent with is not ours.
-    pages.clear();
-    api->mobjeBayConnection_RequestComplete("GetSellerTransactions", "573", xml::Document::parse("<a/>"),
-                                            xml::Document::parse(transactionsPage(1, 1, "")));
-    EXPECT_TRUE(pages.empty());
-}
-
 } // namespace
 } // namespace tw::test

@@ -2,12 +2,12 @@
 // A session in a temporary data folder, a fixed clock, and a scripted
 // loopback peer standing in for eBay's API endpoint.
 
-#include "ebay/UiSink.h"
 #include "ebay/clseBayAPI.h"
 #include "platform/config.h"
 #include "store/basFunctions.h"
 #include "store/session.h"
 #include "store/settings.h"
+#include "tests/support/fake_shell.h"
 #include "tests/support/loopback_http.h"
 #include "tests/support/mock_clock.h"
 #include "tests/support/temp_dir.h"
@@ -66,7 +66,7 @@ class EbayTest : public ::testing::Test {
     TempDir dir;
     LoopbackHttp peer;
     Session session;
-    ebay::RecordingUiSink ui;
+    test::FakeShell ui;
     std::unique_ptr<ebay::clseBayAPI> api;
 };
 

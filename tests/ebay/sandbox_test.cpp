@@ -33,7 +33,7 @@ class SandboxTest : public ::testing::Test {
     sandbox::Sandbox sandbox;
     TempDir dir;
     Session session;
-    ebay::RecordingUiSink ui;
+    test::FakeShell ui;
     std::unique_ptr<ebay::clseBayAPI> api;
 };
 

@@ -1,9 +1,9 @@
-#include "ebay/UiSink.h"
 #include "ebay/clseBayAPI.h"
 #include "orders/download.h"
 #include "orders/usps.h"
 #include "sandbox/sandbox.h"
 #include "store/settings.h"
+#include "tests/support/fake_shell.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ struct DownloadTest : ::testing::Test {
     Config previous = config();
     test::TempDir dir;
     Session session;
-    ebay::RecordingUiSink ui;
+    test::FakeShell ui;
 
     void SetUp() override
     {

@@ -1,7 +1,7 @@
-#include "ebay/UiSink.h"
 #include "orders/shipment.h"
 #include "orders/usps.h"
 #include "sandbox/sandbox.h"
+#include "tests/support/fake_shell.h"
 #include "tests/support/mock_clock.h"
 #include "tests/support/temp_dir.h"
 
@@ -18,7 +18,7 @@ struct UspsTest : ::testing::Test {
     test::MockClock clock{DateTime::fromParts(2008, 1, 9, 12, 0, 0)};
     sandbox::Sandbox sb;
     Config previous = config();
-    ebay::RecordingUiSink ui;
+    test::FakeShell ui;
     void SetUp() override
     {
         ASSERT_TRUE(sb.start());
@@ -146,29 +146,4 @@ TEST_F(UspsTest, ABatchWithoutAnAnswerIsSkippedAndAskedAgainNextTime)
     EXPECT_FALSE(orders::CheckDeliveryStatusOfTransactions(
         store, store.transactions().selectAll("Transactions/Transaction"), usps));
     EXPECT_EQ(test::readFile(store.path(store::Doc::TrackingNumbers)), before);
-}
-
-TEST_F(UspsTest, AsynchronousFormReportsEachBatch)
-{
-    std::vector<std::string> numbers;
-    for (int k = 0; k < 23; ++k)
-        numbers.push_back("A" + std::to_string(k));
-    xml::Document ids = trackIds(numbers);
-    xml::Document none = xml::Document::parse("<TrackingNumbers/>");
-    orders::clsUSPSAPI usps(&ui);
-    std::vector<std::pair<bool, size_t>> reports;
-    usps.GetTrackingDetailsComplete = [&](bool more, const xml::Document &response) {
-        reports.emplace_back(more, response.root() ? response.root().selectAll("TrackInfo").size() : 0u);
-    };
-    usps.GetTrackingDetails(ids.root().elements(), none);
-    QEventLoop loop;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        if (reports.size() >= 3) loop.quit();
-    });
-    tick.start(20);
-    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-    loop.exec();
-    EXPECT_EQ(reports, (std::vector<std::pair<bool, size_t>>{{true, 10}, {true, 10}, {false, 3}}));
-    EXPECT_EQ(sentIds(2), (std::vector<std::string>{"A20", "A21", "A22"}));
 }

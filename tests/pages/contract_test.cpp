@@ -3,6 +3,7 @@
 // The lists below are the page contract; a page redesign has to keep them.
 
 #include "pages/pages.h"
+#include "platform/text.h"
 #include "platform/xml.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@
 #include <vector>
 
 namespace {
+
+using tw::lower;
 
 // One start tag of a page, with the form and select it stands in.
 struct Tag {
@@ -30,12 +33,6 @@ struct Tag {
     }
     bool has(const std::string &key) const { return attrs.count(key) != 0; }
 };
-
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
 
 std::string unescape(std::string s)
 {

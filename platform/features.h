@@ -1,0 +1,68 @@
+#pragma once
+// Where each feature plugs into the window. At start-up every feature folder
+// registers, in one function of its own, the command-link actions it answers,
+// the pages it fills when they have finished loading, the controls and menu
+// entries whose clicks it handles and the timers whose ticks it takes
+// (app/features.cpp composes them). The page layer and the window look the
+// handlers up here; a name nobody registered does nothing.
+//
+// A name registered twice is a programming error: the second registration
+// throws std::logic_error, which the composition test catches.
+
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tw {
+
+// The key=value pairs of one command link, verbatim.
+using Params = std::map<std::string, std::string>;
+
+class FeatureTable {
+  public:
+    using Action = std::function<void(const Params &params)>;
+    using PageHandler = std::function<void(const std::string &url)>;
+    using Handler = std::function<void()>;
+
+    // The command-link action `name` (compared exactly).
+    void addAction(const std::string &name, Action run);
+    // Runs when a served page has finished loading whose address, lower-cased,
+    // equals the address of `path` ("/KORVA/settings.html"), lower-cased.
+    void addPageFill(const std::string &path, PageHandler fill);
+    // Runs for every page that has finished loading, after the fills, in
+    // registration order: for pages known by more than their address.
+    void addPageWatcher(PageHandler watch);
+    // A click on the button, label or menu entry `objectName`.
+    void addCommand(const std::string &objectName, Handler click);
+    // A tick of the timer `objectName`.
+    void addTimer(const std::string &objectName, Handler tick);
+    // How the current view is redrawn (RefreshGrid); the view registers it.
+    void setRedraw(Handler redraw);
+
+    // Runs the action named by params["Action"]; false when there is none.
+    bool runAction(const Params &params) const;
+    bool hasAction(std::string_view name) const;
+    std::vector<std::string> actionNames() const;
+    bool click(std::string_view objectName) const;
+    bool tick(std::string_view objectName) const;
+    std::vector<std::string> commandNames() const;
+    std::vector<std::string> timerNames() const;
+    const std::vector<std::pair<std::string, PageHandler>> &pageFills() const { return m_fills; }
+    const std::vector<PageHandler> &pageWatchers() const { return m_watchers; }
+
+    // Redraws the current view; operations that change orders end with it.
+    void RefreshGrid() const;
+
+  private:
+    std::map<std::string, Action, std::less<>> m_actions;
+    std::map<std::string, Handler, std::less<>> m_commands;
+    std::map<std::string, Handler, std::less<>> m_timers;
+    std::vector<std::pair<std::string, PageHandler>> m_fills;
+    std::vector<PageHandler> m_watchers;
+    Handler m_redraw;
+};
+
+} // namespace tw

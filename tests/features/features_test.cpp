@@ -1,0 +1,162 @@
+// The program composed as the window composes it, held against the action
+// table of the command links, the window's controls and timers, and the
+// pages that get filled. A name that is wired to nothing cannot hide: it is
+// either registered or listed here as not built yet.
+
+#include "app/features.h"
+#include "pages/pages.h"
+#include "platform/config.h"
+#include "tests/support/fake_shell.h"
+#include "tests/support/temp_dir.h"
+#include "ui/served.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+using namespace tw;
+
+namespace {
+
+// Every action a command link may name.
+const std::set<std::string> kActions = {
+    "DisplayPaypalRefundForm",
+    "PaypalRefundSend",
+    "PrintPostageSend",
+    "PrintPostageSendWorldShip",
+    "SMTPSend",
+    "SendSMTPTemplateMessage",
+    "PrintPostage",
+    "PrintPostageWorldShip",
+    "TagAll",
+    "UnTagAll",
+    "FlipTags",
+    "TagWithFeedback",
+    "DisplayDeliveredNeedsFollowUp",
+    "DisplayInTransit",
+    "DisplayNotShipped",
+    "DisplayArchived",
+    "ArchiveAll",
+    "ArchiveTagged",
+    "ArchiveTransaction",
+    "RestoreTransaction",
+    "RestoreTagged",
+    "CancelMessage",
+    "CancelPrintPostage",
+    "CancelPaypalRefund",
+    "SendMessage",
+    "AddNoteClick",
+    "DeleteNoteClick",
+    "SaveNoteClick",
+    "SaveSettings",
+};
+
+// Actions whose feature is not built yet; this list shrinks as they land.
+const std::set<std::string> kNotBuilt = {
+    // the transactions view, tags, notes and archive
+    "TagAll", "UnTagAll", "FlipTags", "TagWithFeedback", "DisplayDeliveredNeedsFollowUp", "DisplayInTransit",
+    "DisplayNotShipped", "DisplayArchived", "ArchiveAll", "ArchiveTagged", "ArchiveTransaction",
+    "RestoreTransaction", "RestoreTagged", "AddNoteClick", "DeleteNoteClick", "SaveNoteClick",
+    // messages to buyers
+    "SMTPSend", "SendSMTPTemplateMessage", "SendMessage",
+    // postage
+    "PrintPostage", "PrintPostageWorldShip", "PrintPostageSend", "PrintPostageSendWorldShip",
+    // PayPal refunds
+    "DisplayPaypalRefundForm", "PaypalRefundSend"};
+
+// Clicks of the window's controls and menu entries (Exit is the window's own).
+const std::set<std::string> kCommands = {"cmdDownloadOrders",      "Label1",     "mnuAuthorizeeBayID",
+                                         "mnuDownloadDaysofOrders", "mnuOptions", "mnuVisitWebsite",
+                                         "mnuReport",               "mnuOnlineHelp"};
+const std::set<std::string> kTimers = {"tmrWaitingForDazzle", "tmrWaitingForWorldShip"};
+const std::set<std::string> kTimersNotBuilt = {"tmrWaitingForDazzle", "tmrWaitingForWorldShip"};
+
+// Pages filled when they have loaded.
+const std::set<std::string> kFilledPages = {
+    std::string(ui::kPrintPostagePage), std::string(ui::kPrintPostageWorldShipPage),
+    std::string(ui::kComposeEmailPage), std::string(ui::kSettingsPage), std::string(ui::kMainPage)};
+const std::set<std::string> kPagesNotBuilt = {std::string(ui::kPrintPostagePage),
+                                              std::string(ui::kPrintPostageWorldShipPage),
+                                              std::string(ui::kComposeEmailPage), std::string(ui::kSettingsPage)};
+
+struct FeaturesTest : ::testing::Test {
+    void SetUp() override
+    {
+        setConfig(Config());
+        session.openStore(dir.path());
+        app::composeFeatures(session, shell, table);
+    }
+    test::TempDir dir;
+    Session session;
+    test::FakeShell shell;
+    FeatureTable table;
+};
+
+TEST_F(FeaturesTest, EveryActionIsRegisteredOrListedAsNotBuilt)
+{
+    ASSERT_EQ(kActions.size(), 29u);
+    std::vector<std::string> registered = table.actionNames();
+    for (const std::string &name : registered)
+        EXPECT_TRUE(kActions.count(name)) << "registered but not a command-link action: " << name;
+    for (const std::string &name : kActions) {
+        bool isRegistered = std::find(registered.begin(), registered.end(), name) != registered.end();
+        EXPECT_NE(isRegistered, kNotBuilt.count(name) == 1)
+            << name << (isRegistered ? " is built: take it off the not-built list" : " is wired to nothing");
+    }
+    for (const std::string &name : kNotBuilt)
+        EXPECT_TRUE(kActions.count(name)) << name;
+}
+
+TEST_F(FeaturesTest, EveryControlTimerAndFilledPageHasItsHandler)
+{
+    std::vector<std::string> commands = table.commandNames();
+    EXPECT_EQ(std::set<std::string>(commands.begin(), commands.end()), kCommands);
+
+    std::vector<std::string> timers = table.timerNames();
+    std::set<std::string> expectedTimers;
+    std::set_difference(kTimers.begin(), kTimers.end(), kTimersNotBuilt.begin(), kTimersNotBuilt.end(),
+                        std::inserter(expectedTimers, expectedTimers.end()));
+    EXPECT_EQ(std::set<std::string>(timers.begin(), timers.end()), expectedTimers);
+
+    std::set<std::string> filled;
+    for (const auto &[path, fill] : table.pageFills())
+        filled.insert(path);
+    for (const std::string &page : kFilledPages)
+        EXPECT_NE(filled.count(page) == 1, kPagesNotBuilt.count(page) == 1) << page;
+    for (const std::string &page : filled)
+        EXPECT_TRUE(kFilledPages.count(page)) << page;
+}
+
+TEST_F(FeaturesTest, AnUnregisteredNameDoesNothing)
+{
+    EXPECT_FALSE(table.runAction({{"Action", "NoSuchAction"}}));
+    EXPECT_FALSE(table.runAction({{"action", "CancelMessage"}}));
+    EXPECT_FALSE(table.click("mnuNoSuchEntry"));
+    EXPECT_FALSE(table.tick("tmrNoSuchTimer"));
+    EXPECT_TRUE(shell.navigations.empty());
+    EXPECT_TRUE(shell.statuses.empty());
+    EXPECT_TRUE(shell.posted.empty());
+}
+
+TEST_F(FeaturesTest, ANameRegisteredTwiceIsRefused)
+{
+    EXPECT_THROW(table.addAction("CancelMessage", [](const Params &) {}), std::logic_error);
+    EXPECT_THROW(table.addCommand("mnuOptions", [] {}), std::logic_error);
+    EXPECT_THROW(table.setRedraw([] {}), std::logic_error);
+}
+
+TEST_F(FeaturesTest, MenuEntriesOpenTheirPages)
+{
+    table.click("mnuOptions");
+    table.click("mnuOnlineHelp");
+    table.click("Label1");
+    table.click("mnuVisitWebsite");
+    ASSERT_EQ(shell.navigations.size(), 3u);
+    EXPECT_EQ(shell.navigations[0].first, pages::url(ui::kSettingsPage));
+    EXPECT_EQ(shell.navigations[1].first, pages::url(ui::kHelpPage));
+    EXPECT_EQ(shell.navigations[2].first, pages::url(ui::kMainPage));
+    EXPECT_EQ(shell.external, std::vector<std::string>{config().get("web/ProductSite")});
+}
+
+} // namespace

@@ -1,0 +1,68 @@
+#include "orders/feature.h"
+#include "sandbox/sandbox.h"
+#include "store/basFunctions.h"
+#include "store/settings.h"
+#include "tests/support/fake_shell.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+using namespace tw;
+
+namespace {
+
+struct OrdersFeatureTest : ::testing::Test {
+    sandbox::Sandbox sb;
+    Config previous = config();
+    test::TempDir dir;
+    Session session;
+    test::FakeShell shell;
+    FeatureTable table;
+    int redraws = 0;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(sb.start());
+        setConfig(sb.config());
+        session.openStore(dir.path());
+        settings::write(session.store, "eBayAuthToken", sandbox::kDemoToken);
+        orders::registerFeature(session, shell, table);
+        table.setRedraw([this] { ++redraws; });
+    }
+    void TearDown() override { setConfig(previous); }
+};
+
+TEST_F(OrdersFeatureTest, DaysOfOrdersAsksAndDownloadsOnlyAValidCount)
+{
+    for (const char *answer : {"0", "31", "abc", "", "Cancel"}) {
+        shell.answers = {answer};
+        EXPECT_TRUE(table.click("mnuDownloadDaysofOrders"));
+    }
+    EXPECT_TRUE(sb.requests("GetSellerTransactions").empty());
+    ASSERT_EQ(shell.boxes.size(), 5u);
+    EXPECT_EQ(shell.boxes[0], (std::pair<std::string, std::string>{"Download Orders", "How many days (max 30):"}));
+
+    shell.answers = {" 30 "};
+    table.click("mnuDownloadDaysofOrders");
+    auto asked = sb.requests("GetSellerTransactions");
+    ASSERT_FALSE(asked.empty());
+    xml::Document request = xml::Document::parse(asked[0].body);
+    EXPECT_EQ(GetNodeText(request, "GetSellerTransactionsRequest/NumberOfDays"), "30");
+    EXPECT_GT(session.store.transactions().selectAll("Transactions/Transaction").size(), 0u);
+    // This download touches nothing else and draws nothing.
+    EXPECT_TRUE(sb.requests("GetMemberMessages").empty());
+    EXPECT_EQ(redraws, 0);
+    EXPECT_FALSE(shell.processingShown());
+}
+
+TEST_F(OrdersFeatureTest, DownloadOrdersEndsWithTheRedrawAndTheButtonBack)
+{
+    EXPECT_TRUE(table.click("cmdDownloadOrders"));
+    EXPECT_EQ(redraws, 1);
+    EXPECT_FALSE(sb.requests("GetFeedback").empty());
+    EXPECT_TRUE(shell.isEnabled("cmdDownloadOrders", false));
+    EXPECT_TRUE(shell.isEnabled("Label1", false));
+    EXPECT_FALSE(shell.processingShown());
+}
+
+} // namespace

@@ -1,0 +1,89 @@
+#include "tests/support/fake_shell.h"
+
+#include "ui/overlay.h"
+
+namespace tw::test {
+
+void FakeShell::setStatus(std::string_view text, int panel)
+{
+    if (panel == 1) statuses.emplace_back(text);
+}
+
+void FakeShell::ProcessingImageDisplay(std::string_view message)
+{
+    overlays.emplace_back(message);
+    ui::ProcessingImageDisplay(fake, message);
+    m_shown = true;
+}
+
+void FakeShell::ProcessingImageHide()
+{
+    ++hides;
+    m_shown = false;
+    ui::ProcessingImageHide(fake);
+}
+
+void FakeShell::ProcessingImageReposition()
+{
+    ui::ProcessingImageReposition(fake);
+}
+
+void FakeShell::messageBox(std::string_view title, std::string_view text)
+{
+    boxes.emplace_back(title, text);
+}
+
+bool FakeShell::askYesNo(std::string_view title, std::string_view text)
+{
+    boxes.emplace_back(title, text);
+    if (answers.empty()) return true;
+    std::string a = answers.front();
+    answers.pop_front();
+    return a == "Yes";
+}
+
+std::optional<std::string> FakeShell::inputBox(std::string_view title, std::string_view prompt,
+                                               std::string_view initial)
+{
+    boxes.emplace_back(title, prompt);
+    if (answers.empty()) return std::string(initial);
+    std::string a = answers.front();
+    answers.pop_front();
+    if (a == "Cancel") return std::nullopt;
+    return a;
+}
+
+void FakeShell::setEnabled(std::string_view objectName, bool on)
+{
+    enabled.emplace_back(std::string(objectName), on);
+}
+
+void FakeShell::navigate(const std::string &url, const std::string &target)
+{
+    navigations.emplace_back(url, target);
+}
+
+void FakeShell::runPosted()
+{
+    while (!posted.empty()) {
+        auto task = std::move(posted.front());
+        posted.pop_front();
+        task();
+    }
+}
+
+bool FakeShell::isEnabled(std::string_view objectName, bool otherwise) const
+{
+    for (auto it = enabled.rbegin(); it != enabled.rend(); ++it)
+        if (it->first == objectName) return it->second;
+    return otherwise;
+}
+
+void FakeShell::newDocument(std::string address)
+{
+    fake = FakePage();
+    fake.address = std::move(address);
+    m_shown = false;
+}
+
+} // namespace tw::test

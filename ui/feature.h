@@ -1,0 +1,18 @@
+#pragma once
+// What the page layer itself plugs into the window: the menu entries and the
+// "Display Orders" label that only open a page, the sign-in to eBay, and the
+// transactions view (the redraw and the main page's fill).
+
+#include "platform/features.h"
+#include "platform/shell.h"
+#include "store/session.h"
+
+namespace tw::ui {
+
+// `session` and `shell` must outlive `table`.
+void registerFeature(Session &session, Shell &shell, FeatureTable &table);
+
+// The options page: the settings form and its Save and Cancel links.
+void registerOptions(Session &session, Shell &shell, FeatureTable &table);
+
+} // namespace tw::ui

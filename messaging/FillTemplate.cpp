@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace tw::messaging {
 namespace {
@@ -144,8 +145,9 @@ class Filler {
         if (!m_label) {
             m_label = xml::Node();
             if (m_labels && !m_labels->isNull())
-                m_label = m_labels->root().select("ShippingLabel[PackingList/Item[ItemID=$item and TransactionID=$txn]]",
-                                                  {{"item", text("Item/ItemID")}, {"txn", text("TransactionID")}});
+                m_label =
+                    m_labels->root().select("ShippingLabel[PackingList/Item[ItemID=$item and TransactionID=$txn]]",
+                                            {{"item", text("Item/ItemID")}, {"txn", text("TransactionID")}});
         }
         return *m_label;
     }
@@ -176,7 +178,8 @@ const std::array<Placeholder, 31> &placeholders()
         {"{SellingManagerProductDetails/ProductName}",
          [](const Filler &f) { return f.text("SellingManagerProductDetails/ProductName"); }},
         {"{Item/SKU}", [](const Filler &f) { return f.text("Item/SKU"); }},
-        {"{Buyer/BuyerInfo/ShippingAddress}", [](const Filler &f) { return f.text("Buyer/BuyerInfo/ShippingAddress"); }},
+        {"{Buyer/BuyerInfo/ShippingAddress}",
+         [](const Filler &f) { return f.text("Buyer/BuyerInfo/ShippingAddress"); }},
         {"{Buyer/UserID}", [](const Filler &f) { return f.text("Buyer/UserID"); }},
         {"{Buyer/FirstName}", [](const Filler &f) { return f.firstName(); }},
         {"{Buyer/LastName}", [](const Filler &f) { return f.lastName(); }},

@@ -21,7 +21,8 @@ namespace tw::messaging {
 // and the service description. Either may be null or empty: the placeholders
 // that need it get their fallback ("Unknown", "Unknown Carrier", "Unknown
 // Service"). "{Tagged/TransactionList}" lists every order under the order's
-// parent element (the order selection), or only this order when it has none.
+// parent element (the order selection), or only this order when it has none:
+// an order still inside a store document would list the whole store.
 //
 // Reads the documents, changes nothing, never fails: a null order returns
 // the template unchanged, missing values give fallbacks or the empty text.

@@ -74,8 +74,7 @@ SendResult sendSmtpMessage(const SmtpMessage &message, const std::function<void(
 {
     if (trimmed(message.server).empty())
         return refused("No SMTP server is set. Enter one under Tools > Options; no message was sent.");
-    if (message.port < 1 || message.port > 65535)
-        return refused(smtpPort(std::to_string(message.port)).error);
+    if (message.port < 1 || message.port > 65535) return refused(smtpPort(std::to_string(message.port)).error);
 
     net::SendMail mail;
     mail.TimeoutValue = message.timeoutSeconds;
@@ -163,8 +162,8 @@ xml::Node appendSentMessageRecord(xml::Document &sentMessages, xml::Node order, 
     return record;
 }
 
-OrderEmailResult sendOrderEmail(const EmailRun &run, xml::Node order, xml::Document &sentMessages,
-                                const Clock &clock, const std::function<void(const std::string &)> &trace)
+OrderEmailResult sendOrderEmail(const EmailRun &run, xml::Node order, xml::Document &sentMessages, const Clock &clock,
+                                const std::function<void(const std::string &)> &trace)
 {
     OrderEmailResult result;
     Recipient recipient = orderRecipient(order);

@@ -49,7 +49,7 @@ struct SmtpMessage {
     bool ccSender = false; // also send it to `from`, with a Cc header
     std::string subject;
     std::string body;
-    DateTime date;          // the Date header, local time; invalid means now
+    DateTime date;           // the Date header, local time; invalid means now
     int timeoutSeconds = 60; // for the connection and for each reply
 };
 
@@ -94,14 +94,14 @@ xml::Node appendSentMessageRecord(xml::Document &sentMessages, xml::Node order, 
 
 // What one send run of the compose page shares for all its orders.
 struct EmailRun {
-    std::string server;      // SMTPServer
-    int port = 25;           // from smtpPort(SMTPPort); check it before the run
-    std::string from;        // SMTPFrom
-    bool ccSender = false;   // the page's cc box
+    std::string server;    // SMTPServer
+    int port = 25;         // from smtpPort(SMTPPort); check it before the run
+    std::string from;      // SMTPFrom
+    bool ccSender = false; // the page's cc box
     std::string subjectTemplate;
     std::string bodyTemplate;
-    const xml::Document *shippingLabels = nullptr;
-    const xml::Document *eBayDetails = nullptr;
+    const xml::Document *shippingLabels = nullptr; // not owned; may be null
+    const xml::Document *eBayDetails = nullptr;    // not owned; may be null
     int timeoutSeconds = 60;
 };
 

@@ -174,16 +174,16 @@ TEST(FillTemplate, LabelPlaceholders)
 
     // Another order's label, a package whose entries hold this order's ids
     // only crosswise, then this order's label (with no ToTitle element), then a second one.
-    xml::Document labels = parse(
-        "<ShippingLabels>" + label("110022", "9999", "1.00", "<ToName>Other</ToName>") +
-        "<ShippingLabel><PackingList><Item><ItemID>110022</ItemID><TransactionID>1</TransactionID></Item>"
-        "<Item><ItemID>5</ItemID><TransactionID>7001</TransactionID></Item></PackingList><Postage>2.00</Postage>"
-        "<Package><ToName>Crosswise</ToName></Package></ShippingLabel>" +
-        label("110022", "7001", "4.60",
-              "<MailClass>PRIORITY</MailClass><ToName>Anna Berg</ToName><ToCompany></ToCompany>"
-              "<ToAddress1>1 Elm St</ToAddress1><ToAddress2/><ToAddress3/><ToAddress4/><ToAddress5/><ToAddress6/>"
-              "<ToCity>Troy</ToCity><ToState>NY</ToState><ToPostalCode>12180</ToPostalCode><ToCountry/>") +
-        label("110022", "7001", "9.99", "<ToName>Later</ToName>") + "</ShippingLabels>");
+    xml::Document labels =
+        parse("<ShippingLabels>" + label("110022", "9999", "1.00", "<ToName>Other</ToName>") +
+              "<ShippingLabel><PackingList><Item><ItemID>110022</ItemID><TransactionID>1</TransactionID></Item>"
+              "<Item><ItemID>5</ItemID><TransactionID>7001</TransactionID></Item></PackingList><Postage>2.00</Postage>"
+              "<Package><ToName>Crosswise</ToName></Package></ShippingLabel>" +
+              label("110022", "7001", "4.60",
+                    "<MailClass>PRIORITY</MailClass><ToName>Anna Berg</ToName><ToCompany></ToCompany>"
+                    "<ToAddress1>1 Elm St</ToAddress1><ToAddress2/><ToAddress3/><ToAddress4/><ToAddress5/><ToAddress6/>"
+                    "<ToCity>Troy</ToCity><ToState>NY</ToState><ToPostalCode>12180</ToPostalCode><ToCountry/>") +
+              label("110022", "7001", "9.99", "<ToName>Later</ToName>") + "</ShippingLabels>");
     EXPECT_EQ(FillTemplateWithXML(all, order.root(), &labels),
               "4.60|PRIORITY|Anna Berg|Unknown||1 Elm St||||||Troy|NY|12180||"
               "Anna Berg\r\n1 Elm St\r\nTroy, NY 12180\r\n");
@@ -195,7 +195,8 @@ TEST(FillTemplate, ShipToBlockLines)
 {
     xml::Document order = parse(kOrder);
     auto block = [&](const std::string &package) {
-        xml::Document labels = parse("<ShippingLabels>" + label("110022", "7001", "1.00", package) + "</ShippingLabels>");
+        xml::Document labels =
+            parse("<ShippingLabels>" + label("110022", "7001", "1.00", package) + "</ShippingLabels>");
         return FillTemplateWithXML("{ShippingLabel/ShipToBlock}", order.root(), &labels);
     };
     EXPECT_EQ(block("<ToName>A</ToName><ToTitle>Dr</ToTitle><ToCompany>C</ToCompany><ToAddress1>1</ToAddress1>"

@@ -29,8 +29,8 @@ xml::Document parse(const std::string &text)
     return doc;
 }
 
-std::string order(const std::string &itemId, const std::string &user, const std::string &email,
-                  const std::string &name, const std::string &title)
+std::string order(const std::string &itemId, const std::string &user, const std::string &email, const std::string &name,
+                  const std::string &title)
 {
     return "<Transaction xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Buyer>" + email + "<UserID>" + user +
            "</UserID><BuyerInfo><ShippingAddress><Name>" + name +
@@ -76,7 +76,8 @@ TEST(SmtpPort, EmptyMeansTwentyFiveAndOnlyWholePortNumbersPass)
     EXPECT_EQ(smtpPort("1").port, 1);
     EXPECT_EQ(smtpPort("65535").port, 65535);
     EXPECT_EQ(smtpPort("00025").port, 25);
-    for (const char *bad : {"0", "65536", "99999999999999999999999", "0065536", "-25", "+25", "25a", "2 5", "1e3", "25.0", "smtp"}) {
+    for (const char *bad :
+         {"0", "65536", "99999999999999999999999", "0065536", "-25", "+25", "25a", "2 5", "1e3", "25.0", "smtp"}) {
         SmtpPort p = smtpPort(bad);
         EXPECT_FALSE(p.ok()) << bad;
         EXPECT_EQ(p.error, std::string("The SMTP port \"") + bad +
@@ -190,7 +191,8 @@ TEST_F(SmtpSendServerTest, OrderEmailsAsReceivedAndRecorded)
     // The order selection of a run: three orders, the second without an
     // address, the third for a mailbox the server refuses after the data.
     xml::Document selection =
-        parse("<Transactions>" + order("110022", "anna_b", "<Email>anna@example.com</Email>", "Anna  Maria Berg", "Blue Mug") +
+        parse("<Transactions>" +
+              order("110022", "anna_b", "<Email>anna@example.com</Email>", "Anna  Maria Berg", "Blue Mug") +
               order("330044", "bob_c", "<Email/>", "Bob", "Plate") +
               order("550066", "carl_d", "<Email>reject@example.com</Email>", "Carl", "Bowl") + "</Transactions>");
     xml::Document sent = parse("<Messages/>");
@@ -219,12 +221,9 @@ TEST_F(SmtpSendServerTest, OrderEmailsAsReceivedAndRecorded)
     EXPECT_EQ(test::SmtpSink::recipients(message),
               (std::vector<std::string>{"anna@example.com", "shop@corner.example"}));
     std::vector<std::pair<std::string, std::string>> headers = {
-        {"Date", "Sat, 05 Jan 2008 09:03:07 -0500"},
-        {"To", "anna@example.com"},
-        {"From", "Corner Shop <shop@corner.example>"},
-        {"Cc", "Corner Shop <shop@corner.example>"},
-        {"Subject", "re: eBay Item 110022 - Blue Mug"},
-        {"X-Mailer", "Brisklet SendMail Class 1.0"},
+        {"Date", "Sat, 05 Jan 2008 09:03:07 -0500"},    {"To", "anna@example.com"},
+        {"From", "Corner Shop <shop@corner.example>"},  {"Cc", "Corner Shop <shop@corner.example>"},
+        {"Subject", "re: eBay Item 110022 - Blue Mug"}, {"X-Mailer", "Brisklet SendMail Class 1.0"},
     };
     EXPECT_EQ(test::SmtpSink::headers(message), headers);
     // The list holds this order alone, though the order sits in a selection of three.

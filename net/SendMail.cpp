@@ -315,7 +315,10 @@ void SendMail::SendMessage()
     if (body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0) body.resize(body.size() - 2);
     sendLine(body.empty() ? std::string() : "\r\n" + body);
     sendLine(".");
-    waitForReply();
+    // Only a 2xx reply means the server took the message; a refusal or no
+    // answer at all means it may never be delivered.
+    int code = waitForReply();
+    if (code < 200 || code > 299) fail(5, "The message was not accepted by the server.");
 }
 
 void SendMail::Disconnect()

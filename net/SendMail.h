@@ -66,7 +66,9 @@ class SendMail : private IWinsockEvents {
     void SmtpConnect(const std::string &server, int port = 25);
     // HELO, MAIL FROM, RCPT TO for To, Cc and Bcc, DATA, headers, body, end of
     // data. Throws 10057 when not connected and 5 with the failed command's
-    // text when a reply is not the expected one (0 = no reply in time).
+    // text when a reply is not the expected one (0 = no reply in time); 5
+    // "The message was not accepted by the server." when the reply to the end
+    // of data is not 2xx or does not come in time.
     void SendMessage();
     // Sends QUIT without waiting for the reply, then closes. Never throws.
     void Disconnect();

@@ -41,7 +41,81 @@ ScriptedPeer::Script smtpScript(std::map<std::string, std::string> replies, std:
     };
 }
 
+// Takes one message and answers its end of data with `endReply`, or with nothing when it is empty.
+ScriptedPeer::Script endOfDataScript(std::string endReply)
+{
+    return [endReply = std::move(endReply)](ScriptedPeer::Connection &c) {
+        c.send("220 peer.test ready\r\n");
+        while (auto line = c.readLine()) {
+            if (*line == "DATA") {
+                c.send("354 go on\r\n");
+                break;
+            }
+            c.send("250 OK\r\n");
+        }
+        while (auto line = c.readLine())
+            if (*line == ".") break;
+        if (!endReply.empty()) c.send(endReply);
+        c.waitClosed(10000);
+    };
+}
+
 } // namespace
+
+TEST(SendMail, OnlyA2xxReplyToTheEndOfDataIsASend)
+{
+    struct Case {
+        std::string reply;
+        int code;
+        bool sent;
+    };
+    for (const Case &c : {Case{"554 Message refused\r\n", 554, false}, Case{"451 Try again later\r\n", 451, false},
+                          Case{"354 more?\r\n", 354, false}, Case{"250 2.0.0 queued as 42\r\n", 250, true}}) {
+        SCOPED_TRACE(c.reply);
+        auto peer = std::make_unique<ScriptedPeer>(endOfDataScript(c.reply));
+        SendMail mail;
+        mail.TimeoutValue = 5;
+        mail.From = "shop@corner.example";
+        mail.SendTo = "buyer@example.com";
+        mail.Body = "Thanks.";
+        mail.SmtpConnect("127.0.0.1", peer->port());
+        NetError e = thrownBy([&] { mail.SendMessage(); });
+        EXPECT_EQ(mail.lastReplyCode(), c.code);
+        if (c.sent) {
+            EXPECT_EQ(e.number(), 0) << e.description();
+        } else {
+            EXPECT_EQ(e.number(), 5);
+            EXPECT_EQ(e.source(), "SendMail");
+            EXPECT_EQ(e.description(), "The message was not accepted by the server.");
+        }
+        mail.Disconnect();
+        EXPECT_EQ(mail.socket()->State(), sckClosed);
+        ASSERT_TRUE(tw::test::waitUntil([&] { return peer->received().find("QUIT\r\n") != std::string::npos; }));
+    }
+}
+
+TEST(SendMail, NoReplyToTheEndOfDataFailsAfterTheTimeout)
+{
+    ScriptedPeer peer(endOfDataScript(""));
+    SendMail mail;
+    mail.TimeoutValue = 1;
+    mail.From = "shop@corner.example";
+    mail.SendTo = "buyer@example.com";
+    mail.SmtpConnect("127.0.0.1", peer.port());
+
+    QElapsedTimer timer;
+    timer.start();
+    NetError e = thrownBy([&] { mail.SendMessage(); });
+    EXPECT_EQ(e.number(), 5);
+    EXPECT_EQ(e.source(), "SendMail");
+    EXPECT_EQ(e.description(), "The message was not accepted by the server.");
+    EXPECT_EQ(mail.lastReplyCode(), 0);
+    EXPECT_GE(timer.elapsed(), 900);
+    EXPECT_LT(timer.elapsed(), 4000);
+    EXPECT_NE(peer.received().find("\r\n.\r\n"), std::string::npos);
+    mail.Disconnect();
+    EXPECT_EQ(mail.socket()->State(), sckClosed);
+}
 
 TEST(SendMail, RefusedRecipientDisconnectsAndFailsRcptTo)
 {

@@ -2,18 +2,11 @@
 // each message it receives; Python's email package reads it back.
 
 #include "net/SendMail.h"
-#include "scripted_peer.h"
+#include "smtp_sink.h"
 #include "tests/support/mock_clock.h"
-#include "tests/support/temp_dir.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,75 +16,26 @@ using namespace tw::net;
 
 namespace {
 
-// The first interpreter that has aiosmtpd: $TIDEWELL_PYTHON, Debian's, then the one on PATH.
-std::string pythonWithAiosmtpd()
-{
-    std::vector<std::string> candidates;
-    if (const char *own = std::getenv("TIDEWELL_PYTHON")) candidates.push_back(own);
-    candidates.push_back("/usr/bin/python3");
-    candidates.push_back("python3");
-    for (const auto &python : candidates) {
-        QProcess probe;
-        probe.start(QString::fromStdString(python), {"-c", "import aiosmtpd"});
-        if (probe.waitForFinished(20000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0)
-            return python;
-        probe.kill();
-        probe.waitForFinished(2000);
-    }
-    return {};
-}
-
 class SmtpServerTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        std::string python = pythonWithAiosmtpd();
-        ASSERT_FALSE(python.empty()) << "No python3 with aiosmtpd found: install python3-aiosmtpd (scripts/deps.sh) "
-                                        "or name an interpreter in TIDEWELL_PYTHON";
-        m_server.start(QString::fromStdString(python),
-                       {QString(TW_NET_TEST_DIR "/smtp_sink.py"), QString::fromStdString(m_dir.path().string())});
-        ASSERT_TRUE(m_server.waitForStarted(10000)) << "cannot start the SMTP server script";
-        ASSERT_TRUE(m_server.waitForReadyRead(20000))
-            << "the SMTP server script said nothing: " << m_server.readAllStandardError().toStdString();
-        m_port = m_server.readLine().trimmed().toInt();
-        ASSERT_GT(m_port, 0);
+        std::string problem = m_sink.start();
+        ASSERT_TRUE(problem.empty()) << problem;
+        m_port = m_sink.port();
     }
 
-    void TearDown() override
-    {
-        m_server.closeWriteChannel(); // the script stops when its input closes
-        if (!m_server.waitForFinished(5000)) {
-            m_server.kill();
-            m_server.waitForFinished(5000);
-        }
-    }
-
-    // The message the server kept as number `n`, once it is there.
-    QJsonObject received(int n)
-    {
-        std::filesystem::path file = m_dir / ("message" + std::to_string(n) + ".json");
-        if (!test::waitUntil([&] { return std::filesystem::exists(file); }, 10000)) return {};
-        return QJsonDocument::fromJson(QByteArray::fromStdString(test::readFile(file))).object();
-    }
-
+    QJsonObject received(int n) { return m_sink.received(n); }
     static std::vector<std::pair<std::string, std::string>> headers(const QJsonObject &message)
     {
-        std::vector<std::pair<std::string, std::string>> out;
-        for (const auto &item : message["headers"].toArray())
-            out.emplace_back(item.toArray()[0].toString().toStdString(), item.toArray()[1].toString().toStdString());
-        return out;
+        return test::SmtpSink::headers(message);
     }
-
     static std::vector<std::string> recipients(const QJsonObject &message)
     {
-        std::vector<std::string> out;
-        for (const auto &item : message["rcpt_tos"].toArray())
-            out.push_back(item.toString().toStdString());
-        return out;
+        return test::SmtpSink::recipients(message);
     }
 
-    test::TempDir m_dir;
-    QProcess m_server;
+    test::SmtpSink m_sink;
     int m_port = 0;
 };
 
@@ -210,4 +154,34 @@ TEST_F(SmtpServerTest, OneConnectionPerMessageInARow)
         EXPECT_EQ(recipients(message), std::vector<std::string>{mail.SendTo});
         EXPECT_EQ(message["body"].toString(), "");
     }
+}
+
+TEST_F(SmtpServerTest, RefusalsAreFailedSends)
+{
+    struct Case {
+        std::string to;
+        int code;
+        std::string description;
+    };
+    for (const Case &c : {Case{"reject@example.com", 554, "The message was not accepted by the server."},
+                          Case{"nobody@example.com", 550, "The command RCPT TO failed."}}) {
+        SCOPED_TRACE(c.to);
+        SendMail mail;
+        mail.TimeoutValue = 10;
+        mail.SmtpConnect("127.0.0.1", m_port);
+        mail.From = "shop@corner.example";
+        mail.SendTo = c.to;
+        mail.Body = "Hello";
+        try {
+            mail.SendMessage();
+            ADD_FAILURE() << "a refused message passed for sent";
+        } catch (const NetError &e) {
+            EXPECT_EQ(e.number(), 5);
+            EXPECT_EQ(e.source(), "SendMail");
+            EXPECT_EQ(e.description(), c.description);
+        }
+        EXPECT_EQ(mail.lastReplyCode(), c.code);
+        mail.Disconnect();
+    }
+    EXPECT_EQ(m_sink.count(), 0);
 }

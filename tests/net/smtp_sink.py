@@ -4,6 +4,9 @@ Usage: smtp_sink.py FOLDER. Prints the port on the first line of standard output
 stores message N as FOLDER/messageN.eml (the raw data) and FOLDER/messageN.json (envelope,
 headers in order and body, as Python's email package reads them). It stops when its
 standard input closes, or after ten minutes whatever happens.
+
+Two kinds of address make it refuse: RCPT TO a mailbox named "nobody" gets 550, and a
+message for a mailbox named "reject" is refused with 554 after its data (and not kept).
 """
 import asyncio
 import email
@@ -20,7 +23,15 @@ class Sink:
         self.folder = folder
         self.count = 0
 
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.split("@")[0].lower() == "nobody":
+            return "550 No such user here"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
     async def handle_DATA(self, server, session, envelope):
+        if any(r.split("@")[0].lower() == "reject" for r in envelope.rcpt_tos):
+            return "554 Message refused: content not accepted"
         self.count += 1
         base = os.path.join(self.folder, "message%d" % self.count)
         raw = envelope.original_content or envelope.content

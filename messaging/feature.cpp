@@ -65,9 +65,8 @@ void watchEbayContactPage(Session &session, Shell &shell, FeatureTable &table, c
 void registerFeature(Session &session, Shell &shell, FeatureTable &table)
 {
     table.addAction("CancelMessage", [&table](const Params &) { table.RefreshGrid(); });
-    table.addPageWatcher([&session, &shell, &table](const std::string &url) {
-        watchEbayContactPage(session, shell, table, url);
-    });
+    table.addPageWatcher(
+        [&session, &shell, &table](const std::string &url) { watchEbayContactPage(session, shell, table, url); });
     table.addPageWatcher([&session, &shell](const std::string &url) { fillContactBuyer(session, shell, url); });
 }
 

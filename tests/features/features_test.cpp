@@ -56,8 +56,8 @@ const std::set<std::string> kActions = {
 const std::set<std::string> kNotBuilt = {
     // the transactions view, tags, notes and archive
     "TagAll", "UnTagAll", "FlipTags", "TagWithFeedback", "DisplayDeliveredNeedsFollowUp", "DisplayInTransit",
-    "DisplayNotShipped", "DisplayArchived", "ArchiveAll", "ArchiveTagged", "ArchiveTransaction",
-    "RestoreTransaction", "RestoreTagged", "AddNoteClick", "DeleteNoteClick", "SaveNoteClick",
+    "DisplayNotShipped", "DisplayArchived", "ArchiveAll", "ArchiveTagged", "ArchiveTransaction", "RestoreTransaction",
+    "RestoreTagged", "AddNoteClick", "DeleteNoteClick", "SaveNoteClick",
     // messages to buyers
     "SMTPSend", "SendSMTPTemplateMessage", "SendMessage",
     // postage
@@ -66,16 +66,16 @@ const std::set<std::string> kNotBuilt = {
     "DisplayPaypalRefundForm", "PaypalRefundSend"};
 
 // Clicks of the window's controls and menu entries (Exit is the window's own).
-const std::set<std::string> kCommands = {"cmdDownloadOrders",      "Label1",     "mnuAuthorizeeBayID",
-                                         "mnuDownloadDaysofOrders", "mnuOptions", "mnuVisitWebsite",
-                                         "mnuReport",               "mnuOnlineHelp"};
+const std::set<std::string> kCommands = {
+    "cmdDownloadOrders", "Label1",          "mnuAuthorizeeBayID", "mnuDownloadDaysofOrders",
+    "mnuOptions",        "mnuVisitWebsite", "mnuReport",          "mnuOnlineHelp"};
 const std::set<std::string> kTimers = {"tmrWaitingForDazzle", "tmrWaitingForWorldShip"};
 const std::set<std::string> kTimersNotBuilt = {"tmrWaitingForDazzle", "tmrWaitingForWorldShip"};
 
 // Pages filled when they have loaded.
 const std::set<std::string> kFilledPages = {
-    std::string(ui::kPrintPostagePage), std::string(ui::kPrintPostageWorldShipPage),
-    std::string(ui::kComposeEmailPage), std::string(ui::kSettingsPage), std::string(ui::kMainPage)};
+    std::string(ui::kPrintPostagePage), std::string(ui::kPrintPostageWorldShipPage), std::string(ui::kComposeEmailPage),
+    std::string(ui::kSettingsPage), std::string(ui::kMainPage)};
 const std::set<std::string> kPagesNotBuilt = {std::string(ui::kPrintPostagePage),
                                               std::string(ui::kPrintPostageWorldShipPage),
                                               std::string(ui::kComposeEmailPage), std::string(ui::kSettingsPage)};

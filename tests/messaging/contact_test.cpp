@@ -37,8 +37,12 @@ TEST_F(ContactTest, ContactBuyerPageIsFilledFromTheOrder)
                               "<Buyer><UserID>bob</UserID></Buyer><Item><ItemID>11'1</ItemID><Title>Lamp &amp; "
                               "shade</Title></Item><TransactionID>22</TransactionID></Transaction></Transactions>");
     settings::set(session.store.settings(), "DeliveredNeedsFollowUpMessage", "Did it arrive?");
-    for (auto [tag, id] : {std::pair{"SPAN", "BuyerID"}, {"SPAN", "Item"}, {"INPUT", "Subject"},
-                           {"TEXTAREA", "Message"}, {"INPUT", "ItemID"}, {"INPUT", "TransactionID"}})
+    for (auto [tag, id] : {std::pair{"SPAN", "BuyerID"},
+                           {"SPAN", "Item"},
+                           {"INPUT", "Subject"},
+                           {"TEXTAREA", "Message"},
+                           {"INPUT", "ItemID"},
+                           {"INPUT", "TransactionID"}})
         shell.fake.add(tag, id);
     const std::string page = ui::Browser::pageUrl(ui::kContactBuyerPage);
 

@@ -25,8 +25,8 @@ class FakeShell : public Shell {
     // Answers for yes/no ("Yes"/"No") and input boxes (the text; "Cancel"
     // for none), used in order; when none is left the default is taken.
     std::deque<std::string> answers;
-    std::vector<std::pair<std::string, bool>> enabled; // every setEnabled, in order
-    std::map<std::string, bool, std::less<>> timers;   // running or not
+    std::vector<std::pair<std::string, bool>> enabled;            // every setEnabled, in order
+    std::map<std::string, bool, std::less<>> timers;              // running or not
     std::vector<std::pair<std::string, std::string>> navigations; // (url, target)
     std::vector<std::string> external;
     std::deque<std::function<void()>> posted;

@@ -80,7 +80,11 @@ std::string maskNvpSecrets(const std::string &text)
         std::string piece = text.substr(start, end - start);
         const std::size_t eq = piece.find('=');
         const std::string name = piece.substr(0, eq);
-        if (eq != std::string::npos && (name == "PWD" || name == "SIGNATURE")) piece = name + "=****";
+        // However the name came encoded or spelt, its value is masked.
+        const QString plain = QString::fromUtf8(QByteArray::fromPercentEncoding(QByteArray::fromStdString(name)));
+        if (eq != std::string::npos &&
+            (plain.compare("PWD", Qt::CaseInsensitive) == 0 || plain.compare("SIGNATURE", Qt::CaseInsensitive) == 0))
+            piece = name + "=****";
         out += piece;
         if (end < text.size()) out += '&';
         start = end + 1;

@@ -81,6 +81,18 @@ TEST_F(SandboxTest, DetailsOfAGeneratedOrderComeFromItsPayment)
                                p.transactionId);
 }
 
+TEST_F(SandboxTest, TheLogMasksSecretsHoweverTheyAreSpelt)
+{
+    http::Request request;
+    request.method = "POST";
+    request.url = sb.config().get("paypal/SignatureApiUrl");
+    request.body = "USER=u&pwd=secret1&P%57D=secret2&SIGNATURE=secret3&METHOD=GetTransactionDetails";
+    ASSERT_TRUE(http::send(request).ok);
+    const auto log = paypalLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].body, "USER=u&pwd=****&P%57D=****&SIGNATURE=****&METHOD=GetTransactionDetails");
+}
+
 TEST_F(SandboxTest, APendingPaymentStaysPendingForTwoFetchesThenCompletes)
 {
     const sandbox::PaypalPayment *pending = nullptr;

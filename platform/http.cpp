@@ -5,10 +5,12 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QIODevice>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
 #ifndef QT_NO_SSL
@@ -17,7 +19,9 @@
 #include <QSslKey>
 #endif
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace tw::http {
 namespace {
@@ -31,9 +35,33 @@ QNetworkAccessManager &manager()
     return *nam;
 }
 
-bool applyClientCertificate(QNetworkRequest &qr, const Request &request, std::string *error)
-{
+// A body that can be read once only: Qt cannot rewind it to send the
+// request a second time, and ends the exchange with an error instead.
+class OneShotBody : public QIODevice {
+  public:
+    explicit OneShotBody(QByteArray bytes) : m_bytes(std::move(bytes)) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+    bool reset() override { return false; }
+    qint64 bytesAvailable() const override { return m_bytes.size() - m_at + QIODevice::bytesAvailable(); }
+
+  protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 n = std::min(maxSize, qint64(m_bytes.size()) - m_at);
+        std::memcpy(data, m_bytes.constData() + m_at, size_t(n));
+        m_at += n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+  private:
+    QByteArray m_bytes;
+    qint64 m_at = 0;
+};
+
 #ifndef QT_NO_SSL
+bool applyClientCertificate(QSslConfiguration &ssl, const Request &request, std::string *error)
+{
     QFile file(QString::fromStdString(request.clientCertificate));
     if (!file.open(QIODevice::ReadOnly)) {
         *error = "cannot read the client certificate " + request.clientCertificate;
@@ -43,23 +71,45 @@ bool applyClientCertificate(QNetworkRequest &qr, const Request &request, std::st
     QSslCertificate certificate;
     QList<QSslCertificate> chain;
     if (!QSslCertificate::importPkcs12(&file, &key, &certificate, &chain,
-                                       QByteArray::fromStdString(request.clientCertificatePassword))) {
+                                       QByteArray::fromStdString(request.clientCertificatePassword)) ||
+        certificate.isNull() || key.isNull()) {
         *error = "the client certificate " + request.clientCertificate + " could not be opened";
         return false;
     }
-    QSslConfiguration ssl = qr.sslConfiguration();
     ssl.setPrivateKey(key);
     ssl.setLocalCertificate(certificate);
     ssl.setLocalCertificateChain(QList<QSslCertificate>{certificate} + chain);
-    qr.setSslConfiguration(ssl);
     return true;
-#else
-    (void)qr;
-    (void)request;
-    *error = "this build has no TLS support for client certificates";
-    return false;
-#endif
 }
+
+// Adding authorities to a configuration turns off the system's on-demand
+// store, so the system's list is added explicitly (read once).
+bool applyExtraAuthorities(QSslConfiguration &ssl, std::string *error)
+{
+    const std::string file = config().get("net/ExtraCaCertificates");
+    if (file.empty()) return true;
+    const QList<QSslCertificate> extra = QSslCertificate::fromPath(QString::fromStdString(file), QSsl::Pem);
+    if (extra.isEmpty()) {
+        *error = "no certificate could be read from " + file + " (net/ExtraCaCertificates)";
+        return false;
+    }
+    static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+    ssl.setCaCertificates(system + extra);
+    return true;
+}
+
+// OpenSSL's words for an alert the server sends when it wants a client
+// certificate or refuses the one it got. An alert received always speaks of
+// our side, so these name the client certificate.
+bool isClientCertificateAlert(const QString &error)
+{
+    static const QRegularExpression alert(
+        "alert (certificate required|bad certificate|unknown ca|certificate unknown|unsupported certificate|"
+        "certificate revoked|certificate expired)",
+        QRegularExpression::CaseInsensitiveOption);
+    return alert.match(error).hasMatch();
+}
+#endif
 
 } // namespace
 
@@ -73,6 +123,8 @@ int defaultTimeoutMs()
 struct Exchange::Impl {
     std::function<void(Response)> done;
     QPointer<QNetworkReply> reply;
+    // The manager of an exchange with a client certificate; null otherwise.
+    QPointer<QNetworkAccessManager> ownManager;
     QTimer timer;
     QObject context;
     bool timedOut = false;
@@ -84,6 +136,7 @@ struct Exchange::Impl {
         finished = true;
         timer.stop();
         QObject::disconnect(&context, nullptr, nullptr, nullptr);
+        if (ownManager) ownManager->deleteLater();
         if (done) done(std::move(response));
     }
 };
@@ -97,18 +150,53 @@ Exchange::Exchange(const Request &request, std::function<void(Response)> done) :
     for (const auto &[name, value] : request.headers)
         qr.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
 
-    std::string certError;
-    if (!request.clientCertificate.empty() && !applyClientCertificate(qr, request, &certError)) {
+    std::string setupError;
+    bool certificateFailed = false;
+#ifndef QT_NO_SSL
+    QSslConfiguration ssl = qr.sslConfiguration();
+    bool ready = qr.url().scheme() != "https" || applyExtraAuthorities(ssl, &setupError);
+    if (ready && !request.clientCertificate.empty()) {
+        ready = applyClientCertificate(ssl, request, &setupError);
+        certificateFailed = !ready;
+    }
+    if (ready) qr.setSslConfiguration(ssl);
+#else
+    bool ready = request.clientCertificate.empty();
+    if (!ready) {
+        setupError = "this build has no TLS support for client certificates";
+        certificateFailed = true;
+    }
+#endif
+    if (!ready) {
         // Reported from the event loop, as every other ending is.
-        QTimer::singleShot(0, &impl->context, [impl, certError] {
+        QTimer::singleShot(0, &impl->context, [impl, setupError, certificateFailed] {
             Response r;
-            r.error = certError;
+            r.error = setupError;
+            r.clientCertificateFailed = certificateFailed;
             impl->finish(std::move(r));
         });
         return;
     }
 
-    QNetworkReply *reply = request.method == "POST" ? manager().post(qr, request.body) : manager().get(qr);
+    // A shared manager keeps connections open and reuses them whatever
+    // certificate a later request names: a client identity gets its own.
+    QNetworkAccessManager *nam = &manager();
+    if (!request.clientCertificate.empty()) {
+        impl->ownManager = new QNetworkAccessManager(QCoreApplication::instance());
+        nam = impl->ownManager;
+    }
+    QNetworkReply *reply = nullptr;
+    if (request.method != "POST") {
+        reply = nam->get(qr);
+    } else if (request.sendOnce) {
+        qr.setHeader(QNetworkRequest::ContentLengthHeader, request.body.size());
+        qr.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+        auto *body = new OneShotBody(request.body);
+        reply = nam->post(qr, body);
+        body->setParent(reply);
+    } else {
+        reply = nam->post(qr, request.body);
+    }
     impl->reply = reply;
 
     impl->timer.setSingleShot(true);
@@ -125,8 +213,12 @@ Exchange::Exchange(const Request &request, std::function<void(Response)> done) :
             response.timedOut = impl->timedOut;
             // An HTTP error status is still a complete answer; the callers read its body.
             response.ok = !impl->timedOut && (r->error() == QNetworkReply::NoError || response.status != 0);
-            if (!response.ok)
+            if (!response.ok) {
                 response.error = impl->timedOut ? "no answer within the time-out" : r->errorString().toStdString();
+#ifndef QT_NO_SSL
+                response.clientCertificateFailed = !impl->timedOut && isClientCertificateAlert(r->errorString());
+#endif
+            }
             r->deleteLater();
         }
         impl->finish(std::move(response));
@@ -146,6 +238,7 @@ Exchange::~Exchange()
         r->abort();
         r->deleteLater();
     }
+    if (m_impl->ownManager && !wasFinished) m_impl->ownManager->deleteLater();
 }
 
 bool Exchange::finished() const

@@ -3,7 +3,9 @@
 // PayPal). Everything runs on the calling thread: a synchronous exchange
 // waits in a nested event loop, so the user interface and other completions
 // keep running during the wait. Every exchange ends by its time-out at the
-// latest. TLS certificate checks are always on.
+// latest. TLS certificate checks are always on; the configuration key
+// net/ExtraCaCertificates names a PEM file of authorities trusted in addition
+// to the system's (the sandbox's test authority, a company's own).
 
 #include <QByteArray>
 
@@ -24,7 +26,14 @@ struct Request {
     QByteArray body; // POST only
     // Milliseconds; 0 means the configured net/TimeoutSeconds.
     int timeoutMs = 0;
+    // A POST that must never reach the server twice (a refund). Left alone,
+    // Qt sends a request again on a new connection when the first one closed
+    // before the answer, although the server may have acted on it; with this
+    // set the exchange fails instead.
+    bool sendOnce = false;
     // PKCS#12 client certificate file and its password (PayPal); none when empty.
+    // An exchange with a client certificate gets connections of its own, so it
+    // never rides on a connection opened with another identity.
     std::string clientCertificate;
     std::string clientCertificatePassword;
 };
@@ -37,6 +46,10 @@ struct Response {
     QByteArray body;
     // Transport failure in words; empty when ok.
     std::string error;
+    // The client certificate could not be loaded (nothing was sent then), or
+    // the server ended the TLS handshake with an alert about the client
+    // certificate: it wanted one, or refused the one presented.
+    bool clientCertificateFailed = false;
 };
 
 // The time-out in force when a request gives none.

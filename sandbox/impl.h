@@ -16,6 +16,8 @@ namespace tw::sandbox {
 struct Request {
     std::string method, path, query, target, body; // query: raw, still percent-encoded
     std::map<std::string, std::string> headers;    // lower-cased names
+    bool tls = false;                              // came to the certificate endpoint
+    std::string clientCertificate;                 // its common name
     std::string header(const std::string &lowerName) const
     {
         auto it = headers.find(lowerName);
@@ -36,6 +38,8 @@ std::vector<std::pair<std::string, std::string>> splitQuery(const std::string &q
 // The value of the first parameter whose name matches without regard to case.
 std::string queryValue(const std::vector<std::pair<std::string, std::string>> &params, const std::string &name);
 std::string percentEncode(const std::string &text);
+// The form body or query with the values of PWD and SIGNATURE replaced by "****".
+std::string maskNvpSecrets(const std::string &text);
 
 // "2008-06-30T12:00:00.000Z"
 std::string ebayTime(const DateTime &t);
@@ -57,6 +61,11 @@ struct Sandbox::Impl {
     std::function<void(const LoggedRequest &)> observer;
     std::unique_ptr<HttpServer> server;
     unsigned short port = 0;
+    std::unique_ptr<HttpServer> tlsServer;
+    unsigned short tlsPort = 0;
+    TlsFiles tlsFiles;
+    std::vector<std::string> refusedHandshakes;
+    int paypalCounter = 0; // correlation and refund ids
 
     DateTime ebayNow() const;
     DateTime localNow() const;
@@ -70,6 +79,7 @@ struct Sandbox::Impl {
 
     Reply tradingApi(const Request &request, bool warn, bool fail);
     Reply usps(const Request &request, bool fail);
+    Reply paypal(const Request &request, bool fail);
     Reply page(const Request &request);
 };
 

@@ -3,10 +3,15 @@
 #include "platform/clock.h"
 #include "sandbox/impl.h"
 
+#include <QtCore/QFile>
 #include <QtCore/QPointer>
 #include <QtCore/QTimer>
 #include <QtHttpServer/QHttpServerRequest>
 #include <QtNetwork/QHostAddress>
+#include <QtNetwork/QSslConfiguration>
+#include <QtNetwork/QSslKey>
+#include <QtNetwork/QSslServer>
+#include <QtNetwork/QSslSocket>
 #include <QtNetwork/QTcpServer>
 #include <QtNetwork/QTcpSocket>
 
@@ -118,7 +123,7 @@ QByteArray head(const Reply &reply, qsizetype length)
 // late, half or not at all.
 class HttpServer : public QAbstractHttpServer {
   public:
-    explicit HttpServer(Sandbox::Impl *impl) : m_impl(impl) {}
+    HttpServer(Sandbox::Impl *impl, bool tls) : m_impl(impl), m_tls(tls) {}
 
   protected:
     bool handleRequest(const QHttpServerRequest &qreq, QTcpSocket *socket) override
@@ -145,6 +150,10 @@ class HttpServer : public QAbstractHttpServer {
         for (const auto &[name, value] : qreq.headers())
             request.headers[name.toLower().toStdString()] = value.toStdString();
         request.body = qreq.body().toStdString();
+        request.tls = m_tls;
+        if (auto *ssl = qobject_cast<QSslSocket *>(socket))
+            request.clientCertificate =
+                ssl->peerCertificate().subjectInfo(QSslCertificate::CommonName).join(", ").toStdString();
 
         auto [service, call] = m_impl->classify(request);
         const std::vector<Fault> faults = m_impl->takeFaults(call);
@@ -158,6 +167,12 @@ class HttpServer : public QAbstractHttpServer {
         entry.target = request.target;
         entry.headers = request.headers;
         entry.body = request.body;
+        entry.clientCertificate = request.clientCertificate;
+        if (service == "paypal") {
+            // The seller's secrets never stand in a log in clear.
+            entry.body = maskNvpSecrets(request.body);
+            if (!request.query.empty()) entry.target = request.path + "?" + maskNvpSecrets(request.query);
+        }
         entry.status = reply.status;
         entry.response = reply.body;
 
@@ -198,6 +213,7 @@ class HttpServer : public QAbstractHttpServer {
 
   private:
     Sandbox::Impl *m_impl;
+    bool m_tls;
 };
 
 // ---- the sandbox -------------------------------------------------------------
@@ -221,6 +237,11 @@ DateTime Sandbox::Impl::ebayNow() const
 std::pair<std::string, std::string> Sandbox::Impl::classify(const Request &request) const
 {
     const QString path = QString::fromStdString(request.path);
+    if (path.compare(request.tls ? "/nvp" : "/paypal/nvp", Qt::CaseInsensitive) == 0) {
+        std::string method = queryValue(splitQuery(request.body, true), "METHOD");
+        return {"paypal", method.empty() ? std::string("paypal") : method};
+    }
+    if (request.tls) return {"page", request.path};
     if (path.compare("/ws/api.dll", Qt::CaseInsensitive) == 0) {
         std::string call = request.header("x-ebay-api-call-name");
         return {"ebay", call};
@@ -250,12 +271,13 @@ std::vector<Fault> Sandbox::Impl::takeFaults(const std::string &call)
 
 Reply Sandbox::Impl::answer(const Request &request, const std::string &service, const std::vector<Fault> &faults)
 {
-    bool warn = false, fail = false, http500 = false, malformed = false;
+    bool warn = false, fail = false, http500 = false, malformed = false, html = false;
     for (const Fault &f : faults) {
         warn |= f.kind == FaultKind::AckWarning;
         fail |= f.kind == FaultKind::AckFailure;
         http500 |= f.kind == FaultKind::Http500;
         malformed |= f.kind == FaultKind::MalformedXml;
+        html |= f.kind == FaultKind::HtmlPage;
     }
     Reply reply;
     if (http500) {
@@ -264,11 +286,24 @@ Reply Sandbox::Impl::answer(const Request &request, const std::string &service, 
         reply.body = "<html><body><h1>500 Internal Server Error</h1></body></html>";
         return reply;
     }
+    if (html) {
+        // What a proxy or a web front shows: "&" and "=" included, no answer fields.
+        reply.contentType = "text/html; charset=utf-8";
+        reply.body = "<html><head><title>Service Unavailable</title></head><body><p>We&#39;re sorry &amp; we will "
+                     "be back soon.</p><a href=\"/?cmd=_home&amp;locale=en_US\">Home</a></body></html>";
+        return reply;
+    }
     if (service == "ebay")
         reply = tradingApi(request, warn, fail);
     else if (service == "usps")
         reply = usps(request, fail);
-    else
+    else if (service == "paypal")
+        reply = paypal(request, fail);
+    else if (request.tls) {
+        reply.status = 404;
+        reply.contentType = "text/html; charset=utf-8";
+        reply.body = "<html><body><h1>404 Not Found</h1></body></html>";
+    } else
         reply = page(request);
     if (malformed) {
         // Cut inside a tag and add a stray ampersand: no parser accepts it.
@@ -289,7 +324,7 @@ Sandbox::~Sandbox() = default;
 bool Sandbox::start(unsigned short port, std::string *error)
 {
     if (m_impl->server) return true;
-    auto server = std::make_unique<HttpServer>(m_impl.get());
+    auto server = std::make_unique<HttpServer>(m_impl.get(), false);
     auto *tcp = new QTcpServer(server.get());
     if (!tcp->listen(QHostAddress::LocalHost, port)) {
         if (error) *error = tcp->errorString().toStdString();
@@ -311,6 +346,62 @@ std::string Sandbox::baseUrl() const
     return m_impl->base();
 }
 
+bool Sandbox::startTls(const TlsFiles &files, unsigned short port, std::string *error)
+{
+    if (m_impl->tlsServer) return true;
+    auto readFile = [](const std::filesystem::path &path) {
+        QFile f(QString::fromStdString(path.string()));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QSslCertificate certificate(readFile(files.serverCertificate), QSsl::Pem);
+    const QSslKey key(readFile(files.serverKey), QSsl::Ec, QSsl::Pem);
+    const QList<QSslCertificate> authority =
+        QSslCertificate::fromPath(QString::fromStdString(files.caCertificate.string()), QSsl::Pem);
+    if (certificate.isNull() || key.isNull() || authority.isEmpty()) {
+        if (error) *error = "cannot read the server certificate, its key or the test authority";
+        return false;
+    }
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    ssl.setLocalCertificate(certificate);
+    ssl.setPrivateKey(key);
+    ssl.setCaCertificates(authority);
+    ssl.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    // Refuse in the handshake, with an alert the client can name, both a
+    // missing certificate and one of another authority.
+    ssl.setMissingCertificateIsFatal(true);
+    ssl.setHandshakeMustInterruptOnError(true);
+
+    auto server = std::make_unique<HttpServer>(m_impl.get(), true);
+    auto *tcp = new QSslServer(server.get());
+    tcp->setSslConfiguration(ssl);
+    Impl *impl = m_impl.get();
+    // Emitted for failed handshakes only.
+    QObject::connect(tcp, &QSslServer::errorOccurred, server.get(),
+                     [impl](QSslSocket *socket, QAbstractSocket::SocketError) {
+                         impl->refusedHandshakes.push_back(socket ? socket->errorString().toStdString()
+                                                                  : std::string("handshake failed"));
+                     });
+    if (!tcp->listen(QHostAddress::LocalHost, port)) {
+        if (error) *error = tcp->errorString().toStdString();
+        return false;
+    }
+    server->bind(tcp);
+    m_impl->tlsPort = tcp->serverPort();
+    m_impl->tlsFiles = files;
+    m_impl->tlsServer = std::move(server);
+    return true;
+}
+
+unsigned short Sandbox::tlsPort() const
+{
+    return m_impl->tlsPort;
+}
+
+const std::vector<std::string> &Sandbox::refusedHandshakes() const
+{
+    return m_impl->refusedHandshakes;
+}
+
 Config Sandbox::config() const
 {
     Config c;
@@ -330,6 +421,16 @@ Config Sandbox::config() const
     c.set("usps/WebToolsUrl", b + "/ShippingAPI.dll");
     c.set("usps/TrackingPageUrl", b + "/usps");
     c.set("ups/TrackingPageUrl", b + "/ups/WebTracking/processInputRequest");
+    c.set("paypal/SignatureApiUrl", b + "/paypal/nvp");
+    if (m_impl->tlsServer) {
+        const TlsFiles &tls = m_impl->tlsFiles;
+        c.set("paypal/CertificateApiUrl", "https://127.0.0.1:" + std::to_string(m_impl->tlsPort) + "/nvp");
+        c.set("paypal/ClientCertificate", tls.clientCertificate.string());
+        c.set("paypal/ClientCertificatePassword", tls.clientPassword);
+        c.set("net/ExtraCaCertificates", tls.caCertificate.string());
+    } else {
+        c.set("paypal/CertificateApiUrl", "https://127.0.0.1:" + std::to_string(m_impl->port) + "/nvp");
+    }
     return c;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// Local stand-ins for eBay (Trading API and the web pages the program opens)
-// and the USPS tracking web tools, on one loopback HTTP server.
+// Local stand-ins for eBay (Trading API and the web pages the program opens),
+// the USPS tracking web tools and PayPal's NVP API, on one loopback HTTP
+// server, plus PayPal's certificate endpoint on a TLS server of its own.
 //
 //     tw::sandbox::Sandbox sb;            // 60 generated orders, seed fixed
 //     ASSERT_TRUE(sb.start());            // ephemeral port on 127.0.0.1
@@ -27,6 +28,15 @@
 //   /item/ws/eBayISAPI.dll?ViewItem&item=ID, /feedback/ws/eBayISAPI.dll?...,
 //   /salesrecord/ws/eBayISAPI.dll?EditSalesRecord&itemid=..&transid=..,
 //   /usps/..., /ups/...                       simple pages
+//   POST /paypal/nvp                          PayPal NVP, API-signature credentials
+//
+// PayPal's certificate endpoint runs once startTls() is called:
+//   POST https://127.0.0.1:<tlsPort()>/nvp    PayPal NVP, API-certificate credentials;
+//        the TLS handshake requires a client certificate of the test authority
+// Both check the credentials below and answer GetTransactionDetails and
+// RefundTransaction from state().paypal. A payment with pendingFetches shows
+// "Pending" that many times; refunds change its status and what is left.
+// The log holds PayPal requests with PWD and SIGNATURE masked.
 //
 // Tokens: every token handed out by FetchToken is accepted, and so is the
 // fixed kDemoToken, so the program can run without the sign-in dance.
@@ -47,6 +57,12 @@ namespace tw::sandbox {
 
 inline constexpr const char *kDemoToken = "AgAAAA**TIDEWELL-SANDBOX-DEMO-TOKEN**AQAAAA**";
 
+// The seller's PayPal API credentials the PayPal stand-ins accept (the
+// certificate endpoint takes user and password, and no signature).
+inline constexpr const char *kPaypalUser = "korva_seller_api1.example.com";
+inline constexpr const char *kPaypalPassword = "SANDBOX7QFZCWN5HZ";
+inline constexpr const char *kPaypalSignature = "A+Tidewell.Sandbox-Signature/0123456789abcdefXYZ";
+
 enum class FaultKind {
     Delay,        // answer normally after delayMs
     Http500,      // HTTP 500 with a short HTML body
@@ -54,12 +70,15 @@ enum class FaultKind {
     MalformedXml, // a body that is not well-formed XML
     Truncated,    // announce the full length, send half of it, close
     AckWarning,   // eBay: normal payload, Ack "Warning" with a warning in Errors
-    AckFailure,   // eBay: Ack "Failure" with Errors/ShortMessage; USPS: a root Error
+    AckFailure,   // eBay: Ack "Failure" with Errors/ShortMessage; USPS: a root Error;
+                  // PayPal: ACK=Failure with an internal error
+    HtmlPage,     // HTTP 200 with an HTML error page instead of the answer
 };
 
 struct Fault {
     // Which requests: an eBay call name ("GetSellerTransactions"), "TrackV2",
-    // a page path ("/contact/ws/eBayISAPI.dll"), or "" for every request.
+    // a PayPal METHOD ("GetTransactionDetails", "RefundTransaction"), a page
+    // path ("/contact/ws/eBayISAPI.dll"), or "" for every request.
     std::string call;
     // 0: every matching request; n: only the n-th request of `call` (counted
     // from the sandbox's start, 1-based; for "" the n-th request of all).
@@ -72,16 +91,34 @@ struct Fault {
 
 struct LoggedRequest {
     int number = 0;                             // 1-based, in arrival order
-    std::string service;                        // "ebay", "usps" or "page"
-    std::string call;                           // eBay call name, "TrackV2", or the page path
+    std::string service;                        // "ebay", "usps", "paypal" or "page"
+    std::string call;                           // eBay call name, "TrackV2", PayPal METHOD, or the page path
     std::string method;                         // "GET", "POST"
     std::string target;                         // path and query as received
     std::map<std::string, std::string> headers; // names lower-cased
-    std::string body;
-    int status = 0;                // HTTP status sent (0 when dropped)
-    std::string response;          // body sent (before truncation or breaking)
-    std::vector<FaultKind> faults; // faults applied to it
+    std::string body;                           // as received; PayPal's PWD and SIGNATURE values masked
+    std::string clientCertificate;              // TLS client certificate's common name; "" over plain HTTP
+    int status = 0;                             // HTTP status sent (0 when dropped)
+    std::string response;                       // body sent (before truncation or breaking)
+    std::vector<FaultKind> faults;              // faults applied to it
 };
+
+// The files of the certificate endpoint, all made by makeTestCertificates().
+struct TlsFiles {
+    std::filesystem::path caCertificate;     // PEM: the test authority (trust it with net/ExtraCaCertificates)
+    std::filesystem::path serverCertificate; // PEM, for 127.0.0.1 and localhost, by the test authority
+    std::filesystem::path serverKey;         // PEM, unencrypted
+    std::filesystem::path clientCertificate; // PKCS#12, by the test authority, protected by clientPassword
+    std::string clientPassword;
+    // PKCS#12 by an authority the server does not trust, same password.
+    std::filesystem::path strangerCertificate;
+};
+
+// Makes a test authority, a server certificate and two client certificates in
+// `dir` (created when missing) with the openssl command, each step bounded to
+// 30 seconds. Files already there are replaced. False with `error` when the
+// command is missing or fails.
+bool makeTestCertificates(const std::filesystem::path &dir, TlsFiles *files, std::string *error = nullptr);
 
 struct Options {
     GeneratorOptions data;
@@ -102,8 +139,19 @@ class Sandbox {
     // "http://127.0.0.1:<port>", no trailing slash.
     std::string baseUrl() const;
 
-    // The default configuration with every eBay and USPS address and the ids
-    // this server checks pointing here; pages/BaseUrl is left alone.
+    // Starts PayPal's certificate endpoint on 127.0.0.1:`port` (0: ephemeral)
+    // with `files`. False with `error` when the files cannot be read or the
+    // port cannot be bound.
+    bool startTls(const TlsFiles &files, unsigned short port = 0, std::string *error = nullptr);
+    unsigned short tlsPort() const; // 0 until startTls succeeded
+    // TLS handshakes the certificate endpoint refused, each with the reason.
+    const std::vector<std::string> &refusedHandshakes() const;
+
+    // The default configuration with every eBay, USPS and PayPal address and
+    // the ids this server checks pointing here; pages/BaseUrl is left alone.
+    // Once startTls() ran it also names the client certificate and trusts the
+    // test authority; before, the certificate endpoint points at the plain
+    // server, where every TLS attempt fails.
     Config config() const;
     // Writes config().toIni() to `file` atomically.
     bool writeConfig(const std::filesystem::path &file, std::string *error = nullptr) const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 
 namespace tw::sandbox {
@@ -169,6 +170,14 @@ const std::array<const char *, 6> kPositive = {
 const std::array<const char *, 3> kNeutral = {"OK item, slow shipping", "Box was dented but item fine",
                                               "Not quite what I expected & no reply"};
 const std::array<const char *, 2> kNegative = {"Never arrived <angry>!", "Item broken, seller didn't respond"};
+
+const std::array<const char *, 5> kPayerNotes = {
+    "Please ship quickly & gift-wrap if you can!",
+    "Leave it at the back door <porch>",
+    "Merci beaucoup! Ça arrive avant Noël?",
+    "Same address as last time = 100% sure",
+    "Paid + shipping, thanks",
+};
 
 std::string lower(std::string s)
 {
@@ -423,7 +432,55 @@ void State::generate(const GeneratorOptions &options, const DateTime &ebayNow, i
     std::stable_sort(feedback.begin(), feedback.end(),
                      [](const Feedback &a, const Feedback &b) { return a.commentTime > b.commentTime; });
 
+    // PayPal's side of the PayPal orders, from a generator of its own so the
+    // eBay world stays what it was for a seed.
+    paypal.clear();
+    Rng pp(options.seed ^ 0x50415950414cull);
+    int paypalCount = 0;
+    for (std::size_t o = 0; o < orders.size(); ++o) {
+        const Order &order = orders[o];
+        if (order.paypalTransactionId.empty()) continue;
+        const Buyer &buyer = buyers[order.buyer];
+        const Person &person = kPeople[std::size_t(order.buyer) % kPeople.size()];
+        PaypalPayment p;
+        p.transactionId = order.paypalTransactionId;
+        p.order = int(o);
+        p.payerId = pp.alnum(13);
+        p.payerEmail = lower(buyer.userId) + "@example.com";
+        p.payerStatus = pp.chance(70) ? "verified" : "unverified";
+        p.firstName = person.first;
+        p.lastName = person.last;
+        p.shipTo = buyer.address;
+        if (pp.chance(20)) p.note = kPayerNotes[pp.below(int(kPayerNotes.size()))];
+        p.amount = std::round((order.price * order.quantity + order.shippingCost) * 100) / 100;
+        p.fee = std::round((p.amount * 0.029 + 0.30) * 100) / 100;
+        p.orderTime = order.paid;
+        // Every eighth payment is an eCheck still clearing.
+        if (paypalCount++ % 8 == 3) p.pendingFetches = 2;
+        paypal[p.transactionId] = std::move(p);
+    }
+
     reindex();
+}
+
+double PaypalPayment::refunded() const
+{
+    double sum = 0;
+    for (const PaypalRefund &r : refunds)
+        sum += r.gross;
+    return std::round(sum * 100) / 100;
+}
+
+double PaypalPayment::leftToRefund() const
+{
+    return std::round((amount - refunded()) * 100) / 100;
+}
+
+std::string PaypalPayment::status() const
+{
+    if (pendingFetches > 0) return "Pending";
+    if (refunds.empty()) return "Completed";
+    return leftToRefund() <= 0 ? "Refunded" : "Partially-Refunded";
 }
 
 void State::reindex()

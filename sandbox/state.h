@@ -69,6 +69,32 @@ struct Tracking {
     std::string city, state, zip;
 };
 
+struct PaypalRefund {
+    std::string refundTransactionId, type, note;
+    double gross = 0, fee = 0; // what the payer got back; the part of PayPal's fee returned
+    DateTime time;
+};
+
+// The PayPal payment behind an order paid with PayPal (its
+// ExternalTransactionID). Amounts in dollars.
+struct PaypalPayment {
+    std::string transactionId;
+    int order = -1; // index into State::orders
+    std::string payerId, payerEmail, payerStatus, firstName, lastName, note;
+    Address shipTo;
+    double amount = 0, fee = 0;
+    DateTime orderTime; // eBay time
+    // GetTransactionDetails answers still to come that show the payment as
+    // "Pending" (an eCheck clearing); each such answer counts one down.
+    int pendingFetches = 0;
+    std::vector<PaypalRefund> refunds;
+
+    double refunded() const;
+    double leftToRefund() const;
+    // "Pending", "Completed", "Partially-Refunded" or "Refunded".
+    std::string status() const;
+};
+
 // A sign-in session of the token flow.
 struct AuthSession {
     std::string userId; // set when the user granted access
@@ -92,6 +118,7 @@ class State {
     std::map<std::string, Tracking> tracking;    // by tracking number; others are unknown to USPS
     std::map<std::string, AuthSession> sessions; // by session id
     std::set<std::string> tokens;                // tokens issued by FetchToken
+    std::map<std::string, PaypalPayment> paypal; // by PayPal transaction id
 
     // Fills the world from `options`, with times before `ebayNow`. The same
     // options and time always give the same world.

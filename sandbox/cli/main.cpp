@@ -1,4 +1,5 @@
-// tidewell-sandbox: the local eBay and USPS stand-ins as a program of its own.
+// tidewell-sandbox: the local eBay, USPS and PayPal stand-ins as a program of
+// its own.
 
 #include "platform/xml.h"
 #include "sandbox/sandbox.h"
@@ -15,8 +16,9 @@ namespace {
 
 const char *kHelp = R"(Usage: tidewell-sandbox [options]
 
-Local stand-ins for eBay's Trading API and web pages and the USPS tracking
-web tools, on one HTTP server on 127.0.0.1, with generated data.
+Local stand-ins for eBay's Trading API and web pages, the USPS tracking web
+tools and PayPal's NVP API, on one HTTP server on 127.0.0.1, with generated
+data; PayPal's certificate endpoint runs on a TLS server of its own.
 
 Options:
   --port N            port to listen on (default 0: any free port)
@@ -27,17 +29,25 @@ Options:
   --clock-skew S      eBay's clock runs S seconds ahead of the local clock
                       turned to UTC (negative: behind; default 0)
   --config-out FILE   where to write the Tidewell configuration that points
-                      every eBay and USPS address at this server
+                      every eBay, USPS and PayPal address at this server
                       (default ./tidewell-sandbox.ini)
-  --data-dir DIR      also write DIR/Settings.xml holding the demo token and the
-                      seller's user id, unless that file exists already
+  --data-dir DIR      also write DIR/Settings.xml holding the demo token, the
+                      seller's user id and the sandbox's PayPal API
+                      credentials, unless that file exists already
+  --tls-dir DIR       where the test certificates of PayPal's certificate
+                      endpoint are made with the openssl command (default: the
+                      folder of --config-out, subfolder tidewell-sandbox-tls)
+  --tls-port N        port of the certificate endpoint (default 0: any free)
+  --no-tls            no certificate endpoint
   --fault FAULT       inject a fault; may be given more than once. FAULT is
                       CALL:KIND[:NTH[:TIMES]] where CALL is an eBay call name,
-                      TrackV2, a page path or * for every request; KIND is
-                      delay=MS, 500, drop, malformed, truncated, warning or
-                      failure; NTH picks the n-th request of CALL (0 = every
-                      one, the default); TIMES is how often it fires
-                      (default 1; -1 = always)
+                      TrackV2, a PayPal method (GetTransactionDetails,
+                      RefundTransaction), a page path or * for every
+                      request; KIND is delay=MS, 500, drop, malformed,
+                      truncated, warning, failure or html; NTH picks
+                      the n-th request of CALL (0 = every one, the
+                      default); TIMES is how often it fires (default 1;
+                      -1 = always)
   --log               print one line per request on standard error
   --help              show this text and exit
 
@@ -97,6 +107,8 @@ tw::sandbox::Fault parseFault(const std::string &text)
         f.kind = K::AckWarning;
     else if (kind == "failure")
         f.kind = K::AckFailure;
+    else if (kind == "html")
+        f.kind = K::HtmlPage;
     else
         usage("unknown fault kind " + kind);
     if (parts.size() > 2) f.nth = int(toNumber("--fault NTH", parts[2]));
@@ -115,6 +127,9 @@ int main(int argc, char **argv)
     std::filesystem::path dataDir;
     std::vector<tw::sandbox::Fault> faults;
     bool log = false;
+    bool tls = true;
+    long long tlsPort = 0;
+    std::filesystem::path tlsDir;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -145,6 +160,13 @@ int main(int argc, char **argv)
             faults.push_back(parseFault(value()));
         } else if (arg == "--log") {
             log = true;
+        } else if (arg == "--tls-dir") {
+            tlsDir = value();
+        } else if (arg == "--tls-port") {
+            tlsPort = toNumber(arg, value());
+            if (tlsPort < 0 || tlsPort > 65535) usage("--tls-port must be 0 to 65535");
+        } else if (arg == "--no-tls") {
+            tls = false;
         } else {
             usage("unknown option " + arg);
         }
@@ -155,6 +177,13 @@ int main(int argc, char **argv)
     if (!sandbox.start(static_cast<unsigned short>(port), &error)) {
         std::fprintf(stderr, "tidewell-sandbox: cannot listen on port %lld: %s\n", port, error.c_str());
         return 1;
+    }
+    if (tls) {
+        if (tlsDir.empty()) tlsDir = std::filesystem::absolute(configOut).parent_path() / "tidewell-sandbox-tls";
+        tw::sandbox::TlsFiles files;
+        if (!tw::sandbox::makeTestCertificates(tlsDir, &files, &error) ||
+            !sandbox.startTls(files, static_cast<unsigned short>(tlsPort), &error))
+            std::fprintf(stderr, "tidewell-sandbox: no PayPal certificate endpoint: %s\n", error.c_str());
     }
     for (const auto &f : faults)
         sandbox.injectFault(f);
@@ -175,6 +204,10 @@ int main(int argc, char **argv)
             doc.setRoot(doc.createElement("Settings"));
             doc.root().appendElement("eBayID", sandbox.state().sellerId);
             doc.root().appendElement("eBayAuthToken", tw::sandbox::kDemoToken);
+            doc.root().appendElement("PaypalAPIUser", tw::sandbox::kPaypalUser);
+            doc.root().appendElement("PaypalAPIPassword", tw::sandbox::kPaypalPassword);
+            doc.root().appendElement("PaypalAPISignature", tw::sandbox::kPaypalSignature);
+            doc.root().appendElement("PaypalAPIAuthMode", "Signature");
             if (!doc.save(settings, &error)) {
                 std::fprintf(stderr, "tidewell-sandbox: cannot write %s: %s\n", settings.string().c_str(),
                              error.c_str());
@@ -184,6 +217,8 @@ int main(int argc, char **argv)
     }
     std::printf("tidewell-sandbox listening on %s\n", sandbox.baseUrl().c_str());
     std::printf("configuration: %s\n", std::filesystem::absolute(configOut).string().c_str());
+    if (sandbox.tlsPort() != 0)
+        std::printf("PayPal certificate endpoint: https://127.0.0.1:%u/nvp\n", unsigned(sandbox.tlsPort()));
     std::printf("orders: %zu, buyers: %zu, seller: %s\n", sandbox.state().orders.size(), sandbox.state().buyers.size(),
                 sandbox.state().sellerId.c_str());
     std::printf("demo token: %s\n", tw::sandbox::kDemoToken);

@@ -1,0 +1,225 @@
+#include "paypal/clsPaypalAPI.h"
+
+#include "platform/config.h"
+#include "platform/http.h"
+#include "store/basFunctions.h"
+#include "store/settings.h"
+
+#include <QByteArray>
+#include <QString>
+#include <libxml/tree.h>
+
+namespace tw::paypal {
+
+namespace {
+
+constexpr std::string_view kVersion = "2.0";
+
+bool isSignatureMode(const std::string &mode)
+{
+    return mode == "Signature";
+}
+
+// "a", "a and b", "a, b and c"
+std::string listOf(const std::vector<std::string> &names)
+{
+    std::string out;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) out += i + 1 == names.size() ? " and " : ", ";
+        out += names[i];
+    }
+    return out;
+}
+
+// PayPal sends UTF-8; a value that is not is taken as Latin-1 rather than
+// losing its accented letters.
+std::string asUtf8(std::string bytes)
+{
+    const QByteArray raw = QByteArray::fromStdString(bytes);
+    if (raw.isValidUtf8()) return bytes;
+    return QString::fromLatin1(raw).toUtf8().toStdString();
+}
+
+// An answer field becomes an element of that name; a name XML cannot hold
+// would make the document unsavable, so such a field is left out.
+bool isElementName(const std::string &name)
+{
+    return !name.empty() && xmlValidateNCName(reinterpret_cast<const xmlChar *>(name.c_str()), 0) == 0;
+}
+
+std::string valueOf(const std::vector<std::pair<std::string, std::string>> &pairs, std::string_view name)
+{
+    std::string value;
+    for (const auto &[n, v] : pairs)
+        if (n == name) value = v; // the last one counts, as in the document
+    return value;
+}
+
+} // namespace
+
+struct clsPaypalAPI::Credentials {
+    std::string user, password, signature, mode;
+};
+
+std::vector<std::pair<std::string, std::string>> parseNvp(std::string_view text)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    if (text.empty() || text.find('&', 1) == std::string_view::npos) return out;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('&', start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view piece = text.substr(start, end - start);
+        const std::size_t eq = piece.find('=');
+        if (eq != std::string_view::npos) {
+            std::string_view value = piece.substr(eq + 1);
+            value = value.substr(0, value.find('='));
+            out.emplace_back(asUtf8(URLDecode(piece.substr(0, eq))), asUtf8(URLDecode(value)));
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+clsPaypalAPI::clsPaypalAPI(const xml::Document &settings) : m_settings(settings) {}
+
+void clsPaypalAPI::fail(const Credentials &credentials, FailureKind kind, std::string message)
+{
+    // Whatever the text came from, the seller's secrets do not go out in it.
+    // Very short values are left alone: masking them would garble the text.
+    for (const std::string *secret : {&credentials.password, &credentials.signature, &credentials.user}) {
+        if (secret->size() < 4) continue;
+        for (std::size_t at = message.find(*secret); at != std::string::npos; at = message.find(*secret, at + 4))
+            message.replace(at, secret->size(), "****");
+    }
+    m_failure = {kind, std::move(message)};
+}
+
+bool clsPaypalAPI::readCredentials(Credentials &c)
+{
+    c.user = settings::read(m_settings, "PaypalAPIUser");
+    c.password = settings::read(m_settings, "PaypalAPIPassword");
+    c.signature = settings::read(m_settings, "PaypalAPISignature");
+    c.mode = settings::read(m_settings, "PaypalAPIAuthMode");
+
+    if (c.mode != "Signature" && c.mode != "Certificate") {
+        fail(c, FailureKind::MissingCredentials,
+             "The PayPal API authentication mode \"" + c.mode +
+                 "\" is not known: choose Signature or Certificate under Tools > Options.");
+        return false;
+    }
+    std::vector<std::string> missing;
+    if (c.user.empty()) missing.push_back("user name");
+    if (c.password.empty()) missing.push_back("password");
+    if (isSignatureMode(c.mode) && c.signature.empty()) missing.push_back("signature");
+    if (!missing.empty()) {
+        fail(c, FailureKind::MissingCredentials,
+             "Your PayPal API " + listOf(missing) + (missing.size() == 1 ? " is" : " are") + " not set: enter " +
+                 (missing.size() == 1 ? "it" : "them") + " under Tools > Options.");
+        return false;
+    }
+    return true;
+}
+
+bool clsPaypalAPI::call(const Credentials &c, std::string_view method,
+                        const std::vector<std::pair<std::string_view, std::string_view>> &pairs, xml::Node container)
+{
+    const bool signature = isSignatureMode(c.mode);
+    http::Request request;
+    request.method = "POST";
+    request.url = config().get(signature ? "paypal/SignatureApiUrl" : "paypal/CertificateApiUrl");
+    request.headers = {{"Content-Type", "text/xml; text/plain"}};
+    request.timeoutMs = m_timeoutMs;
+    // A refund sent twice could pay the buyer back twice.
+    request.sendOnce = method == "RefundTransaction";
+    if (!signature) {
+        request.clientCertificate = config().get("paypal/ClientCertificate");
+        request.clientCertificatePassword = config().get("paypal/ClientCertificatePassword");
+        if (request.clientCertificate.empty()) {
+            fail(c, FailureKind::CertificateMissing, std::string(kCertificateMissing));
+            return false;
+        }
+    }
+
+    std::string body = "USER=" + URLEncode(c.user) + "&PWD=" + URLEncode(c.password);
+    if (signature) body += "&SIGNATURE=" + URLEncode(c.signature);
+    body += "&VERSION=" + std::string(kVersion) + "&METHOD=" + std::string(method);
+    for (const auto &[name, value] : pairs)
+        body += "&" + std::string(name) + "=" + URLEncode(value);
+    request.body = QByteArray::fromStdString(body);
+
+    const http::Response response = http::send(request);
+    if (!response.ok) {
+        if (response.clientCertificateFailed)
+            fail(c, FailureKind::CertificateMissing, std::string(kCertificateMissing));
+        else {
+            // The request may have reached PayPal: a refund must not simply be sent again.
+            const std::string after = request.sendOnce ? " The refund may have been made all the same: check the "
+                                                         "payment's details before you send it again."
+                                                       : " Try again later.";
+            if (response.timedOut) {
+                const int seconds = (m_timeoutMs + 999) / 1000;
+                fail(c, FailureKind::TimedOut,
+                     "PayPal did not answer within " + std::to_string(seconds) +
+                         (seconds == 1 ? " second." : " seconds.") + after);
+            } else {
+                fail(c, FailureKind::NoAnswer, "PayPal could not be reached (" + response.error + ")." + after);
+            }
+        }
+        return false;
+    }
+
+    const auto fields = parseNvp(response.body.toStdString());
+    bool hasAck = false;
+    for (const auto &[name, value] : fields)
+        hasAck |= name == "ACK";
+    if (!hasAck) {
+        // An error page of a proxy or of PayPal's web front, not the API.
+        std::string status = response.status != 200 ? " (HTTP " + std::to_string(response.status) + ")" : "";
+        fail(c, FailureKind::NotNameValuePairs,
+             "PayPal's answer could not be read" + status + ": it was not an API answer. Try again later.");
+        return false;
+    }
+    for (const auto &[name, value] : fields)
+        if (isElementName(name)) SetNodeChildText(container, name, value);
+
+    const std::string ack = valueOf(fields, "ACK");
+    if (ack == "Success") {
+        m_failure = {};
+    } else {
+        std::string reason = valueOf(fields, "L_LONGMESSAGE0");
+        if (reason.empty()) reason = valueOf(fields, "L_SHORTMESSAGE0");
+        if (reason.empty()) reason = "PayPal answered \"" + ack + "\".";
+        fail(c, FailureKind::NotSuccess, reason);
+    }
+    return true;
+}
+
+xml::Document clsPaypalAPI::GetTransactionDetails(std::string_view transactionId)
+{
+    m_failure = {};
+    Credentials c;
+    if (!readCredentials(c)) return xml::Document(nullptr);
+    xml::Document doc = xml::Document::parse("<?xml version=\"1.0\" encoding=\"utf-8\"?><PaypalTransactions/>");
+    xml::Node transaction = doc.root().appendElement("PaypalTransaction");
+    if (!call(c, "GetTransactionDetails", {{"TRANSACTIONID", transactionId}}, transaction))
+        return xml::Document(nullptr);
+    if (m_failure.kind != FailureKind::None) return xml::Document(nullptr);
+    return doc;
+}
+
+xml::Document clsPaypalAPI::RefundTransaction(std::string_view transactionId, std::string_view refundType,
+                                              std::string_view amount, std::string_view note)
+{
+    m_failure = {};
+    Credentials c;
+    if (!readCredentials(c)) return xml::Document(nullptr);
+    xml::Document doc = xml::Document::parse("<?xml version=\"1.0\" encoding=\"utf-8\"?><RefundTransactionResponse/>");
+    if (!call(c, "RefundTransaction",
+              {{"TRANSACTIONID", transactionId}, {"REFUNDTYPE", refundType}, {"AMT", amount}, {"NOTE", note}},
+              doc.root()))
+        return xml::Document(nullptr);
+    return doc;
+}
+
+} // namespace tw::paypal

@@ -1,0 +1,103 @@
+#pragma once
+// PayPal's Name-Value-Pair API (version 2.0): the details of a payment and a
+// refund. Each call is one blocking HTTPS POST that pumps the event loop while
+// it waits, 60 seconds at most.
+//
+// The seller's API credentials are read from the Settings document at every
+// call (PaypalAPIUser, PaypalAPIPassword, PaypalAPISignature,
+// PaypalAPIAuthMode); the endpoints and, in certificate mode, the PKCS#12
+// client certificate come from the configuration (paypal/SignatureApiUrl,
+// paypal/CertificateApiUrl, paypal/ClientCertificate,
+// paypal/ClientCertificatePassword).
+//
+// Answers become XML: one child element per answer field, named as PayPal
+// names it and holding the decoded value; a repeated name keeps its last
+// value. Nothing is thrown. A call that gives nothing says why in
+// lastFailure(), in words a seller can act on; credentials never appear in
+// those words.
+
+#include "platform/xml.h"
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tw::paypal {
+
+enum class FailureKind {
+    None,
+    // A credential is empty or the mode is neither "Signature" nor
+    // "Certificate"; nothing was sent.
+    MissingCredentials,
+    // Certificate mode without a usable client certificate: none configured,
+    // unreadable, or refused by PayPal in the TLS handshake.
+    CertificateMissing,
+    // No complete answer: connection refused or dropped, TLS failure.
+    NoAnswer,
+    // No answer within the time-out.
+    TimedOut,
+    // The answer was not name-value pairs (an HTML error page, say).
+    NotNameValuePairs,
+    // PayPal answered, with an ACK other than "Success".
+    NotSuccess,
+};
+
+struct Failure {
+    FailureKind kind = FailureKind::None;
+    // For the seller; empty when kind is None.
+    std::string message;
+};
+
+// The seller-facing text of FailureKind::CertificateMissing.
+inline constexpr std::string_view kCertificateMissing = "PayPal Certificate is missing from your computer.";
+
+class clsPaypalAPI {
+  public:
+    static constexpr int kDefaultTimeoutMs = 60000;
+
+    // `settings` is the Settings document; it must outlive this object.
+    explicit clsPaypalAPI(const xml::Document &settings);
+
+    // The payment `transactionId`: a document whose root PaypalTransactions
+    // holds one PaypalTransaction element with the answer's fields. Null when
+    // nothing usable came back, including an ACK other than "Success".
+    xml::Document GetTransactionDetails(std::string_view transactionId);
+
+    // Refunds `amount` of the payment `transactionId`. `refundType` ("Full",
+    // "Partial", "Other"), `amount` and `note` are sent as given. The answer
+    // document (root RefundTransactionResponse) whatever its ACK; the caller
+    // checks ACK. When ACK is not "Success", lastFailure() holds PayPal's
+    // reason as well. Null when no usable answer came back.
+    xml::Document RefundTransaction(std::string_view transactionId, std::string_view refundType,
+                                    std::string_view amount, std::string_view note);
+
+    // Why the last call gave nothing (or, for a refund, was not a success);
+    // kind None after a successful call.
+    const Failure &lastFailure() const { return m_failure; }
+
+    // The bound on the wait for an answer, in milliseconds (tests shorten it).
+    void setTimeoutMs(int milliseconds) { m_timeoutMs = milliseconds; }
+
+  private:
+    struct Credentials;
+    // Sends `pairs` (name, raw value) after the credentials and parses the
+    // answer into `container`. False, with m_failure set, when there was no
+    // usable answer.
+    bool call(const Credentials &credentials, std::string_view method,
+              const std::vector<std::pair<std::string_view, std::string_view>> &pairs, xml::Node container);
+    bool readCredentials(Credentials &out);
+    void fail(const Credentials &credentials, FailureKind kind, std::string message);
+
+    const xml::Document &m_settings;
+    Failure m_failure;
+    int m_timeoutMs = kDefaultTimeoutMs;
+};
+
+// The answer `text` as (name, value) pairs, decoded, in the order received.
+// Empty unless the text is non-empty and holds "&" after its first
+// character. Pieces without "=" are skipped; anything after a second "=" in a
+// piece is dropped.
+std::vector<std::pair<std::string, std::string>> parseNvp(std::string_view text);
+
+} // namespace tw::paypal

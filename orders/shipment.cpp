@@ -171,48 +171,31 @@ long wholeDays(const DateTime &from, const DateTime &to)
 }
 } // namespace
 
-void DisplayTrackingNumbers(page::Page &page, const Session &session)
+ShippingState shippingStateCell(xml::Node record, std::string_view shippedTime, double eBayClockOffset,
+                                const DateTime &now)
 {
-    page::Element table = page.element("TransactionsTable");
-    if (!table) return;
-    store::RecordIndex tracking = trackingIndex(session.store.doc(store::Doc::TrackingNumbers).root());
-    store::OrderIndex orders(session.store.doc(store::Doc::Transactions).root());
-    const DateTime today = dateOnly(clock().localNow());
-    for (page::Element row : table.rows()) {
-        std::string number = row.attribute("TrackingNumber");
-        std::string txn = row.attribute("TransactionID");
-        std::string item = row.attribute("ItemID");
-        if (number.empty() || txn.empty() || item.empty()) continue;
-        xml::Node record = tracking.find(number);
-        if (!record) continue;
-        std::vector<page::Element> cells = row.cells();
-        if (cells.size() < 6) continue;
-        page::Element cell = cells[5];
-        std::string event = childText(record, "TrackSummary/Event");
-        if (event.empty()) {
-            cell.setInnerText(childText(record, "Error/Description"));
-            row.setStyle("backgroundColor", "#ffc0c0");
-            continue;
-        }
-        if (!isDeliveryEvent(event)) {
-            cell.setInnerText(event);
-            continue;
-        }
-        std::string html = xml::escape(event);
-        DateTime eventDate = parseEventDate(childText(record, "TrackSummary/EventDate"));
-        std::string shipped = childText(orders.find(item, txn), "ShippedTime");
-        DateTime shippedLocal = eBayTimeToDate(shipped).addDays(-session.eBayClockOffset);
-        if (eventDate.isValid() && shippedLocal.isValid()) {
-            long transit = wholeDays(dateOnly(shippedLocal), eventDate);
-            html += transit == 1 ? " <div NOWRAP>(in 1 day)</div>"
-                                 : " <div NOWRAP>(in " + std::to_string(transit) + " days)</div>";
-            long since = wholeDays(eventDate, today);
-            html += since == 0   ? " <div NOWRAP>Today</div>"
-                    : since == 1 ? " <div NOWRAP>Yesterday</div>"
-                                 : " <div NOWRAP>" + std::to_string(since) + " ago</div>";
-        }
-        cell.setInnerHTML(html);
+    ShippingState state;
+    if (!record) return state;
+    std::string event = childText(record, "TrackSummary/Event");
+    if (event.empty()) {
+        state.html = xml::escape(childText(record, "Error/Description"));
+        state.error = true;
+        return state;
     }
+    state.html = xml::escape(event);
+    if (!isDeliveryEvent(event)) return state;
+    DateTime eventDate = parseEventDate(childText(record, "TrackSummary/EventDate"));
+    DateTime shippedLocal = eBayTimeToDate(shippedTime).addDays(-eBayClockOffset);
+    if (eventDate.isValid() && !shippedTime.empty() && shippedLocal.isValid()) {
+        long transit = wholeDays(dateOnly(shippedLocal), eventDate);
+        state.html += transit == 1 ? " <div NOWRAP>(in 1 day)</div>"
+                                   : " <div NOWRAP>(in " + std::to_string(transit) + " days)</div>";
+        long since = wholeDays(eventDate, dateOnly(now));
+        state.html += since == 0   ? " <div NOWRAP>Today</div>"
+                      : since == 1 ? " <div NOWRAP>Yesterday</div>"
+                                   : " <div NOWRAP>" + std::to_string(since) + " ago</div>";
+    }
+    return state;
 }
 
 } // namespace tw::orders

@@ -50,10 +50,17 @@ ViewCounts countViews(const store::Store &store);
 // Writes the four tab captions of the main page.
 void UpdateCounts(page::Page &page, const store::Store &store);
 
-// Fills the shipping-state cell (the sixth) of each drawn order row that
-// has a tracking record: the event, transit and delivery days, or the USPS
-// error on a red row.
-void DisplayTrackingNumbers(page::Page &page, const Session &session);
+// The shipping-state cell of an order row (the sixth cell) from the tracking
+// record of its number: the event, and for a delivery the days in transit
+// and since delivery; for a USPS error its description on a red row
+// (`error`). HTML, outside text escaped; "" without a record. `shippedTime`
+// is the order's ShippedTime (eBay time), `now` the local time.
+struct ShippingState {
+    std::string html;
+    bool error = false;
+};
+ShippingState shippingStateCell(xml::Node record, std::string_view shippedTime, double eBayClockOffset,
+                                const DateTime &now);
 
 // A USPS EventDate ("April 22, 2015") as a date; invalid when it is not one.
 DateTime parseEventDate(std::string_view text);

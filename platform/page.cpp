@@ -122,6 +122,22 @@ void Element::deleteRow(int index)
     if (*this) m_page->deleteRow(m_handle, index);
 }
 
+std::vector<std::vector<std::string>> Element::values(std::string_view selector,
+                                                      const std::vector<std::string> &paths) const
+{
+    return *this ? m_page->values(m_handle, selector, paths) : std::vector<std::vector<std::string>>{};
+}
+
+void Element::setEach(std::string_view selector, std::string_view path, const std::vector<std::string> &values)
+{
+    if (*this) m_page->setEach(m_handle, selector, path, values);
+}
+
+void Element::keepRows(int count)
+{
+    TW_SET("keepRows", std::to_string(count));
+}
+
 std::vector<Element> Element::cells() const
 {
     std::vector<Element> out;

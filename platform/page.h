@@ -71,6 +71,18 @@ class Element {
     // Descendants matching a CSS selector.
     std::vector<Element> query(std::string_view selector) const;
 
+    // Bulk forms, one exchange with the browser each, for the elements
+    // matching `selector` under this element, in document order. `paths` are
+    // property paths as below, "@name" for an attribute of the element, or
+    // "^tag@name" for an attribute of its closest ancestor `tag`.
+    std::vector<std::vector<std::string>> values(std::string_view selector,
+                                                 const std::vector<std::string> &paths) const;
+    // Sets property `path` of each matching element to values[i], or to
+    // values[0] for all when one value is given.
+    void setEach(std::string_view selector, std::string_view path, const std::vector<std::string> &values);
+    // A table: keeps its first `count` rows, deletes the others.
+    void keepRows(int count);
+
     // `handler` runs each time the element raises its change event.
     void onChange(std::function<void()> handler);
 
@@ -85,6 +97,8 @@ class Page {
 
     // Address of the current document.
     virtual std::string url() = 0;
+    // True while a document is loading (it is not complete yet).
+    virtual bool loading() { return false; }
 
     // First element whose id or name is `key`, across the whole document.
     Element element(std::string_view key) { return wrap(find(key)); }
@@ -102,7 +116,7 @@ class Page {
     // Handles are > 0; 0 means none. Property paths are "innerHTML",
     // "innerText", "value", "checked", "disabled", "selectedIndex",
     // "clientWidth", "clientHeight", "scrollTop", "tagName", "style.<name>",
-    // and the write-only "appendHTML";
+    // and the write-only "appendHTML" and "keepRows" (a count);
     // booleans travel as "true"/"false".
     virtual int find(std::string_view key) = 0; // "" finds the body
     virtual std::vector<int> findAll(std::string_view key) = 0;
@@ -118,6 +132,10 @@ class Page {
     virtual void deleteRow(int handle, int index) = 0;
     virtual int addOption(int handle, std::string_view text, std::string_view value, bool selected) = 0;
     virtual void onChange(int handle, std::function<void()> handler) = 0;
+    virtual std::vector<std::vector<std::string>> values(int scope, std::string_view selector,
+                                                         const std::vector<std::string> &paths) = 0;
+    virtual void setEach(int scope, std::string_view selector, std::string_view path,
+                         const std::vector<std::string> &values) = 0;
 
   protected:
     Element wrap(int handle) { return handle > 0 ? Element(this, handle) : Element(); }

@@ -6,7 +6,7 @@
 
 namespace tw {
 
-Session::Session() : lookup(nullptr), eBayDetails(nullptr), dazzleDefinitions(nullptr) {}
+Session::Session() : lookup(nullptr), eBayDetails(nullptr), dazzleDefinitions(nullptr), feedbackRating(nullptr) {}
 
 std::vector<std::string> Session::openStore(const std::filesystem::path &dataDir)
 {

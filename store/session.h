@@ -37,6 +37,8 @@ class Session {
 
     bool mainPageInitialised = false;
     std::string currentView;
+    // The last GetFeedback answer, shown in the rating box of the main page.
+    xml::Document feedbackRating;
 };
 
 } // namespace tw

@@ -2,35 +2,16 @@
 
 #include "ebay/Authorization.h"
 #include "ebay/clseBayAPI.h"
-#include "orders/shipment.h"
 #include "pages/pages.h"
 #include "platform/config.h"
-#include "platform/text.h"
 #include "ui/served.h"
+#include "ui/tags.h"
+#include "ui/view.h"
 
 #include <memory>
 
 namespace tw::ui {
 namespace {
-
-bool showing(Shell &shell, std::string_view path)
-{
-    return equalsNoCase(shell.page().url(), pages::url(path));
-}
-
-// The redraw of the current view: the shipment states brought up to date,
-// then the tab counts and the shipping-state cells of the main page. On any
-// other page the main page is loaded and its fill draws it.
-void redraw(Session &session, Shell &shell)
-{
-    orders::UpdateShipmentStatus(session.store);
-    if (!showing(shell, kMainPage)) {
-        shell.navigate(pages::url(kMainPage));
-        return;
-    }
-    orders::UpdateCounts(shell.page(), session.store);
-    orders::DisplayTrackingNumbers(shell.page(), session);
-}
 
 void registerSignIn(Session &session, Shell &shell, FeatureTable &table)
 {
@@ -64,12 +45,8 @@ void registerFeature(Session &session, Shell &shell, FeatureTable &table)
     table.addCommand("mnuVisitWebsite", [&shell] { shell.openExternal(config().get("web/ProductSite")); });
     table.addCommand("mnuReport", [&shell] { shell.navigate(config().get("web/FeedbackForm")); });
     registerSignIn(session, shell, table);
-
-    table.setRedraw([&session, &shell] { redraw(session, shell); });
-    // The main page has loaded: draw it, unless the seller has moved on meanwhile.
-    table.addPageFill(std::string(kMainPage), [&session, &shell](const std::string &) {
-        if (showing(shell, kMainPage)) redraw(session, shell);
-    });
+    registerView(session, shell, table);
+    registerTags(session, shell, table);
 }
 
 void registerOptions(Session &, Shell &shell, FeatureTable &table)

@@ -1,7 +1,7 @@
 #pragma once
 // What the page layer itself plugs into the window: the menu entries and the
 // "Display Orders" label that only open a page, the sign-in to eBay, and the
-// transactions view (the redraw and the main page's fill).
+// transactions view with its tags, notes and archive.
 
 #include "platform/features.h"
 #include "platform/shell.h"

@@ -35,7 +35,7 @@ window.__tw = (function () {
     var q = '[id="' + CSS.escape(k) + '"],[name="' + CSS.escape(k) + '"]';
     return document.querySelectorAll(q);
   }
-  return {
+  var api = {
     find: function (k) { return k === '' ? reg(document.body) : reg(byKey(k)[0]); },
     findAll: function (k) { return all(byKey(k)); },
     query: function (h, sel) {
@@ -61,6 +61,7 @@ window.__tw = (function () {
       var n = el(h);
       if (!n) return;
       if (p === 'appendHTML') n.insertAdjacentHTML('beforeend', v);
+      else if (p === 'keepRows') { var k = parseInt(v, 10); while (n.rows && n.rows.length > k) n.deleteRow(-1); }
       else if (p.indexOf('style.') === 0) n.style[p.substr(6)] = v;
       else if (p === 'checked' || p === 'disabled') n[p] = (v === 'true');
       else if (p === 'selectedIndex') n.selectedIndex = parseInt(v, 10);
@@ -82,11 +83,38 @@ window.__tw = (function () {
       n.add(o);
       return reg(o);
     },
+    values: function (h, sel, paths) {
+      var scope = h ? el(h) : document;
+      if (!scope) return [];
+      var list;
+      try { list = scope.querySelectorAll(sel); } catch (e) { return []; }
+      return Array.prototype.map.call(list, function (n) {
+        return paths.map(function (p) {
+          if (p.charAt(0) === '@') { var a = n.getAttribute(p.substr(1)); return a === null ? '' : a; }
+          if (p.charAt(0) === '^') {
+            var at = p.indexOf('@'), up = n.closest(p.substring(1, at));
+            var b = up ? up.getAttribute(p.substr(at + 1)) : null;
+            return b === null ? '' : b;
+          }
+          return api.get(reg(n), p);
+        });
+      });
+    },
+    setEach: function (h, sel, p, vals) {
+      var scope = h ? el(h) : document;
+      if (!scope) return;
+      var list;
+      try { list = scope.querySelectorAll(sel); } catch (e) { return; }
+      Array.prototype.forEach.call(list, function (n, i) {
+        api.set(reg(n), p, vals.length === 1 ? vals[0] : (i < vals.length ? vals[i] : ''));
+      });
+    },
     listen: function (h) {
       var n = el(h);
       if (n) n.addEventListener('change', function () { if (window.__twBridge) window.__twBridge.changed(h); });
     }
   };
+  return api;
 })();
 )JS";
 
@@ -130,7 +158,9 @@ WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
                          "c.objects.bridge; });");
     scripts().insert(script);
 
+    connect(this, &QWebEnginePage::loadStarted, this, [this] { m_loading = true; });
     connect(this, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        m_loading = false;
         if (!ok && !m_requested.isEmpty() && url() != m_requested.toString().toStdString() && m_retries < 2) {
             // Our load was swallowed by the end of a refused navigation: ask again.
             ++m_retries;
@@ -158,7 +188,10 @@ bool WebPage::acceptNavigationRequest(const QUrl &target, NavigationType type, b
     std::string from = type == NavigationTypeTyped      ? std::string()
                        : type == NavigationTypeRedirect ? std::string("redirect:") + target.toString().toStdString()
                                                         : url();
-    if (beforeNavigate && beforeNavigate(target.toString().toStdString(), from)) {
+    // The address as it travels, percent-encoding kept: a command link's
+    // "%26" must not turn into a separator.
+    const std::string address = target.toString(QUrl::FullyEncoded).toStdString();
+    if (beforeNavigate && beforeNavigate(address, from)) {
         // Refused: the document stays, with its overlay, handles and handlers
         // (the browser still reports a start and a failed end for it), and a
         // load we refused is not one to ask again.
@@ -280,6 +313,33 @@ int WebPage::addOption(int handle, std::string_view text, std::string_view value
 {
     if (!live(handle)) return 0;
     return handleOf(call("addOption", {handle, q(text), q(value), selected}));
+}
+
+std::vector<std::vector<std::string>> WebPage::values(int scope, std::string_view selector,
+                                                      const std::vector<std::string> &paths)
+{
+    std::vector<std::vector<std::string>> out;
+    if (scope && !live(scope)) return out;
+    QStringList list;
+    for (const std::string &p : paths)
+        list << q(p);
+    for (const QVariant &row : call("values", {scope, q(selector), list}).toList()) {
+        std::vector<std::string> fields;
+        for (const QVariant &v : row.toList())
+            fields.push_back(v.toString().toStdString());
+        out.push_back(std::move(fields));
+    }
+    return out;
+}
+
+void WebPage::setEach(int scope, std::string_view selector, std::string_view path,
+                      const std::vector<std::string> &values)
+{
+    if (scope && !live(scope)) return;
+    QStringList list;
+    for (const std::string &v : values)
+        list << q(v);
+    call("setEach", {scope, q(selector), q(path), list});
 }
 
 void WebPage::onChange(int handle, std::function<void()> handler)

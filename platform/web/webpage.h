@@ -62,6 +62,11 @@ class WebPage : public QWebEnginePage, public page::Page {
     void deleteRow(int handle, int index) override;
     int addOption(int handle, std::string_view text, std::string_view value, bool selected) override;
     void onChange(int handle, std::function<void()> handler) override;
+    std::vector<std::vector<std::string>> values(int scope, std::string_view selector,
+                                                 const std::vector<std::string> &paths) override;
+    void setEach(int scope, std::string_view selector, std::string_view path,
+                 const std::vector<std::string> &values) override;
+    bool loading() override { return m_loading; }
 
   protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
@@ -69,6 +74,7 @@ class WebPage : public QWebEnginePage, public page::Page {
 
   private:
     QUrl m_requested;
+    bool m_loading = false;
     int m_retries = 0;
 
     // Runs __tw[op](args...) and returns its result; null on time-out.

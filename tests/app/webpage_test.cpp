@@ -155,6 +155,30 @@ TEST_F(WebPageTest, OverlayIsOneElementShowingTheLatestMessageWithItsImage)
     EXPECT_EQ(overlay.style("visibility"), "hidden");
 }
 
+TEST_F(WebPageTest, CommandLinksReachTheProgramAsWrittenWithTheirPercentEncodingKept)
+{
+    ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));
+    std::vector<std::string> asked;
+    s_page->beforeNavigate = [&](const std::string &url, const std::string &) {
+        asked.push_back(url);
+        return true; // refused, as the program does with command links
+    };
+    s_page->body().appendHTML("<a id=\"go\" href=\"http://plinthway/?Action=SaveSettings&Button=Save+Settings"
+                              "&Note=a%26Action%3DArchiveAll\">go</a>");
+    s_page->runJavaScript("document.getElementById('go').click()");
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!asked.empty()) loop.quit();
+    });
+    poll.start(20);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    s_page->beforeNavigate = nullptr;
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], "http://plinthway/?Action=SaveSettings&Button=Save+Settings&Note=a%26Action%3DArchiveAll");
+}
+
 } // namespace
 
 int main(int argc, char **argv)

@@ -8,6 +8,7 @@
 #include "platform/config.h"
 #include "tests/support/fake_shell.h"
 #include "tests/support/temp_dir.h"
+#include "ui/browser.h"
 #include "ui/served.h"
 
 #include <gtest/gtest.h>
@@ -54,10 +55,6 @@ const std::set<std::string> kActions = {
 
 // Actions whose feature is not built yet; this list shrinks as they land.
 const std::set<std::string> kNotBuilt = {
-    // the transactions view, tags, notes and archive
-    "TagAll", "UnTagAll", "FlipTags", "TagWithFeedback", "DisplayDeliveredNeedsFollowUp", "DisplayInTransit",
-    "DisplayNotShipped", "DisplayArchived", "ArchiveAll", "ArchiveTagged", "ArchiveTransaction", "RestoreTransaction",
-    "RestoreTagged", "AddNoteClick", "DeleteNoteClick", "SaveNoteClick",
     // messages to buyers
     "SMTPSend", "SendSMTPTemplateMessage", "SendMessage",
     // postage
@@ -83,10 +80,14 @@ const std::set<std::string> kPagesNotBuilt = {std::string(ui::kPrintPostagePage)
 struct FeaturesTest : ::testing::Test {
     void SetUp() override
     {
-        setConfig(Config());
+        // Nothing listens on port 1: eBay calls fail at once.
+        Config c;
+        c.set("ebay/ApiUrl", "http://127.0.0.1:1/ws/api.dll");
+        setConfig(c);
         session.openStore(dir.path());
         app::composeFeatures(session, shell, table);
     }
+    void TearDown() override { setConfig(Config()); }
     test::TempDir dir;
     Session session;
     test::FakeShell shell;
@@ -157,6 +158,34 @@ TEST_F(FeaturesTest, MenuEntriesOpenTheirPages)
     EXPECT_EQ(shell.navigations[1].first, pages::url(ui::kHelpPage));
     EXPECT_EQ(shell.navigations[2].first, pages::url(ui::kMainPage));
     EXPECT_EQ(shell.external, std::vector<std::string>{config().get("web/ProductSite")});
+}
+
+TEST_F(FeaturesTest, CancelLinksOnOtherPagesBringTheViewBack)
+{
+    ui::Browser browser(session, shell, table);
+    session.mainPageInitialised = true;
+    for (auto [action, page] : {std::pair{"CancelMessage", ui::kComposeEmailPage},
+                                {"CancelPrintPostage", ui::kPrintPostagePage},
+                                {"CancelPaypalRefund", ui::kPaypalRefundPage}}) {
+        shell.newDocument(pages::url(page));
+        shell.navigations.clear();
+        shell.overlays.clear();
+        shell.startTimer("tmrWaitingForDazzle");
+        EXPECT_TRUE(
+            browser.WebBrowser1_BeforeNavigate2(std::string("http://plinthway/?Action=") + action, shell.fake.address));
+        shell.runPosted();
+        ASSERT_EQ(shell.navigations.size(), 1u) << action;
+        EXPECT_EQ(shell.navigations[0].first, pages::url(ui::kMainPage)) << action;
+        if (std::string(action) == "CancelPrintPostage") EXPECT_FALSE(shell.timers["tmrWaitingForDazzle"]);
+
+        // The main page arrives and is drawn.
+        shell.newDocument(pages::url(ui::kMainPage));
+        shell.fake.add("TABLE", "TransactionsTable");
+        browser.WebBrowser1_DocumentComplete(pages::url(ui::kMainPage));
+        ASSERT_FALSE(shell.overlays.empty()) << action;
+        EXPECT_EQ(shell.overlays.front(), "Rendering") << action;
+        EXPECT_FALSE(shell.processingShown()) << action;
+    }
 }
 
 } // namespace

@@ -40,16 +40,7 @@ struct DrawnRows : ::testing::Test {
 
 TEST_F(DrawnRows, ShippingStateCellsShowEventsDaysAndErrors)
 {
-    // Shipped 5 Jan 2008 23:30 eBay time; with eBay two hours ahead that is 21:30 local, the same day.
-    session.eBayClockOffset = 2.0 / 24;
-    session.store.transactions() =
-        xml::Document::parse("<Transactions>"
-                             "<Transaction><Item><ItemID>1</ItemID></Item><TransactionID>0</TransactionID>"
-                             "<ShippedTime>2008-01-05T23:30:00.000Z</ShippedTime></Transaction>"
-                             "<Transaction><Item><ItemID>2</ItemID></Item><TransactionID>0</TransactionID>"
-                             "<ShippedTime>2008-01-09T08:00:00.000Z</ShippedTime></Transaction>"
-                             "</Transactions>");
-    session.store.trackingNumbers() = xml::Document::parse(
+    xml::Document tracking = xml::Document::parse(
         "<TrackingNumbers>"
         "<TrackingNumber ID=\"A\"><LastChecked>2008-01-09 10:00:00</LastChecked><TrackSummary>"
         "<EventDate>January 8, 2008</EventDate><Event>Delivered, In/At Mailbox</Event></TrackSummary></TrackingNumber>"
@@ -58,25 +49,37 @@ TEST_F(DrawnRows, ShippingStateCellsShowEventsDaysAndErrors)
         "<TrackingNumber ID=\"C\"><LastChecked>2008-01-09 10:00:00</LastChecked><TrackSummary>"
         "<Event>Out for Delivery &amp; &lt;b&gt;soon&lt;/b&gt;</Event></TrackSummary></TrackingNumber>"
         "<TrackingNumber ID=\"D\"><LastChecked>2008-01-09 10:00:00</LastChecked><Error>"
-        "<Description>No record of that item</Description></Error></TrackingNumber>"
+        "<Description>No record of &lt;that&gt; item</Description></Error></TrackingNumber>"
+        "<TrackingNumber ID=\"E\"><TrackSummary><EventDate>January 1, 2008</EventDate>"
+        "<Event>Delivered</Event></TrackSummary></TrackingNumber>"
         "</TrackingNumbers>");
-    int delivered = row("1", "0", "A");
-    int sameDay = row("2", "0", "B");
-    int moving = row("1", "0", "C");
-    int unknown = row("1", "0", "D");
-    int untracked = row("1", "0", "Z");
-    int noNumber = row("1", "0", "");
-
-    orders::DisplayTrackingNumbers(page, session);
-    EXPECT_EQ(state(delivered), "Delivered, In/At Mailbox <div NOWRAP>(in 3 days)</div> <div NOWRAP>Yesterday</div>");
-    EXPECT_EQ(state(sameDay), "Delivered <div NOWRAP>(in 0 days)</div> <div NOWRAP>Today</div>");
+    auto record = [&](const char *id) {
+        return tracking.select("TrackingNumbers/TrackingNumber[@ID=$id]", {{"id", id}});
+    };
+    const DateTime now = clock.localNow();
+    // Shipped 5 Jan 2008 23:30 eBay time; with eBay two hours ahead that is 21:30 local, the same day.
+    const double offset = 2.0 / 24;
+    auto cell = [&](const char *id, const char *shipped) {
+        return orders::shippingStateCell(record(id), shipped, offset, now);
+    };
+    EXPECT_EQ(cell("A", "2008-01-05T23:30:00.000Z").html,
+              "Delivered, In/At Mailbox <div NOWRAP>(in 3 days)</div> <div NOWRAP>Yesterday</div>");
+    // Shipped and delivered on the same day: 0 days, in the plural.
+    EXPECT_EQ(cell("B", "2008-01-09T08:00:00.000Z").html, "Delivered <div NOWRAP>(in 0 days)</div> "
+                                                          "<div NOWRAP>Today</div>");
+    EXPECT_EQ(cell("E", "2007-12-31T08:00:00.000Z").html, "Delivered <div NOWRAP>(in 1 day)</div> "
+                                                          "<div NOWRAP>8 ago</div>");
+    // No shipping time: the event alone.
+    EXPECT_EQ(cell("E", "").html, "Delivered");
     // Outside text goes in as text, never as markup.
-    EXPECT_EQ(page.property(page.el(moving).cells[5], "innerText"), "Out for Delivery & <b>soon</b>");
-    EXPECT_EQ(state(moving), "");
-    EXPECT_EQ(page.property(page.el(unknown).cells[5], "innerText"), "No record of that item");
-    EXPECT_EQ(page.property(unknown, "style.backgroundColor"), "#ffc0c0");
-    EXPECT_EQ(state(untracked), "");
-    EXPECT_EQ(state(noNumber), "");
+    EXPECT_EQ(cell("C", "2008-01-05T23:30:00.000Z").html, "Out for Delivery &amp; &lt;b&gt;soon&lt;/b&gt;");
+    EXPECT_FALSE(cell("C", "").error);
+    orders::ShippingState unknown = cell("D", "2008-01-05T23:30:00.000Z");
+    EXPECT_EQ(unknown.html, "No record of &lt;that&gt; item");
+    EXPECT_TRUE(unknown.error);
+    orders::ShippingState untracked = cell("Z", "2008-01-05T23:30:00.000Z");
+    EXPECT_EQ(untracked.html, "");
+    EXPECT_FALSE(untracked.error);
 }
 
 TEST_F(DrawnRows, TabCaptionsCountTheViews)

@@ -98,6 +98,12 @@ class FakePage : public page::Page {
     }
     int addOption(int, std::string_view, std::string_view, bool) override { return 0; }
     void onChange(int h, std::function<void()> handler) override { m_els[h].change = std::move(handler); }
+    // The fake knows no selectors: bulk reads find nothing.
+    std::vector<std::vector<std::string>> values(int, std::string_view, const std::vector<std::string> &) override
+    {
+        return {};
+    }
+    void setEach(int, std::string_view, std::string_view, const std::vector<std::string> &) override {}
 
   private:
     std::map<int, El> m_els;

@@ -12,7 +12,7 @@ void FakeShell::setStatus(std::string_view text, int panel)
 void FakeShell::ProcessingImageDisplay(std::string_view message)
 {
     overlays.emplace_back(message);
-    ui::ProcessingImageDisplay(fake, message);
+    ui::ProcessingImageDisplay(page(), message);
     m_shown = true;
 }
 
@@ -20,12 +20,12 @@ void FakeShell::ProcessingImageHide()
 {
     ++hides;
     m_shown = false;
-    ui::ProcessingImageHide(fake);
+    ui::ProcessingImageHide(page());
 }
 
 void FakeShell::ProcessingImageReposition()
 {
-    ui::ProcessingImageReposition(fake);
+    ui::ProcessingImageReposition(page());
 }
 
 void FakeShell::messageBox(std::string_view title, std::string_view text)

@@ -1,7 +1,8 @@
 #pragma once
 // A Shell without a window, for tests: it records everything it is told, in
-// order, draws the overlay on a FakePage with the program's own overlay code,
-// answers boxes from a queue, and runs posted tasks when asked.
+// order, draws the overlay on its page (a FakePage unless a test overrides
+// page()) with the program's own overlay code, answers boxes from a queue,
+// and runs posted tasks when asked.
 
 #include "platform/shell.h"
 #include "tests/support/fake_page.h"
@@ -57,7 +58,7 @@ class FakeShell : public Shell {
     // A new document in the browser: the overlay goes with the old one.
     void newDocument(std::string address);
 
-  private:
+  protected:
     bool m_shown = false;
 };
 

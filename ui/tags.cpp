@@ -1,0 +1,192 @@
+#include "ui/tags.h"
+
+#include "store/order_index.h"
+#include "ui/rows.h"
+
+#include <unordered_set>
+
+namespace tw::ui {
+namespace {
+
+using store::childText;
+using store::compositeKey;
+
+// The tag boxes of order rows: rows whose two ids are not empty.
+constexpr std::string_view kOrderBoxes =
+    "tr[TransactionID]:not([TransactionID=\"\"])[ItemID]:not([ItemID=\"\"]) input[name=\"tagged\"]";
+
+// A value inside a CSS attribute selector's double quotes.
+std::string cssString(std::string_view text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n' || c == '\r' || c == '\f') {
+            out += "\\a ";
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string rowSelector(const std::string &transactionId, const std::string &itemId)
+{
+    return "tr[TransactionID=" + cssString(transactionId) + "][ItemID=" + cssString(itemId) + "]";
+}
+
+page::Element table(Shell &shell)
+{
+    return shell.page().element("TransactionsTable");
+}
+
+std::string param(const Params &params, const char *key)
+{
+    auto it = params.find(key);
+    return it == params.end() ? std::string() : it->second;
+}
+
+void setTags(Shell &shell, const std::vector<OrderRow> &rows, const std::function<bool(const OrderRow &)> &on)
+{
+    std::vector<std::string> values;
+    for (const OrderRow &row : rows)
+        values.push_back(on(row) ? "true" : "false");
+    if (!values.empty()) table(shell).setEach(kOrderBoxes, "checked", values);
+}
+
+// The view's source and the other document: archive or restore.
+struct Move {
+    store::Doc from, to;
+};
+
+void moveAll(Session &session, Shell &shell, FeatureTable &table, Move move, const std::vector<OrderRow> &rows)
+{
+    moveOrders(session.store.doc(move.from), session.store.doc(move.to), rows);
+    session.store.save(store::Doc::ArchivedTransactions);
+    session.store.save(store::Doc::Transactions);
+    (void)shell;
+    table.RefreshGrid();
+}
+
+} // namespace
+
+std::vector<OrderRow> orderRows(page::Page &page)
+{
+    std::vector<OrderRow> rows;
+    page::Element t = page.element("TransactionsTable");
+    for (const auto &v : t.values(
+             kOrderBoxes, {"checked", "^tr@ItemID", "^tr@TransactionID", "^tr@TrackingNumber", "^tr@BuyerEIASToken"}))
+        if (v.size() == 5) rows.push_back({v[1], v[2], v[3], v[4], v[0] == "true"});
+    return rows;
+}
+
+std::vector<OrderRow> taggedRows(page::Page &page)
+{
+    std::vector<OrderRow> rows = orderRows(page);
+    std::erase_if(rows, [](const OrderRow &r) { return !r.tagged; });
+    return rows;
+}
+
+int moveOrders(xml::Document &from, xml::Document &to, const std::vector<OrderRow> &rows)
+{
+    xml::Node root = to.root();
+    if (!from.root() || !root) return 0;
+    store::OrderIndex source(from.root()), target(root);
+    int moved = 0;
+    for (const OrderRow &row : rows) {
+        xml::Node order = source.find(row.itemId, row.transactionId);
+        if (!order) continue;
+        if (xml::Node twin = target.find(row.itemId, row.transactionId)) {
+            target.remove(twin);
+            twin.remove();
+        }
+        xml::Node copy = to.importNode(order, true);
+        source.remove(order);
+        order.remove();
+        copy = root.firstElement() ? root.insertBefore(copy, root.firstElement()) : root.append(copy);
+        target.add(copy);
+        ++moved;
+    }
+    return moved;
+}
+
+void registerTags(Session &session, Shell &shell, FeatureTable &table)
+{
+    table.addAction("TagAll", [&shell](const Params &) {
+        setTags(shell, orderRows(shell.page()), [](const OrderRow &) { return true; });
+    });
+    table.addAction("UnTagAll", [&shell](const Params &) {
+        setTags(shell, orderRows(shell.page()), [](const OrderRow &) { return false; });
+    });
+    table.addAction("FlipTags", [&shell](const Params &) {
+        setTags(shell, orderRows(shell.page()), [](const OrderRow &r) { return !r.tagged; });
+    });
+    table.addAction("TagWithFeedback", [&session, &shell](const Params &) {
+        std::unordered_set<std::string> withFeedback;
+        if (xml::Node root = session.store.doc(store::Doc::Feedback).root())
+            for (xml::Node f = root.firstElement(); f; f = f.nextElement())
+                if (f.name() == "FeedbackDetail")
+                    withFeedback.insert(compositeKey({childText(f, "ItemID"), childText(f, "TransactionID")}));
+        setTags(shell, orderRows(shell.page()), [&](const OrderRow &r) {
+            return withFeedback.count(compositeKey({r.itemId, r.transactionId})) != 0;
+        });
+    });
+
+    table.addAction("AddNoteClick", [&shell](const Params &p) {
+        const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
+        std::vector<page::Element> area = ui::table(shell).query(rowSelector(t, i) + " .note");
+        if (!area.empty()) area.front().setInnerHTML(noteEditorHtml(t, i));
+    });
+    table.addAction("SaveNoteClick", [&session, &shell](const Params &p) {
+        const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
+        std::vector<page::Element> input = ui::table(shell).query(rowSelector(t, i) + " input[name=\"note\"]");
+        if (input.empty()) return;
+        const std::string text = input.front().value();
+        xml::Document &notes = session.store.doc(store::Doc::Notes);
+        xml::Node root = notes.root();
+        if (!root) return;
+        if (xml::Node old = notes.select("Notes/Note[TransactionID=$t and ItemID=$i]", {{"t", t}, {"i", i}}))
+            old.remove();
+        xml::Node note = notes.createElement("Note");
+        note.appendElement("TransactionID", t);
+        note.appendElement("ItemID", i);
+        note.appendElement("Text", text);
+        if (xml::Node first = root.firstElement())
+            root.insertBefore(note, first);
+        else
+            root.append(note);
+        session.store.save(store::Doc::Notes);
+    });
+    table.addAction("DeleteNoteClick", [&session, &shell](const Params &p) {
+        const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
+        std::vector<page::Element> area = ui::table(shell).query(rowSelector(t, i) + " .note");
+        if (!area.empty()) area.front().setInnerHTML(addNoteHtml(t, i));
+        xml::Document &notes = session.store.doc(store::Doc::Notes);
+        if (xml::Node old = notes.select("Notes/Note[TransactionID=$t and ItemID=$i]", {{"t", t}, {"i", i}}))
+            old.remove();
+        session.store.save(store::Doc::Notes);
+    });
+
+    const Move archive{store::Doc::Transactions, store::Doc::ArchivedTransactions};
+    const Move restore{store::Doc::ArchivedTransactions, store::Doc::Transactions};
+    table.addAction("ArchiveTransaction", [&session, &shell, &table, archive](const Params &p) {
+        moveAll(session, shell, table, archive, {{param(p, "itemID"), param(p, "transactionID"), {}, {}, true}});
+    });
+    table.addAction("RestoreTransaction", [&session, &shell, &table, restore](const Params &p) {
+        moveAll(session, shell, table, restore, {{param(p, "itemID"), param(p, "transactionID"), {}, {}, true}});
+    });
+    table.addAction("ArchiveAll", [&session, &shell, &table, archive](const Params &) {
+        if (!shell.askYesNo("Confirm", "Are you sure you want to archive all transactions in this view?")) return;
+        moveAll(session, shell, table, archive, orderRows(shell.page()));
+    });
+    table.addAction("ArchiveTagged", [&session, &shell, &table, archive](const Params &) {
+        moveAll(session, shell, table, archive, taggedRows(shell.page()));
+    });
+    table.addAction("RestoreTagged", [&session, &shell, &table, restore](const Params &) {
+        moveAll(session, shell, table, restore, taggedRows(shell.page()));
+    });
+}
+
+} // namespace tw::ui

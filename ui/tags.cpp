@@ -37,6 +37,20 @@ std::string rowSelector(const std::string &transactionId, const std::string &ite
     return "tr[TransactionID=" + cssString(transactionId) + "][ItemID=" + cssString(itemId) + "]";
 }
 
+page::Element table(Shell &shell);
+
+// The first element matching `selector` in the order's row. The row is found
+// first: the browser has been seen to miss a descendant after two attribute
+// tests in one selector.
+page::Element inRow(Shell &shell, const std::string &transactionId, const std::string &itemId,
+                    std::string_view selector)
+{
+    std::vector<page::Element> row = table(shell).query(rowSelector(transactionId, itemId));
+    if (row.empty()) return {};
+    std::vector<page::Element> found = row.front().query(selector);
+    return found.empty() ? page::Element() : found.front();
+}
+
 page::Element table(Shell &shell)
 {
     return shell.page().element("TransactionsTable");
@@ -136,14 +150,13 @@ void registerTags(Session &session, Shell &shell, FeatureTable &table)
 
     table.addAction("AddNoteClick", [&shell](const Params &p) {
         const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
-        std::vector<page::Element> area = ui::table(shell).query(rowSelector(t, i) + " .note");
-        if (!area.empty()) area.front().setInnerHTML(noteEditorHtml(t, i));
+        if (page::Element area = inRow(shell, t, i, ".note")) area.setInnerHTML(noteEditorHtml(t, i));
     });
     table.addAction("SaveNoteClick", [&session, &shell](const Params &p) {
         const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
-        std::vector<page::Element> input = ui::table(shell).query(rowSelector(t, i) + " input[name=\"note\"]");
-        if (input.empty()) return;
-        const std::string text = input.front().value();
+        page::Element input = inRow(shell, t, i, "input[name=\"note\"]");
+        if (!input) return;
+        const std::string text = input.value();
         xml::Document &notes = session.store.doc(store::Doc::Notes);
         xml::Node root = notes.root();
         if (!root) return;
@@ -161,8 +174,7 @@ void registerTags(Session &session, Shell &shell, FeatureTable &table)
     });
     table.addAction("DeleteNoteClick", [&session, &shell](const Params &p) {
         const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
-        std::vector<page::Element> area = ui::table(shell).query(rowSelector(t, i) + " .note");
-        if (!area.empty()) area.front().setInnerHTML(addNoteHtml(t, i));
+        if (page::Element area = inRow(shell, t, i, ".note")) area.setInnerHTML(addNoteHtml(t, i));
         xml::Document &notes = session.store.doc(store::Doc::Notes);
         if (xml::Node old = notes.select("Notes/Note[TransactionID=$t and ItemID=$i]", {{"t", t}, {"i", i}}))
             old.remove();

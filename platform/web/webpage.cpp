@@ -158,9 +158,9 @@ WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
                          "c.objects.bridge; });");
     scripts().insert(script);
 
-    connect(this, &QWebEnginePage::loadStarted, this, [this] { m_loading = true; });
     connect(this, &QWebEnginePage::loadFinished, this, [this](bool ok) {
         m_loading = false;
+        m_refusing = false;
         if (!ok && !m_requested.isEmpty() && url() != m_requested.toString().toStdString() && m_retries < 2) {
             // Our load was swallowed by the end of a refused navigation: ask again.
             ++m_retries;
@@ -196,11 +196,13 @@ bool WebPage::acceptNavigationRequest(const QUrl &target, NavigationType type, b
         // (the browser still reports a start and a failed end for it), and a
         // load we refused is not one to ask again.
         if (target == m_requested) m_requested.clear();
+        m_refusing = true;
         return false;
     }
     // A jump within the document keeps it; anything else replaces it.
     if (!target.matches(QWebEnginePage::url(), QUrl::RemoveFragment)) {
         if (documentReplaced) documentReplaced();
+        m_loading = true;
         m_live.clear();
         m_changeHandlers.clear();
     }
@@ -214,6 +216,17 @@ QWebEnginePage *WebPage::createWindow(WebWindowType)
 
 QVariant WebPage::call(const char *op, const QVariantList &args)
 {
+    // A refused navigation winds down on its own in a moment; a script run
+    // meanwhile stalls it, and its answer with it, until the call times out.
+    // Let it end first.
+    if (m_refusing) {
+        QEventLoop settle;
+        auto done = connect(this, &QWebEnginePage::loadFinished, &settle, &QEventLoop::quit);
+        QTimer::singleShot(kRefusalSettleMs, &settle, &QEventLoop::quit);
+        if (m_refusing) settle.exec();
+        disconnect(done);
+        m_refusing = false;
+    }
     struct State {
         QVariant value;
         bool done = false;

@@ -75,6 +75,8 @@ class WebPage : public QWebEnginePage, public page::Page {
   private:
     QUrl m_requested;
     bool m_loading = false;
+    bool m_refusing = false;
+    static constexpr int kRefusalSettleMs = 2000;
     int m_retries = 0;
 
     // Runs __tw[op](args...) and returns its result; null on time-out.

@@ -88,17 +88,6 @@ TEST(EndToEndEbay, CancellingOnTheSignInPageLeadsToABlankPageWithDownloadsDisabl
     EXPECT_EQ(setting(dir, "eBayAuthToken"), "");
 }
 
-// A data folder whose settings hold the sandbox's demo token.
-void signIn(const TempDir &dir, const tw::sandbox::Sandbox &sb)
-{
-    std::filesystem::create_directories(dir / "data");
-    tw::test::writeFile(dir / "data" / "Settings.xml",
-                        std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?><Settings><eBayID>") +
-                            sb.state().sellerId + "</eBayID><eBayAuthToken>" + tw::sandbox::kDemoToken +
-                            "</eBayAuthToken><LastGetSellerTransactions/><GetSellerTransactionsMaxDays>28"
-                            "</GetSellerTransactionsMaxDays></Settings>");
-}
-
 std::vector<std::string> orderKeys(const TempDir &dir)
 {
     tw::xml::Document orders = loadData(dir, "Transactions.xml");
@@ -193,14 +182,16 @@ TEST(EndToEndEbay, TheMainPageTwiceInitialisesOnceAndTheBusyOverlayAsksToWaitOnc
     signIn(dir, sb);
     const int port = freePort();
     Tidewell app(dir, {iniFor(sb), "", port});
+    DevTools devTools(port);
     ASSERT_TRUE(app.next("page").endsWith("/KORVA/main-1.0.47.html"));
-    ASSERT_TRUE(waitFor([&] { return !sb.requests("GeteBayOfficialTime").empty(); }));
-    pump(500);
+    ASSERT_TRUE(waitFor([&] { return !sb.requests("GetFeedback").empty(); }));
+    ASSERT_TRUE(waitIdle(devTools, "/KORVA/main-1.0.47.html"));
     app.send("click Label1");
     ASSERT_TRUE(app.next("page").endsWith("/KORVA/main-1.0.47.html"));
+    ASSERT_TRUE(waitIdle(devTools, "/KORVA/main-1.0.47.html"));
     app.send("click Label1");
     ASSERT_TRUE(app.next("page").endsWith("/KORVA/main-1.0.47.html"));
-    pump(500);
+    ASSERT_TRUE(waitIdle(devTools, "/KORVA/main-1.0.47.html"));
     EXPECT_EQ(sb.requests("GeteBayDetails").size(), 1u);
     EXPECT_EQ(sb.requests("GeteBayOfficialTime").size(), 1u);
 
@@ -214,7 +205,6 @@ TEST(EndToEndEbay, TheMainPageTwiceInitialisesOnceAndTheBusyOverlayAsksToWaitOnc
     pump(300);
     app.send("click Label1");
     pump(300);
-    DevTools devTools(port);
     QString text =
         devTools.evaluate("/KORVA/main-1.0.47.html", "document.getElementById('ProcessingElement').innerText");
     EXPECT_EQ(text.count("(Please wait)"), 1) << text.toStdString();

@@ -6,6 +6,7 @@
 // WebEngine's remote-debugging port.
 
 #include "pages/pages.h"
+#include "sandbox/sandbox.h"
 #include "tests/support/temp_dir.h"
 
 #include <QElapsedTimer>
@@ -258,5 +259,32 @@ class DevTools {
 
     int m_port;
 };
+
+// Waits until the page whose address contains `urlPart` shows no busy
+// overlay (the program has finished drawing or loading it).
+inline bool waitIdle(DevTools &devTools, const QString &urlPart, int ms = 30000)
+{
+    return waitFor(
+        [&] {
+            QString answer = devTools.evaluate(
+                urlPart,
+                "(function () { var o = document.getElementById('ProcessingElement');"
+                "  return !o || o.style.visibility === 'hidden'; })()",
+                5000);
+            return answer.contains("true");
+        },
+        ms);
+}
+
+// A data folder whose settings hold the sandbox's demo token.
+inline void signIn(const test::TempDir &dir, const sandbox::Sandbox &sb)
+{
+    std::filesystem::create_directories(dir / "data");
+    test::writeFile(dir / "data" / "Settings.xml",
+                    std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?><Settings><eBayID>") + sb.state().sellerId +
+                        "</eBayID><eBayAuthToken>" + sandbox::kDemoToken +
+                        "</eBayAuthToken><LastGetSellerTransactions/><GetSellerTransactionsMaxDays>28"
+                        "</GetSellerTransactionsMaxDays></Settings>");
+}
 
 } // namespace tw::e2e

@@ -1,0 +1,160 @@
+// The transactions view on the real program against the sandbox: switching
+// views, tags, a note that survives a restart, archiving and restoring, and
+// archive-all answered No.
+
+#include "platform/xml.h"
+#include "tests/e2e/harness.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace tw::e2e;
+
+QString quoted(const QString &text)
+{
+    return "\"" + text + "\"";
+}
+using tw::test::TempDir;
+
+const QString kMain = "/KORVA/main-1.0.47.html";
+
+size_t count(const TempDir &dir, const char *file, const char *xpath)
+{
+    tw::xml::Document doc = tw::xml::Document::load(dir / "data" / file);
+    return doc.selectAll(xpath).size();
+}
+
+// The page's answer to `expression` once the drawing is over and `expected`
+// holds (JSON text of the value), or the last answer after the time-out.
+// The string an evaluation gave ("" when it gave none).
+QString valueOf(const QString &json)
+{
+    return QJsonDocument::fromJson(json.toUtf8()).object()["value"].toString();
+}
+
+QString settle(DevTools &devTools, const QString &expression, const QString &expected, int ms = 30000)
+{
+
+    const QString js = "(function () { var o = document.getElementById('ProcessingElement');"
+                       "  if (o && o.style.visibility !== 'hidden') return '(busy)';"
+                       "  return " +
+                       expression + "; })()";
+    QString answer;
+    waitFor(
+        [&] {
+            answer = quoted(valueOf(devTools.evaluate(kMain, js, 5000)));
+            return answer == expected;
+        },
+        ms);
+    return answer;
+}
+
+// Runs a command link from the main page, as a click on it would. The
+// navigation starts after the evaluation has answered.
+void command(DevTools &devTools, const QString &query)
+{
+    devTools.evaluate(kMain, "setTimeout(function () { location.href = 'http://plinthway/?" + query + "'; }, 0); true");
+}
+
+const QString kRows = "String(document.querySelectorAll('#TransactionsTable tr[ItemID]').length)";
+
+TEST(EndToEndView, ViewsTagsNotesAndTheArchiveOnTheRealProgram)
+{
+    TempDir dir;
+    tw::sandbox::Sandbox sb;
+    ASSERT_TRUE(sb.start());
+    signIn(dir, sb);
+    const int port = freePort();
+    const std::string ini = sb.config().toIni();
+    std::string noteKey;
+    {
+        Tidewell app(dir, {ini, "No", port});
+        ASSERT_TRUE(app.next("page").endsWith(kMain)) << app.output().toStdString();
+        DevTools devTools(port);
+        ASSERT_TRUE(waitFor([&] { return !sb.requests("GetFeedback").empty(); })) << app.output().toStdString();
+        ASSERT_EQ(settle(devTools, kRows, quoted("0")), quoted("0"));
+
+        app.send("click cmdDownloadOrders");
+        ASSERT_TRUE(waitFor([&] { return !sb.requests("TrackV2").empty(); }, 30000)) << app.output().toStdString();
+        const size_t delivered = [&] {
+            waitFor([&] { return count(dir, "Transactions.xml", "//Transaction[KORVA]") > 0; });
+            return count(dir, "Transactions.xml", "Transactions/Transaction[KORVA/ShipmentStatus='Delivered']");
+        }();
+        ASSERT_GT(delivered, 0u);
+        // The first view of a fresh store is Delivered.
+        EXPECT_EQ(settle(devTools, kRows, quoted(QString::number(delivered))), quoted(QString::number(delivered)));
+
+        const size_t notShipped = count(dir, "Transactions.xml", "Transactions/Transaction[not(ShippedTime)]");
+        command(devTools, "Action=DisplayNotShipped");
+        ASSERT_EQ(settle(devTools, kRows, quoted(QString::number(notShipped))), quoted(QString::number(notShipped)));
+        EXPECT_EQ(settle(devTools, "document.getElementById('TD_NotShipped').innerText",
+                         quoted(QString("Not Shipped (%1)").arg(notShipped))),
+                  quoted(QString("Not Shipped (%1)").arg(notShipped)));
+
+        // A note on the first row, saved.
+        noteKey = valueOf(devTools.evaluate(kMain, "var r = document.querySelector('#TransactionsTable tr[ItemID]');"
+                                                   "r.getAttribute('ItemID') + '/' + r.getAttribute('TransactionID')"))
+                      .toStdString();
+        ASSERT_NE(noteKey.find('/'), std::string::npos) << noteKey;
+        const QString item = QString::fromStdString(noteKey.substr(0, noteKey.find('/')));
+        const QString txn = QString::fromStdString(noteKey.substr(noteKey.find('/') + 1));
+        command(devTools, "Action=AddNoteClick&TransactionID=" + txn + "&ItemID=" + item);
+        ASSERT_EQ(
+            settle(devTools, "String(!!document.querySelector('#TransactionsTable input[name=\"note\"]'))", "\"true\""),
+            "\"true\"")
+            << noteKey << app.output().toStdString();
+        devTools.evaluate(kMain, "document.querySelector('#TransactionsTable input[name=\"note\"]').value = "
+                                 "'Leave at the back door'; true");
+        command(devTools, "Action=SaveNoteClick&TransactionID=" + txn + "&ItemID=" + item);
+        ASSERT_TRUE(waitFor([&] { return count(dir, "Notes.xml", "Notes/Note") == 1; }));
+
+        // Two rows tagged and archived.
+        devTools.evaluate(kMain, "var b = document.querySelectorAll('#TransactionsTable input[name=\"tagged\"]');"
+                                 "b[1].checked = true; b[2].checked = true; true");
+        const std::string before = tw::test::readFile(dir / "data" / "Transactions.xml");
+        command(devTools, "Action=ArchiveTagged");
+        ASSERT_TRUE(waitFor([&] { return count(dir, "ArchivedTransactions.xml", "Transactions/Transaction") == 2; }));
+        EXPECT_NE(tw::test::readFile(dir / "data" / "Transactions.xml"), before);
+        EXPECT_EQ(settle(devTools, kRows, quoted(QString::number(notShipped - 2))),
+                  quoted(QString::number(notShipped - 2)));
+        EXPECT_EQ(settle(devTools, "document.getElementById('TD_Archived').innerText", "\"Archived (2)\""),
+                  "\"Archived (2)\"");
+
+        // Restored from the archived view.
+        command(devTools, "Action=DisplayArchived");
+        ASSERT_EQ(settle(devTools, kRows, "\"2\""), "\"2\"");
+        command(devTools, "Action=TagAll");
+        settle(devTools, "String(document.querySelectorAll('input[name=\"tagged\"]:checked').length)", "\"2\"");
+        command(devTools, "Action=RestoreTagged");
+        ASSERT_TRUE(waitFor([&] { return count(dir, "ArchivedTransactions.xml", "Transactions/Transaction") == 0; }));
+        EXPECT_EQ(settle(devTools, kRows, "\"0\""), "\"0\"");
+
+        // Archive all, answered No: both files stay as they are.
+        command(devTools, "Action=DisplayNotShipped");
+        ASSERT_EQ(settle(devTools, kRows, quoted(QString::number(notShipped))), quoted(QString::number(notShipped)));
+        const std::string active = tw::test::readFile(dir / "data" / "Transactions.xml");
+        const std::string archive = tw::test::readFile(dir / "data" / "ArchivedTransactions.xml");
+        command(devTools, "Action=ArchiveAll");
+        EXPECT_EQ(app.next("dialog"), "Confirm | Are you sure you want to archive all transactions in this view?");
+        EXPECT_EQ(settle(devTools, kRows, quoted(QString::number(notShipped))), quoted(QString::number(notShipped)));
+        EXPECT_EQ(tw::test::readFile(dir / "data" / "Transactions.xml"), active);
+        EXPECT_EQ(tw::test::readFile(dir / "data" / "ArchivedTransactions.xml"), archive);
+    }
+
+    // After a restart the last view and the note are back.
+    Tidewell again(dir, {ini, "", port});
+    ASSERT_TRUE(again.next("page").endsWith(kMain)) << again.output().toStdString();
+    DevTools devTools(port);
+    const QString item = QString::fromStdString(noteKey.substr(0, noteKey.find('/')));
+    EXPECT_EQ(settle(devTools,
+                     "(function () { var i = document.querySelector('#TransactionsTable tr[ItemID=\"" + item +
+                         "\"] input[name=\"note\"]'); return i ? i.value : '(none)'; })()",
+                     "\"Leave at the back door\""),
+              "\"Leave at the back door\"");
+    EXPECT_EQ(
+        settle(devTools, "document.getElementById('TD_NotShipped').style.backgroundColor", "\"rgb(205, 205, 255)\""),
+        "\"rgb(205, 205, 255)\"");
+}
+
+} // namespace

@@ -266,11 +266,10 @@ inline bool waitIdle(DevTools &devTools, const QString &urlPart, int ms = 30000)
 {
     return waitFor(
         [&] {
-            QString answer = devTools.evaluate(
-                urlPart,
-                "(function () { var o = document.getElementById('ProcessingElement');"
-                "  return !o || o.style.visibility === 'hidden'; })()",
-                5000);
+            QString answer = devTools.evaluate(urlPart,
+                                               "(function () { var o = document.getElementById('ProcessingElement');"
+                                               "  return !o || o.style.visibility === 'hidden'; })()",
+                                               5000);
             return answer.contains("true");
         },
         ms);

@@ -15,7 +15,8 @@ namespace {
 xml::Document parseResponse(const http::Response &response)
 {
     if (!response.ok) return xml::Document();
-    xml::Document doc = xml::Document::parse(std::string_view(response.body.constData(), size_t(response.body.size())));
+    xml::Document doc =
+        xml::Document::parseUntrusted(std::string_view(response.body.constData(), size_t(response.body.size())));
     return doc ? std::move(doc) : xml::Document();
 }
 
@@ -53,7 +54,7 @@ xml::Document FetchServedXml(std::string_view path)
         if (!response.ok || response.status != 200) return xml::Document();
         bytes = response.body;
     }
-    xml::Document doc = xml::Document::parse(std::string_view(bytes.constData(), size_t(bytes.size())));
+    xml::Document doc = xml::Document::parseUntrusted(std::string_view(bytes.constData(), size_t(bytes.size())));
     return doc ? std::move(doc) : xml::Document();
 }
 

@@ -823,9 +823,12 @@ Document transform(const Document &stylesheet, const Document &input, const Vars
         if (error) *error = "no stylesheet or no input";
         return Document(nullptr);
     }
-    // The stylesheet takes ownership of the document it is parsed from.
-    xsltStylesheetPtr style = xsltParseStylesheetDoc(xmlCopyDoc(stylesheet.raw(), 1));
+    // The stylesheet takes ownership of the document it is parsed from, but
+    // only when it is one: otherwise the copy is still ours to free.
+    xmlDocPtr copy = xmlCopyDoc(stylesheet.raw(), 1);
+    xsltStylesheetPtr style = xsltParseStylesheetDoc(copy);
     if (!style) {
+        xmlFreeDoc(copy);
         if (error) *error = t_lastError.empty() ? "not a stylesheet" : t_lastError;
         return Document(nullptr);
     }

@@ -125,9 +125,12 @@ class Document {
     std::vector<Node> selectAll(std::string_view, const Vars & = {}) const && = delete;
 
     // A new, unattached element, in namespace `nsUri` when it is not empty.
+    // An unattached node is not freed with the document: attach it (append,
+    // insertBefore, setRoot, replaceWith) or free it with remove().
     Node createElement(std::string_view name, std::string_view nsUri = {});
-    // A copy of `node` (from any document) owned by this one, unattached.
-    // deep=false copies the element with its attributes but no children.
+    // A copy of `node` (from any document) for this one, unattached (see
+    // createElement). deep=false copies the element with its attributes but
+    // no children.
     Node importNode(Node node, bool deep);
     Document clone() const;
 

@@ -99,6 +99,7 @@ TEST(Xml, EditingOperations)
     Node shallow = other.importNode(root, false);
     EXPECT_EQ(shallow.attribute("Kind"), "a&b");
     EXPECT_FALSE(shallow.firstElement());
+    shallow.remove(); // never attached: ours to free
 
     // Replace and remove.
     Node replacement = doc.createElement("Transaction", tw::xml::kEbayNamespace);

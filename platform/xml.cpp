@@ -717,6 +717,37 @@ bool openTemp(const std::filesystem::path &file, TempFile &tmp, std::string *err
     return true;
 }
 
+// Whether load() would read `bytes`: the same parser and options, with the
+// document type and its entities recorded as a load records them, but
+// without building the elements, which is most of a load's cost.
+bool readsBack(std::string_view bytes, std::string *problem)
+{
+    t_lastError.clear();
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) {
+        *problem = "out of memory";
+        return false;
+    }
+    xmlSAXHandlerPtr sax = ctxt->sax;
+    sax->startElementNs = [](void *, const xmlChar *, const xmlChar *, const xmlChar *, int, const xmlChar **, int, int,
+                             const xmlChar **) {};
+    sax->endElementNs = [](void *, const xmlChar *, const xmlChar *, const xmlChar *) {};
+    sax->characters = nullptr;
+    sax->ignorableWhitespace = nullptr;
+    sax->cdataBlock = nullptr;
+    sax->comment = nullptr;
+    sax->processingInstruction = nullptr;
+    sax->reference = nullptr;
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.data(), int(bytes.size()), nullptr, nullptr, kParseOptions);
+    xmlFreeParserCtxt(ctxt);
+    if (doc) {
+        xmlFreeDoc(doc);
+        return true;
+    }
+    *problem = t_lastError.empty() ? "not XML" : t_lastError;
+    return false;
+}
+
 bool writeAll(TempFile &tmp, std::string_view bytes, std::string *error)
 {
     size_t done = 0;
@@ -776,6 +807,8 @@ bool Document::save(const std::filesystem::path &file, std::string *error, const
         if (error) *error = "nothing to save";
         return false;
     }
+    TempFile tmp;
+    if (!openTemp(file, tmp, error)) return false;
     xmlBufferPtr buffer = xmlBufferCreate();
     if (!buffer) {
         if (error) *error = "out of memory";
@@ -797,20 +830,12 @@ bool Document::save(const std::filesystem::path &file, std::string *error, const
 
     // A file that does not read back would be kept aside at the next start
     // and its records lost: refuse it and keep the previous file.
-    t_lastError.clear();
-    xmlDocPtr check = xmlReadMemory(bytes.data(), int(bytes.size()), nullptr, nullptr, kParseOptions);
-    bool readable = check && xmlDocGetRootElement(check);
-    if (check) xmlFreeDoc(check);
-    if (!readable) {
-        if (error)
-            *error = "its text would not read back (" +
-                     (t_lastError.empty() ? std::string("no root element") : t_lastError) +
-                     "); the previous file is kept";
+    std::string problem;
+    if (!readsBack(bytes, &problem)) {
+        if (error) *error = "its text would not read back (" + problem + "); the previous file is kept";
         return false;
     }
 
-    TempFile tmp;
-    if (!openTemp(file, tmp, error)) return false;
     if (!writeAll(tmp, bytes, error)) return false;
     return finish(file, tmp, error, options.beforeRename);
 }

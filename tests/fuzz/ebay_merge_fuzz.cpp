@@ -60,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     orders::mergeMemberMessages(store, answer, {"LastGetMemberMessages", "2008-01-05T09:03:07Z"});
     orders::mergeSentMessages(store, answer, {"LastGetSentMessages", "2008-01-05T09:03:07Z"});
 
-    for (store::Doc d : {store::Doc::Transactions, store::Doc::Messages, store::Doc::SentMessages,
-                         store::Doc::Settings}) {
+    for (store::Doc d :
+         {store::Doc::Transactions, store::Doc::Messages, store::Doc::SentMessages, store::Doc::Settings}) {
         xml::Document onDisk = xml::Document::load(store.path(d));
         TW_FUZZ_CHECK(onDisk && onDisk.root() && onDisk.root().name() == store::info(d).root);
     }

@@ -21,7 +21,7 @@ inline std::string_view text(const uint8_t *data, size_t size)
 #define TW_FUZZ_CHECK(condition)                                                                                       \
     do {                                                                                                               \
         if (!(condition)) {                                                                                            \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);                        \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);                         \
             std::abort();                                                                                              \
         }                                                                                                              \
     } while (0)

@@ -236,6 +236,16 @@ TEST(Xml, ASaveThatWouldNotReadBackIsRefusedAndTheFileKept)
     EXPECT_EQ(tw::test::readFile(file), before);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
     EXPECT_TRUE(Document::load(file));
+
+    // A document that carries its own declarations reads back and is saved.
+    ASSERT_TRUE(answer.save(file, &error)) << error;
+    Document reread = Document::load(file);
+    ASSERT_TRUE(reread);
+    EXPECT_EQ(reread.select("//Transaction/Item/Title").text(), "Lamp from Harbour & Co");
+
+    // So is one without a root element only in appearance: nothing to read back.
+    EXPECT_FALSE(Document().save(file, &error));
+    EXPECT_TRUE(Document::load(file));
 }
 
 TEST(Xml, TransformSortsWithParametersPassedAsValues)

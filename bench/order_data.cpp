@@ -93,4 +93,106 @@ std::filesystem::path transactionsFile(int count)
     return file;
 }
 
+namespace {
+
+bool shippedOrder(int k)
+{
+    return k % 4 != 0; // as transactionsXml writes them
+}
+
+std::string trackingNumber(int k)
+{
+    return "9101" + std::to_string(100000000000000000LL + k);
+}
+
+} // namespace
+
+std::string trackingNumbersXml(int count)
+{
+    std::string out = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<TrackingNumbers>";
+    int shipped = 0;
+    for (int k = 0; k < count; ++k) {
+        if (!shippedOrder(k)) continue;
+        bool delivered = shipped++ % 4 == 0;
+        out += "<TrackingNumber ID=\"" + trackingNumber(k) +
+               "\"><LastChecked>2008-01-01 00:00:00</LastChecked><TrackSummary><EventTime>9:24 am</EventTime>"
+               "<EventDate>January 7, 2008</EventDate><Event>" +
+               std::string(delivered ? "Delivered, In/At Mailbox" : "Out for Delivery") +
+               "</Event><EventCity>PORTLAND</EventCity><EventState>OR</EventState></TrackSummary>"
+               "<TrackDetail><EventDate>January 4, 2008</EventDate><Event>Acceptance</Event></TrackDetail>"
+               "</TrackingNumber>\n";
+    }
+    return out + "</TrackingNumbers>\n";
+}
+
+std::string olderSettingsXml()
+{
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><Settings><eBayID>harbour-goods</eBayID>"
+           "<LastGetSellerTransactions>2008-01-04T09:00:00Z</LastGetSellerTransactions>"
+           "<GetSellerTransactionsMaxDays>28</GetSellerTransactionsMaxDays><eBayAuthToken>AgAAAA**token</eBayAuthToken>"
+           "<eBayAuthTokenHardExpirationTime/><DeliveredFollowUpMessage>Hello {Buyer/UserID}, did it arrive?"
+           "</DeliveredFollowUpMessage><InTransitMessage/><NotShippedMessage/><ArchivedMessage/>"
+           "<DefaultBrowser></DefaultBrowser><LastTab>InTransit</LastTab></Settings>";
+}
+
+std::filesystem::path dataFolder(int orders)
+{
+    auto dir = std::filesystem::temp_directory_path() / ("tidewell-bench-data-" + std::to_string(orders));
+    if (std::filesystem::exists(dir / "Transactions.xml")) return dir;
+    std::filesystem::create_directories(dir);
+    auto write = [&](const char *name, const std::string &text) { xml::writeFileAtomically(dir / name, text); };
+
+    write("ArchivedTransactions.xml", transactionsXml(orders / 5, orders));
+    write("TrackingNumbers.xml", trackingNumbersXml(orders));
+    std::string questions = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Messages>";
+    std::string sent = questions;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string item = std::to_string(1100000000 + (i * 7) % (orders / 3 + 1));
+        questions += "<MemberMessageExchange xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Item><ItemID>" + item +
+                     "</ItemID><Title>Vintage brass lamp</Title></Item><Question><MessageType>AskSellerQuestion"
+                     "</MessageType><SenderID>buyer" +
+                     std::to_string(i) +
+                     "</SenderID><Subject>Question</Subject><Body>Does it come with a shade &amp; bulb?</Body>"
+                     "</Question><MessageStatus>Answered</MessageStatus><CreationDate>2008-01-0" +
+                     std::to_string(1 + i % 9) + "T10:00:00.000Z</CreationDate></MemberMessageExchange>\n";
+        sent += "<Message xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Sender>harbour-goods</Sender><SendToName>buyer" +
+                std::to_string(i) + "</SendToName><Subject>Your order</Subject><MessageID>" +
+                std::to_string(7000000 + i) + "</MessageID><ItemID>" + item +
+                "</ItemID><Text>We shipped your order today. Thank you!</Text>"
+                "<ReceiveDate>2008-01-03T10:00:00.000Z</ReceiveDate></Message>\n";
+    }
+    write("Messages.xml", questions + "</Messages>\n");
+    write("SentMessages.xml", sent + "</Messages>\n");
+    std::string feedback = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Feedbacks>";
+    for (int i = 0; i < 5000; ++i)
+        feedback +=
+            "<FeedbackDetail xmlns=\"urn:ebay:apis:eBLBaseComponents\"><CommentingUser>buyer" + std::to_string(i) +
+            "</CommentingUser><CommentingUserScore>42</CommentingUserScore><CommentText>Great seller, fast "
+            "shipping!</CommentText><CommentTime>2007-12-20T10:00:00.000Z</CommentTime><CommentType>Positive"
+            "</CommentType><ItemID>" +
+            std::to_string(1100000000 + i / 3) + "</ItemID><TransactionID>" + std::to_string(i) +
+            "</TransactionID><FeedbackID>" + std::to_string(5000000000LL + i) + "</FeedbackID></FeedbackDetail>\n";
+    write("Feeback.xml", feedback + "</Feedbacks>\n");
+    std::string notes = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Notes>";
+    for (int i = 0; i < 1000; ++i)
+        notes += "<Note><TransactionID>" + std::to_string(i * 3) + "</TransactionID><ItemID>" +
+                 std::to_string(1100000000 + i) + "</ItemID><Text>Buyer asked for gift wrap.</Text></Note>\n";
+    write("Notes.xml", notes + "</Notes>\n");
+    std::string labels = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ShippingLabels>";
+    for (int i = 0; i < 2000; ++i)
+        labels += "<ShippingLabel><PackingList><Item><ItemID>" + std::to_string(1100000000 + i) +
+                  "</ItemID><TransactionID>" + std::to_string(i * 3) +
+                  "</TransactionID></Item></PackingList><TimeStamp>2008-01-03T10:00:00Z</TimeStamp><Carrier>USPS"
+                  "</Carrier><TrackingNumber>" +
+                  trackingNumber(i * 3 + 1) +
+                  "</TrackingNumber><Postage>4.95</Postage><Package><Status>Success</Status><FinalPostage>4.95"
+                  "</FinalPostage></Package></ShippingLabel>\n";
+    write("ShippingLabels.xml", labels + "</ShippingLabels>\n");
+    write("Items.xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?><Items/>");
+    write("Settings.xml", olderSettingsXml());
+    // Last: its presence says the folder is complete.
+    write("Transactions.xml", transactionsXml(orders));
+    return dir;
+}
+
 } // namespace tw::bench

@@ -4,6 +4,7 @@
 #include "platform/config.h"
 #include "platform/text.h"
 #include "store/basFunctions.h"
+#include "store/order_index.h"
 #include "store/settings.h"
 
 #include <algorithm>
@@ -108,8 +109,9 @@ xml::Document clseBayAPI::send(const std::string &callName, const std::string &l
     return m_connection.StartSynchronousRequest(callName, level, request);
 }
 
-xml::Document clseBayAPI::pageLoop(const PagedCall &call, xml::Document &request)
+xml::Document clseBayAPI::pageLoop(const PagedCall &call, xml::Document &request, settings::Bookmark *bookmark)
 {
+    if (bookmark) *bookmark = {};
     const std::string resp = call.callName + "Response";
     const std::string pageXPath = call.callName + "Request/Pagination/PageNumber";
     xml::Document result(nullptr);
@@ -151,17 +153,24 @@ xml::Document clseBayAPI::pageLoop(const PagedCall &call, xml::Document &request
         }
 
         if (!isTrue(GetNodeText(response, resp + "/" + call.moreName))) {
-            if (!call.bookmarkKey.empty()) {
-                settings::set(m_session.store.settings(), call.bookmarkKey, call.bookmarkValue);
-                saveSettings();
-            }
+            if (bookmark && !call.bookmarkKey.empty()) *bookmark = {call.bookmarkKey, call.bookmarkValue};
             return result;
         }
         int page = toInt(GetNodeText(response, resp + "/PageNumber"));
         totalPages = GetNodeText(response, resp + "/PaginationResult/TotalNumberOfPages");
         // Never ask for a page already fetched, even if the answer names none.
-        int next = std::max(page, toInt(GetNodeText(request, pageXPath, "1"))) + 1;
-        SetChildText(request, call.callName + "Request/Pagination", "PageNumber", std::to_string(next));
+        int fetched = std::max(page, toInt(GetNodeText(request, pageXPath, "1")));
+        // eBay saying "more" for ever must not keep the download going: what
+        // came is kept, the bookmark is not moved.
+        int total = toInt(totalPages);
+        int last = total > 0 ? std::min(total, kMaxPages) : kMaxPages;
+        if (fetched >= last) {
+            m_shell.setStatus("Error: eBay still reported more after page " + std::to_string(fetched) + " of " +
+                              (total > 0 ? std::to_string(total) : std::string("an unknown number")) +
+                              "; the download stopped there and is repeated next time.");
+            return result;
+        }
+        SetChildText(request, call.callName + "Request/Pagination", "PageNumber", std::to_string(fetched + 1));
     }
 }
 
@@ -183,7 +192,7 @@ clseBayAPI::TimeWindow clseBayAPI::sellerTransactionsWindow() const
     return w;
 }
 
-xml::Document clseBayAPI::SynchronousGetSellerTransactions()
+xml::Document clseBayAPI::SynchronousGetSellerTransactions(settings::Bookmark *bookmark)
 {
     const TimeWindow w = sellerTransactionsWindow();
     const std::string to = DateToeBayTime(w.to);
@@ -193,7 +202,7 @@ xml::Document clseBayAPI::SynchronousGetSellerTransactions()
     setExisting(request, "GetSellerTransactionsRequest/ModTimeTo", to);
     return pageLoop({"GetSellerTransactions", "TransactionArray", "HasMoreTransactions",
                      "Downloading eBay Transactions", "LastGetSellerTransactions", to},
-                    request);
+                    request, bookmark);
 }
 
 xml::Document clseBayAPI::SynchronousGetSellerTransactionsByDays(const std::string &NumberOfDays)
@@ -203,7 +212,7 @@ xml::Document clseBayAPI::SynchronousGetSellerTransactionsByDays(const std::stri
     SetChildText(request, "GetSellerTransactionsRequest", "NumberOfDays", NumberOfDays);
     return pageLoop(
         {"GetSellerTransactions", "TransactionArray", "HasMoreTransactions", "Downloading eBay Transactions", "", ""},
-        request);
+        request, nullptr);
 }
 
 namespace {
@@ -223,7 +232,7 @@ Window messageWindow(const xml::Document &settingsDoc, std::string_view key, int
 
 } // namespace
 
-xml::Document clseBayAPI::SynchronousGetMemberMessages()
+xml::Document clseBayAPI::SynchronousGetMemberMessages(settings::Bookmark *bookmark)
 {
     m_shell.ProcessingImageDisplay("Downloading eBay Messages");
     Window w = messageWindow(m_session.store.settings(), "LastGetMemberMessages", maxDays(), m_session.eBayClockOffset);
@@ -240,11 +249,12 @@ xml::Document clseBayAPI::SynchronousGetMemberMessages()
     setExisting(request, "GetMemberMessagesRequest/EndCreationTime", w.end);
     return pageLoop({"GetMemberMessages", "MemberMessage", "HasMoreItems", "Downloading eBay Messages",
                      "LastGetMemberMessages", w.end},
-                    request);
+                    request, bookmark);
 }
 
-xml::Document clseBayAPI::SynchronousGetSentMessages()
+xml::Document clseBayAPI::SynchronousGetSentMessages(settings::Bookmark *bookmark)
 {
+    if (bookmark) *bookmark = {};
     m_shell.ProcessingImageDisplay("Downloading eBay Sent Messages");
     Window w = messageWindow(m_session.store.settings(), "LastGetSentMessages", maxDays(), m_session.eBayClockOffset);
     xml::Document request = load(sentMessagesHead() +
@@ -304,28 +314,40 @@ xml::Document clseBayAPI::SynchronousGetSentMessages()
         }
     }
     // Messages of a batch that failed are fetched again next time.
-    if (complete) {
-        settings::set(m_session.store.settings(), "LastGetSentMessages", w.end);
-        saveSettings();
-    }
+    if (complete && bookmark) *bookmark = {"LastGetSentMessages", w.end};
     return result;
 }
 
+namespace {
+
+store::RecordIndex feedbackIndex(const xml::Document &store)
+{
+    return store::RecordIndex(store.select("Feedbacks"), "FeedbackDetail",
+                              [](xml::Node f) { return store::childText(f, "FeedbackID"); });
+}
+
+} // namespace
+
 bool clseBayAPI::storeNewFeedback(const xml::Document &response, bool *changed)
 {
-    xml::Document &store = m_session.store.doc(store::Doc::Feedback);
+    store::RecordIndex known = feedbackIndex(m_session.store.doc(store::Doc::Feedback));
+    return storeNewFeedback(response, known, changed);
+}
+
+bool clseBayAPI::storeNewFeedback(const xml::Document &response, store::RecordIndex &known, bool *changed)
+{
+    xml::Node root = m_session.store.doc(store::Doc::Feedback).select("Feedbacks");
     const DateTime now = clock().localNow();
     bool stop = false;
     for (xml::Node detail : response.selectAll("GetFeedbackResponse/FeedbackDetailArray/FeedbackDetail")) {
-        std::string id = GetNodeText(detail, "FeedbackID");
-        if (store.select("Feedbacks/FeedbackDetail[FeedbackID=$id]", {{"id", id}})) {
+        if (known.find(store::childText(detail, "FeedbackID"))) {
             stop = true;
             continue;
         }
         DateTime when = eBayTimeToDate(GetNodeText(detail, "CommentTime"));
         if (when.isValid() && when.daysTo(now) <= 30) {
-            if (xml::Node root = store.select("Feedbacks")) {
-                root.append(detail);
+            if (root) {
+                known.add(root.append(detail));
                 *changed = true;
             }
         } else {
@@ -346,6 +368,8 @@ void clseBayAPI::SynchronousGetFeedbackNew()
                                  "  </Pagination>"
                                  "  <DetailLevel>ReturnAll</DetailLevel>" +
                                  close("GetFeedback"));
+    // One index for the whole download: a lookup per entry must not scan the store.
+    store::RecordIndex known = feedbackIndex(m_session.store.doc(store::Doc::Feedback));
     for (;;) {
         xml::Document response = send("GetFeedback", "573", request);
         if (response.isNull()) return;
@@ -365,11 +389,16 @@ void clseBayAPI::SynchronousGetFeedbackNew()
         m_shell.ProcessingImageDisplay("Downloading eBay Feedback<br>" + std::to_string(page * perPage) + " items");
 
         bool changed = false;
-        bool stop = storeNewFeedback(response, &changed);
+        bool stop = storeNewFeedback(response, known, &changed);
         if (changed) m_session.store.save(store::Doc::Feedback);
 
         bool empty = response.selectAll("GetFeedbackResponse/FeedbackDetailArray/FeedbackDetail").empty();
         if (stop || empty || page * perPage >= total) return;
+        if (std::atol(requested.c_str()) >= kMaxPages) {
+            m_shell.setStatus("Error: eBay still reported more feedback after page " + requested +
+                              "; the download stopped there.");
+            return;
+        }
         SetChildText(request, "GetFeedbackRequest/Pagination", "PageNumber",
                      std::to_string(std::atol(requested.c_str()) + 1));
     }

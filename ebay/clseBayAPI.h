@@ -10,8 +10,13 @@
 #include "platform/shell.h"
 #include "platform/xml.h"
 #include "store/session.h"
+#include "store/settings.h"
 
 #include <string>
+
+namespace tw::store {
+class RecordIndex;
+}
 
 namespace tw::ebay {
 
@@ -23,18 +28,24 @@ class clseBayAPI {
     clseBayAPI(const clseBayAPI &) = delete;
     clseBayAPI &operator=(const clseBayAPI &) = delete;
 
+    // The three downloads since a bookmark never store it themselves: when
+    // the whole window came down they set `*bookmark` to the bookmark's new
+    // value, and the caller stores it (settings::advance) once what was
+    // downloaded is saved. Otherwise `*bookmark` is left empty, so the
+    // window is asked again next time.
+    //
     // Transactions changed since Settings/LastGetSellerTransactions (at most
     // GetSellerTransactionsMaxDays, capped at 28, back), all pages merged into
-    // the first page's TransactionArray. The bookmark moves only after the
-    // last page.
-    xml::Document SynchronousGetSellerTransactions();
-    // The last `NumberOfDays` days; never touches the bookmark.
+    // the first page's TransactionArray.
+    xml::Document SynchronousGetSellerTransactions(settings::Bookmark *bookmark = nullptr);
+    // The last `NumberOfDays` days; there is no bookmark.
     xml::Document SynchronousGetSellerTransactionsByDays(const std::string &NumberOfDays);
     // Buyers' questions since LastGetMemberMessages, all pages merged.
-    xml::Document SynchronousGetMemberMessages();
+    xml::Document SynchronousGetMemberMessages(settings::Bookmark *bookmark = nullptr);
     // Sent messages since LastGetSentMessages, fetched in batches of 10;
-    // null when there were none or the header request failed.
-    xml::Document SynchronousGetSentMessages();
+    // null when there were none or the header request failed (the bookmark
+    // is set in the first case).
+    xml::Document SynchronousGetSentMessages(settings::Bookmark *bookmark = nullptr);
     // Adds new feedback of the last 30 days to the feedback store and saves it.
     void SynchronousGetFeedbackNew();
     // The raw responses (no Ack check, no overlay).
@@ -53,10 +64,15 @@ class clseBayAPI {
     // Times a page whose Ack is neither "Success" nor "Failure" is sent again
     // before the download ends as failed.
     static constexpr int kMaxPageRetries = 3;
+    // The most pages one download asks for when eBay names no page count.
+    // Where it does, the download stops after that many pages even if eBay
+    // still reports more (the bookmark then stays, so the window is asked
+    // again next time).
+    static constexpr int kMaxPages = 10000;
 
   private:
     struct PagedCall;
-    xml::Document pageLoop(const PagedCall &call, xml::Document &request);
+    xml::Document pageLoop(const PagedCall &call, xml::Document &request, settings::Bookmark *bookmark);
     xml::Document singlePage(const std::string &callName, xml::Document request, const std::string &overlay);
     xml::Document send(const std::string &callName, const std::string &level, xml::Document &request);
     int maxDays() const;
@@ -67,7 +83,9 @@ class clseBayAPI {
     };
     TimeWindow sellerTransactionsWindow() const;
     bool saveSettings();
-    // Adds new feedback of `response` to the store; true when the download must stop.
+    // Adds new feedback of `response` to the store; true when the download
+    // must stop. `known` indexes the store by FeedbackID and is kept up to date.
+    bool storeNewFeedback(const xml::Document &response, store::RecordIndex &known, bool *changed);
     bool storeNewFeedback(const xml::Document &response, bool *changed);
 
     Session &m_session;

@@ -11,7 +11,8 @@ namespace {
 xml::Document parseResponse(const http::Response &response)
 {
     if (!response.ok) return xml::Document();
-    xml::Document doc = xml::Document::parse(std::string_view(response.body.constData(), size_t(response.body.size())));
+    xml::Document doc =
+        xml::Document::parseUntrusted(std::string_view(response.body.constData(), size_t(response.body.size())));
     return doc ? std::move(doc) : xml::Document();
 }
 

@@ -320,7 +320,9 @@ void Winsock::registerMask(int mask)
 void Winsock::updateNotifiers()
 {
     if (m_fd < 0 || !m_readNotifier) return;
-    bool wantRead = m_readArmed && (m_mask & (FD_READ | FD_CLOSE | FD_ACCEPT)) != 0;
+    // While connecting, the end of the attempt (success or refusal) is
+    // learnt from the write side alone, so it is reported once, as FD_CONNECT.
+    bool wantRead = m_state != sckConnecting && m_readArmed && (m_mask & (FD_READ | FD_CLOSE | FD_ACCEPT)) != 0;
     bool wantWrite = m_state == sckConnecting || m_connectPending || (m_mask & FD_WRITE) != 0;
     m_readNotifier->setEnabled(wantRead);
     m_writeNotifier->setEnabled(wantWrite);
@@ -329,6 +331,10 @@ void Winsock::updateNotifiers()
 void Winsock::onReadable()
 {
     if (m_fd < 0) return;
+    if (m_state == sckConnecting) {
+        completeConnect();
+        return;
+    }
     if (m_state == sckListening) {
         // Like the system, no further accept notification until someone accepts.
         m_readArmed = false;
@@ -358,20 +364,28 @@ void Winsock::onWritable()
 {
     if (m_fd < 0) return;
     if (m_state == sckConnecting || m_connectPending) {
-        m_connectPending = false;
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
-        updateNotifiers();
-        if (m_mask & FD_CONNECT)
-            handleSocketNotification(FD_CONNECT, err ? wsaErrorFromErrno(err) : 0);
-        else if (err)
-            handleSocketNotification(FD_CLOSE, wsaErrorFromErrno(err));
-        else
-            m_state = sckConnected;
+        completeConnect();
         return;
     }
     if (m_mask & FD_WRITE) handleSocketNotification(FD_WRITE, 0);
+}
+
+void Winsock::completeConnect()
+{
+    m_connectPending = false;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    const int code = err ? wsaErrorFromErrno(err) : 0;
+    // Connected before the notifiers are set again: a connected socket is
+    // writable all the time and must not be watched for it unless a send
+    // waits, or the event loop would never rest.
+    if (!code) m_state = sckConnected;
+    updateNotifiers();
+    if (m_mask & FD_CONNECT)
+        handleSocketNotification(FD_CONNECT, code);
+    else if (code)
+        handleSocketNotification(FD_CLOSE, code);
 }
 
 void Winsock::handleSocketNotification(int event, int errorCode)

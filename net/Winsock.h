@@ -213,6 +213,8 @@ class Winsock {
     void updateNotifiers();
     void onReadable();
     void onWritable();
+    // The end of a non-blocking connect: FD_CONNECT with its outcome.
+    void completeConnect();
     void sendNow(const char *data, long length);
     QByteArray receive(long maxLength, bool peek);
     [[noreturn]] void raise(int number, const std::string &description = {}) const;

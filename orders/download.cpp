@@ -11,8 +11,10 @@ namespace tw::orders {
 
 void refreshSentMessages(Session &session, ebay::clseBayAPI &api)
 {
-    xml::Document sent = api.SynchronousGetSentMessages();
-    if (sent) mergeSentMessages(session.store, sent);
+    settings::Bookmark bookmark;
+    xml::Document sent = api.SynchronousGetSentMessages(&bookmark);
+    // Also without messages: a window that held none is done with.
+    mergeSentMessages(session.store, sent, bookmark);
 }
 
 void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI &usps, Shell &shell,
@@ -21,8 +23,12 @@ void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI
     shell.setEnabled("cmdDownloadOrders", false);
     shell.setEnabled("Label1", false);
 
-    if (xml::Document orders = api.SynchronousGetSellerTransactions()) mergeTransactions(session.store, orders);
-    if (xml::Document questions = api.SynchronousGetMemberMessages()) mergeMemberMessages(session.store, questions);
+    // Each bookmark moves only after the records it covers are saved.
+    settings::Bookmark bookmark;
+    if (xml::Document orders = api.SynchronousGetSellerTransactions(&bookmark))
+        mergeTransactions(session.store, orders, bookmark);
+    if (xml::Document questions = api.SynchronousGetMemberMessages(&bookmark))
+        mergeMemberMessages(session.store, questions, bookmark);
     refreshSentMessages(session, api);
     api.SynchronousGetFeedbackNew();
     CheckDeliveryStatusOfTransactions(session.store, session.store.transactions().selectAll("Transactions/Transaction"),

@@ -8,10 +8,10 @@ using store::childText;
 using store::compositeKey;
 using store::RecordIndex;
 
-int mergeTransactions(store::Store &store, const xml::Document &response)
+int mergeTransactions(store::Store &store, const xml::Document &response, const settings::Bookmark &after)
 {
     xml::Node root = store.transactions().root();
-    if (!root) return 0;
+    if (!root || !response.root()) return 0;
     store::OrderIndex index(root);
     int merged = 0;
     for (xml::Node t : response.root().selectAll("TransactionArray/Transaction")) {
@@ -24,7 +24,7 @@ int mergeTransactions(store::Store &store, const xml::Document &response)
         index.add(placed);
         ++merged;
     }
-    store.save(store::Doc::Transactions);
+    if (store.save(store::Doc::Transactions)) settings::advance(store, after);
     return merged;
 }
 
@@ -48,22 +48,24 @@ int mergeAtEnd(store::Store &store, store::Doc doc, const std::vector<xml::Node>
 
 } // namespace
 
-int mergeMemberMessages(store::Store &store, const xml::Document &response)
+int mergeMemberMessages(store::Store &store, const xml::Document &response, const settings::Bookmark &after)
 {
+    if (!response.root()) return 0;
     int n = mergeAtEnd(store, store::Doc::Messages, response.root().selectAll("MemberMessage/MemberMessageExchange"),
                        "MemberMessageExchange", [](xml::Node q) {
                            return compositeKey({childText(q, "Item/ItemID"), childText(q, "Question/SenderID"),
                                                 childText(q, "CreationDate")});
                        });
-    store.save(store::Doc::Messages);
+    if (store.save(store::Doc::Messages)) settings::advance(store, after);
     return n;
 }
 
-int mergeSentMessages(store::Store &store, const xml::Document &response)
+int mergeSentMessages(store::Store &store, const xml::Document &response, const settings::Bookmark &after)
 {
-    int n = mergeAtEnd(store, store::Doc::SentMessages, response.root().selectAll("Messages/Message"), "Message",
-                       [](xml::Node m) { return childText(m, "MessageID"); });
-    if (n > 0) store.save(store::Doc::SentMessages);
+    int n = response.root() ? mergeAtEnd(store, store::Doc::SentMessages, response.root().selectAll("Messages/Message"),
+                                         "Message", [](xml::Node m) { return childText(m, "MessageID"); })
+                            : 0;
+    if (n == 0 || store.save(store::Doc::SentMessages)) settings::advance(store, after);
     return n;
 }
 

@@ -21,7 +21,7 @@ xml::Document parseAnswer(const http::Response &response)
 {
     // An error page is no tracking answer, even when it happens to be XML.
     if (!response.ok || response.status < 200 || response.status > 299) return xml::Document(nullptr);
-    return xml::Document::parse(std::string_view(response.body.constData(), size_t(response.body.size())));
+    return xml::Document::parseUntrusted(std::string_view(response.body.constData(), size_t(response.body.size())));
 }
 
 } // namespace

@@ -84,7 +84,7 @@ xml::Document loadXml(std::string_view path)
         if (!response.ok || response.status != 200) return xml::Document(nullptr);
         bytes = response.body;
     }
-    return xml::Document::parse(std::string_view(bytes.constData(), size_t(bytes.size())));
+    return xml::Document::parseUntrusted(std::string_view(bytes.constData(), size_t(bytes.size())));
 }
 
 } // namespace tw::pages

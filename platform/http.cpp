@@ -11,6 +11,7 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #ifndef QT_NO_SSL
@@ -26,13 +27,26 @@
 namespace tw::http {
 namespace {
 
+// One per thread; owned by the application object so that it goes away
+// before Qt does.
+thread_local QPointer<QNetworkAccessManager> t_manager;
+
+// Run by the application object's destructor while the object is still
+// whole: the manager's own thread may deliver a last event through it while
+// it stops, which crashed once the application had cleared itself.
+void dropManager()
+{
+    delete t_manager.data();
+}
+
 QNetworkAccessManager &manager()
 {
-    // One per thread; owned by the application object so that it goes away
-    // before Qt does.
-    thread_local QPointer<QNetworkAccessManager> nam;
-    if (!nam) nam = new QNetworkAccessManager(QCoreApplication::instance());
-    return *nam;
+    if (!t_manager) {
+        t_manager = new QNetworkAccessManager(QCoreApplication::instance());
+        if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+            qAddPostRoutine(dropManager);
+    }
+    return *t_manager;
 }
 
 // A body that can be read once only: Qt cannot rewind it to send the

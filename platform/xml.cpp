@@ -572,6 +572,53 @@ Document Document::parse(std::string_view text, std::string *error)
     return Document(doc);
 }
 
+namespace {
+
+// Answers from outside never need a document type declaration; one could
+// only bring entities that would be copied into the store as references it
+// cannot read back. The parse stops at the declaration, before its content.
+struct UntrustedParse {
+    bool declarationSeen = false;
+};
+
+void refuseDeclaration(void *context, const xmlChar *, const xmlChar *, const xmlChar *)
+{
+    auto *ctxt = static_cast<xmlParserCtxtPtr>(context);
+    static_cast<UntrustedParse *>(ctxt->_private)->declarationSeen = true;
+    xmlStopParser(ctxt);
+}
+
+} // namespace
+
+Document Document::parseUntrusted(std::string_view text, std::string *error)
+{
+    ensureInit();
+    t_lastError.clear();
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) {
+        if (error) *error = "out of memory";
+        return Document(nullptr);
+    }
+    UntrustedParse state;
+    ctxt->_private = &state;
+    ctxt->sax->internalSubset = refuseDeclaration;
+    // No DTD loading, no entity substitution, no network; libxml2's default
+    // limits on depth and sizes stay on.
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text.data(), int(text.size()), nullptr, nullptr, XML_PARSE_NONET);
+    xmlFreeParserCtxt(ctxt);
+    std::string problem;
+    if (state.declarationSeen || (doc && (doc->intSubset || doc->extSubset)))
+        problem = "a document type declaration is not accepted in an answer";
+    else if (!doc)
+        problem = t_lastError.empty() ? "not XML" : t_lastError;
+    else if (!xmlDocGetRootElement(doc))
+        problem = "no root element";
+    if (problem.empty()) return Document(doc);
+    if (doc) xmlFreeDoc(doc);
+    if (error) *error = problem;
+    return Document(nullptr);
+}
+
 Document Document::load(const std::filesystem::path &file, std::string *error)
 {
     ensureInit();
@@ -657,7 +704,62 @@ bool openTemp(const std::filesystem::path &file, TempFile &tmp, std::string *err
         return false;
     }
     tmp.path = name.data();
-    ::fchmod(tmp.fd, 0644);
+    // The file takes the place of the old one and keeps its permissions; a
+    // new file is the user's alone (mkstemp's 0600): Settings.xml holds the
+    // eBay token and the PayPal credentials.
+    struct stat existing {};
+    if (::stat(file.c_str(), &existing) == 0 && ::fchmod(tmp.fd, existing.st_mode & 07777) != 0) {
+        if (error)
+            *error = "cannot give " + tmp.path.string() + " the permissions of " + file.string() + ": " +
+                     std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// Whether load() would read `bytes`: the same parser and options, with the
+// document type and its entities recorded as a load records them, but
+// without building the elements, which is most of a load's cost.
+bool readsBack(std::string_view bytes, std::string *problem)
+{
+    t_lastError.clear();
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) {
+        *problem = "out of memory";
+        return false;
+    }
+    xmlSAXHandlerPtr sax = ctxt->sax;
+    sax->startElementNs = [](void *, const xmlChar *, const xmlChar *, const xmlChar *, int, const xmlChar **, int, int,
+                             const xmlChar **) {};
+    sax->endElementNs = [](void *, const xmlChar *, const xmlChar *, const xmlChar *) {};
+    sax->characters = nullptr;
+    sax->ignorableWhitespace = nullptr;
+    sax->cdataBlock = nullptr;
+    sax->comment = nullptr;
+    sax->processingInstruction = nullptr;
+    sax->reference = nullptr;
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.data(), int(bytes.size()), nullptr, nullptr, kParseOptions);
+    xmlFreeParserCtxt(ctxt);
+    if (doc) {
+        xmlFreeDoc(doc);
+        return true;
+    }
+    *problem = t_lastError.empty() ? "not XML" : t_lastError;
+    return false;
+}
+
+bool writeAll(TempFile &tmp, std::string_view bytes, std::string *error)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t w = ::write(tmp.fd, bytes.data() + done, bytes.size() - done);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            if (error) *error = "cannot write " + tmp.path.string() + ": " + std::strerror(errno);
+            return false;
+        }
+        done += size_t(w);
+    }
     return true;
 }
 
@@ -695,16 +797,7 @@ bool writeFileAtomically(const std::filesystem::path &file, std::string_view byt
 {
     TempFile tmp;
     if (!openTemp(file, tmp, error)) return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t w = ::write(tmp.fd, bytes.data() + done, bytes.size() - done);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            if (error) *error = "cannot write " + tmp.path.string() + ": " + std::strerror(errno);
-            return false;
-        }
-        done += size_t(w);
-    }
+    if (!writeAll(tmp, bytes, error)) return false;
     return finish(file, tmp, error, {});
 }
 
@@ -716,17 +809,34 @@ bool Document::save(const std::filesystem::path &file, std::string *error, const
     }
     TempFile tmp;
     if (!openTemp(file, tmp, error)) return false;
-    xmlSaveCtxtPtr ctxt = xmlSaveToFd(tmp.fd, "UTF-8", 0);
+    xmlBufferPtr buffer = xmlBufferCreate();
+    if (!buffer) {
+        if (error) *error = "out of memory";
+        return false;
+    }
+    std::unique_ptr<xmlBuffer, void (*)(xmlBufferPtr)> owned(buffer, xmlBufferFree);
+    xmlSaveCtxtPtr ctxt = xmlSaveToBuffer(buffer, "UTF-8", 0);
     if (!ctxt) {
-        if (error) *error = "cannot start writing " + tmp.path.string();
+        if (error) *error = "cannot start writing " + file.string();
         return false;
     }
     long written = xmlSaveDoc(ctxt, m_doc.get());
     int closed = xmlSaveClose(ctxt);
     if (written < 0 || closed < 0) {
-        if (error) *error = "cannot write " + tmp.path.string();
+        if (error) *error = "cannot write " + file.string();
         return false;
     }
+    std::string_view bytes(reinterpret_cast<const char *>(xmlBufferContent(buffer)), size_t(xmlBufferLength(buffer)));
+
+    // A file that does not read back would be kept aside at the next start
+    // and its records lost: refuse it and keep the previous file.
+    std::string problem;
+    if (!readsBack(bytes, &problem)) {
+        if (error) *error = "its text would not read back (" + problem + "); the previous file is kept";
+        return false;
+    }
+
+    if (!writeAll(tmp, bytes, error)) return false;
     return finish(file, tmp, error, options.beforeRename);
 }
 
@@ -738,9 +848,12 @@ Document transform(const Document &stylesheet, const Document &input, const Vars
         if (error) *error = "no stylesheet or no input";
         return Document(nullptr);
     }
-    // The stylesheet takes ownership of the document it is parsed from.
-    xsltStylesheetPtr style = xsltParseStylesheetDoc(xmlCopyDoc(stylesheet.raw(), 1));
+    // The stylesheet takes ownership of the document it is parsed from, but
+    // only when it is one: otherwise the copy is still ours to free.
+    xmlDocPtr copy = xmlCopyDoc(stylesheet.raw(), 1);
+    xsltStylesheetPtr style = xsltParseStylesheetDoc(copy);
     if (!style) {
+        xmlFreeDoc(copy);
         if (error) *error = t_lastError.empty() ? "not a stylesheet" : t_lastError;
         return Document(nullptr);
     }

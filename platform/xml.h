@@ -96,6 +96,12 @@ class Document {
     // given) holds the parser's message with its line.
     static Document parse(std::string_view text, std::string *error = nullptr);
     static Document load(const std::filesystem::path &file, std::string *error = nullptr);
+    // Parses text from outside the program (eBay, USPS, a pages server): no
+    // DTD is loaded, no entity substituted, nothing fetched, and text with a
+    // document type declaration is refused like text that is not XML. A
+    // document without a root element is refused too. Null on refusal, with
+    // the reason in `error`.
+    static Document parseUntrusted(std::string_view text, std::string *error = nullptr);
 
     bool isNull() const { return !m_doc; }
     explicit operator bool() const { return bool(m_doc); }
@@ -119,9 +125,12 @@ class Document {
     std::vector<Node> selectAll(std::string_view, const Vars & = {}) const && = delete;
 
     // A new, unattached element, in namespace `nsUri` when it is not empty.
+    // An unattached node is not freed with the document: attach it (append,
+    // insertBefore, setRoot, replaceWith) or free it with remove().
     Node createElement(std::string_view name, std::string_view nsUri = {});
-    // A copy of `node` (from any document) owned by this one, unattached.
-    // deep=false copies the element with its attributes but no children.
+    // A copy of `node` (from any document) for this one, unattached (see
+    // createElement). deep=false copies the element with its attributes but
+    // no children.
     Node importNode(Node node, bool deep);
     Document clone() const;
 
@@ -134,7 +143,11 @@ class Document {
     };
     // Writes the whole document to a temporary file in the same folder,
     // flushes it to disk and renames it over `file`, so an interrupted save
-    // leaves the previous file whole. Returns false with `error` on failure.
+    // leaves the previous file whole. A text that would not read back (an
+    // entity reference without its declaration, say) is not written at all.
+    // The file keeps the permissions of the one it replaces; a new file is
+    // readable and writable by its owner only. Returns false with `error` on
+    // failure; the previous file is then untouched.
     bool save(const std::filesystem::path &file, std::string *error = nullptr, const SaveOptions &options = {}) const;
 
   private:
@@ -144,7 +157,8 @@ class Document {
     std::unique_ptr<xmlDoc, Free> m_doc;
 };
 
-// Writes `bytes` to `file` the same atomic way as Document::save.
+// Writes `bytes` to `file` the same atomic way, with the same permissions,
+// as Document::save (without the read-back check).
 bool writeFileAtomically(const std::filesystem::path &file, std::string_view bytes, std::string *error = nullptr);
 
 // Applies an XSLT 1.0 stylesheet. String parameters are passed as values,

@@ -130,16 +130,23 @@ bool readFlag(const xml::Document &settings, std::string_view key)
     return isOn(read(settings, key));
 }
 
-void set(xml::Document &settings, std::string_view key, std::string_view value)
+bool set(xml::Document &settings, std::string_view key, std::string_view value)
 {
-    if (!isKeyName(key)) return;
-    SetChildText(settings, "Settings", key, value);
+    if (!isKeyName(key)) return false;
+    return bool(SetChildText(settings, "Settings", key, value));
 }
 
 bool write(store::Store &store, std::string_view key, std::string_view value)
 {
-    set(store.settings(), key, value);
+    // A value that could not be set is not reported as saved.
+    if (!set(store.settings(), key, value)) return false;
     return store.save(store::Doc::Settings);
+}
+
+bool advance(store::Store &store, const Bookmark &bookmark)
+{
+    if (bookmark.key.empty()) return true;
+    return write(store, bookmark.key, bookmark.value);
 }
 
 void upgrade(store::Store &store)

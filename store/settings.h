@@ -45,9 +45,21 @@ bool isOn(std::string_view value);
 bool readFlag(const xml::Document &settings, std::string_view key);
 
 // Sets the key (creating it as the last child of Settings) without saving.
-void set(xml::Document &settings, std::string_view key, std::string_view value);
-// Sets the key and saves Settings.xml at once.
+// False when it could not be set (not a key name, no Settings element).
+bool set(xml::Document &settings, std::string_view key, std::string_view value);
+// Sets the key and saves Settings.xml at once; false when either failed.
 bool write(store::Store &store, std::string_view key, std::string_view value);
+
+// Where a download got to ("LastGetSellerTransactions" and its new value).
+// A download hands it back instead of storing it, so that it moves only once
+// what was downloaded is saved. An empty key means: do not move.
+struct Bookmark {
+    std::string key;
+    std::string value;
+    explicit operator bool() const { return !key.empty(); }
+};
+// Writes the bookmark and saves Settings.xml; true for an empty bookmark.
+bool advance(store::Store &store, const Bookmark &bookmark);
 
 // The start-up upgrades of older settings files: adds LastGetMemberMessages
 // and LastGetSentMessages, moves DeliveredFollowUpMessage to

@@ -95,10 +95,15 @@ std::vector<std::string> Store::open(const std::filesystem::path &dataDir)
         if (exists) {
             std::string error;
             xml::Document loaded = xml::Document::load(file, &error);
-            if (loaded && loaded.root()) {
+            if (loaded && loaded.root() && loaded.root().name() == di.root) {
                 doc(d) = std::move(loaded);
                 continue;
             }
+            // Well-formed but not this document (another file copied over
+            // it, say): every query and write would miss, so it is treated
+            // like a file that cannot be read.
+            if (loaded && loaded.root())
+                error = "its root element is " + loaded.root().name() + ", not " + std::string(di.root);
             std::filesystem::path aside = keptAsideName(file);
             std::filesystem::rename(file, aside, ec);
             if (ec) {

@@ -41,8 +41,9 @@ class Store {
 
     // Opens the ten documents of `dataDir` in table order. A missing file is
     // created from its template; an existing file is loaded and not written.
-    // A file that is not well-formed XML is renamed aside to a dated copy and
-    // its document starts from the template. Returns one sentence per such
+    // A file that is not well-formed XML, or whose root element is not the
+    // document's, is renamed aside to a dated copy and its document starts
+    // from the template. Returns one sentence per such
     // problem, for the user; empty when all went well.
     std::vector<std::string> open(const std::filesystem::path &dataDir);
 

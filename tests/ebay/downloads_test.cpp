@@ -49,15 +49,19 @@ TEST_F(DownloadTest, TimeWindowOfTheSinceLastDownload)
         settings::set(settings(), "GetSellerTransactionsMaxDays", c.maxDays);
         settings::set(settings(), "LastGetSellerTransactions", c.last);
         peer.enqueue(transactionsPage(1, 1, transactions({"1"})));
-        api->SynchronousGetSellerTransactions();
+        settings::Bookmark bookmark;
+        api->SynchronousGetSellerTransactions(&bookmark);
         xml::Document request = sent(peer.requests().size() - 1);
         EXPECT_EQ(GetNodeText(request, "GetSellerTransactionsRequest/ModTimeFrom"), c.from) << c.maxDays << c.last;
         EXPECT_EQ(GetNodeText(request, "GetSellerTransactionsRequest/ModTimeTo"), "2008-01-05T10:03:07Z");
-        EXPECT_EQ(savedSetting("LastGetSellerTransactions"), "2008-01-05T10:03:07Z");
+        // The end of the window becomes the bookmark, stored by whoever saves the orders.
+        EXPECT_EQ(bookmark.key, "LastGetSellerTransactions");
+        EXPECT_EQ(bookmark.value, "2008-01-05T10:03:07Z");
+        EXPECT_EQ(setting("LastGetSellerTransactions"), c.last);
     }
 }
 
-TEST_F(DownloadTest, PagesAreMergedInOrderAndTheBookmarkMovesAfterTheLast)
+TEST_F(DownloadTest, PagesAreMergedInOrderAndTheBookmarkIsHandedBackAfterTheLast)
 {
     settings::set(settings(), "LastGetSellerTransactions", "2008-01-04T09:00:00Z");
     std::vector<std::string> bookmarkSeen;
@@ -69,7 +73,8 @@ TEST_F(DownloadTest, PagesAreMergedInOrderAndTheBookmarkMovesAfterTheLast)
         if (page == "2") return ScriptedResponse{200, transactionsPage(2, 3, transactions({"A", "B"}))};
         return ScriptedResponse{200, transactionsPage(3, 3, transactions({"C"}))};
     });
-    xml::Document result = api->SynchronousGetSellerTransactions();
+    settings::Bookmark bookmark{"stale", "stale"};
+    xml::Document result = api->SynchronousGetSellerTransactions(&bookmark);
 
     ASSERT_TRUE(result);
     EXPECT_EQ(ids(result, "GetSellerTransactionsResponse/TransactionArray/Transaction/TransactionID"),
@@ -77,7 +82,9 @@ TEST_F(DownloadTest, PagesAreMergedInOrderAndTheBookmarkMovesAfterTheLast)
     EXPECT_EQ(GetNodeText(result, "GetSellerTransactionsResponse/PageNumber"), "1");
     const std::string old = "2008-01-04T09:00:00Z";
     EXPECT_EQ(bookmarkSeen, (std::vector<std::string>{old, old, old}));
-    EXPECT_EQ(savedSetting("LastGetSellerTransactions"), "2008-01-05T09:03:07Z");
+    EXPECT_EQ(setting("LastGetSellerTransactions"), old);
+    EXPECT_EQ(bookmark.key, "LastGetSellerTransactions");
+    EXPECT_EQ(bookmark.value, "2008-01-05T09:03:07Z");
     EXPECT_EQ(ui.overlays,
               (std::vector<std::string>{"Downloading eBay Transactions", "Downloading eBay Transactions<br>Page 2 of 3",
                                         "Downloading eBay Transactions<br>Page 3 of 3"}));
@@ -89,6 +96,7 @@ TEST_F(DownloadTest, ByDaysNeverTouchesTheBookmark)
     peer.enqueue(transactionsPage(1, 2, transactions({"A"})));
     peer.enqueue(transactionsPage(2, 2, transactions({"B"})));
     xml::Document result = api->SynchronousGetSellerTransactionsByDays("7");
+    EXPECT_EQ(peer.requests().size(), 2u);
     EXPECT_EQ(ids(result, "//Transaction/TransactionID"), (std::vector<std::string>{"A", "B"}));
     EXPECT_EQ(setting("LastGetSellerTransactions"), "2008-01-04T09:00:00Z");
     EXPECT_EQ(GetNodeText(sent(1), "GetSellerTransactionsRequest/NumberOfDays"), "7");
@@ -99,7 +107,9 @@ TEST_F(DownloadTest, FailureAndUnconfirmedPagesEndTheDownloadWithoutMovingTheBoo
     settings::set(settings(), "LastGetSellerTransactions", "2008-01-04T09:00:00Z");
     peer.enqueue(transactionsPage(1, 2, transactions({"A"})));
     peer.enqueue(failure("GetSellerTransactions", "Auth token is invalid."));
-    EXPECT_TRUE(api->SynchronousGetSellerTransactions().isNull());
+    settings::Bookmark bookmark{"stale", "stale"};
+    EXPECT_TRUE(api->SynchronousGetSellerTransactions(&bookmark).isNull());
+    EXPECT_FALSE(bookmark);
     EXPECT_EQ(ui.lastStatus(), "Error: Auth token is invalid.");
     EXPECT_EQ(setting("LastGetSellerTransactions"), "2008-01-04T09:00:00Z");
 
@@ -124,6 +134,61 @@ TEST_F(DownloadTest, FailureAndUnconfirmedPagesEndTheDownloadWithoutMovingTheBoo
     EXPECT_EQ(calls, 3);
 }
 
+TEST_F(DownloadTest, PagingStopsAfterThePagesEbayAnnounced)
+{
+    // eBay claims two pages but keeps saying there are more.
+    peer.setHandler([&](const RecordedRequest &r) {
+        std::string page =
+            GetNodeText(xml::Document::parse(r.body), "GetSellerTransactionsRequest/Pagination/PageNumber");
+        return ScriptedResponse{
+            200, ebayResponse("GetSellerTransactions", "Success",
+                              "<PaginationResult><TotalNumberOfPages>2</TotalNumberOfPages></PaginationResult>"
+                              "<HasMoreTransactions>true</HasMoreTransactions><PageNumber>" +
+                                  page + "</PageNumber>" + transactions({"T" + page}))};
+    });
+    settings::Bookmark bookmark{"stale", "stale"};
+    xml::Document result = api->SynchronousGetSellerTransactions(&bookmark);
+    EXPECT_EQ(peer.requests().size(), 2u);
+    // What came is kept; the window is asked again next time.
+    EXPECT_EQ(ids(result, "//Transaction/TransactionID"), (std::vector<std::string>{"T1", "T2"}));
+    EXPECT_FALSE(bookmark);
+    EXPECT_EQ(
+        ui.lastStatus(),
+        "Error: eBay still reported more after page 2 of 2; the download stopped there and is repeated next time.");
+
+    // Without a page count the ceiling holds: an answer that jumps to the
+    // page before it leaves room for one more request.
+    const std::string lastPage = std::to_string(ebay::clseBayAPI::kMaxPages - 1);
+    peer.setHandler([&](const RecordedRequest &) {
+        return ScriptedResponse{
+            200, ebayResponse("GetMemberMessages", "Success",
+                              "<HasMoreItems>true</HasMoreItems><PageNumber>" + lastPage + "</PageNumber>")};
+    });
+    size_t before = peer.requests().size();
+    EXPECT_TRUE(api->SynchronousGetMemberMessages(&bookmark));
+    ASSERT_EQ(peer.requests().size() - before, 2u);
+    EXPECT_EQ(GetNodeText(sent(before + 1), "GetMemberMessagesRequest/Pagination/PageNumber"),
+              std::to_string(ebay::clseBayAPI::kMaxPages));
+    EXPECT_FALSE(bookmark);
+    EXPECT_NE(ui.lastStatus().find("of an unknown number"), std::string::npos) << ui.lastStatus();
+}
+
+TEST_F(DownloadTest, AnAnswerWithADocumentTypeDeclarationIsNoAnswer)
+{
+    // Entities would be copied into Transactions.xml as references it cannot
+    // read back; the answer is treated like one that is not XML.
+    peer.setHandler([](const RecordedRequest &) {
+        std::string page = transactionsPage(1, 1, transactions({"&shop;"}));
+        return ScriptedResponse{200, "<!DOCTYPE GetSellerTransactionsResponse [<!ENTITY shop \"Harbour\">]>" +
+                                         page.substr(page.find("?>") + 2)};
+    });
+    settings::Bookmark bookmark;
+    EXPECT_TRUE(api->SynchronousGetSellerTransactions(&bookmark).isNull());
+    EXPECT_EQ(peer.requests().size(), size_t(ebay::clseBayAPI::kMaxPageRetries + 1));
+    EXPECT_NE(ui.lastStatus().find("(no valid answer)"), std::string::npos) << ui.lastStatus();
+    EXPECT_FALSE(bookmark);
+}
+
 TEST_F(DownloadTest, MemberMessagesArePagedAndBookmarked)
 {
     settings::set(settings(), "LastGetMemberMessages", "2007-10-01T00:00:00Z"); // old, but not pulled forward
@@ -138,12 +203,15 @@ TEST_F(DownloadTest, MemberMessagesArePagedAndBookmarked)
     };
     peer.enqueue(page(1, true, "Q1"));
     peer.enqueue(page(2, false, "Q2"));
-    xml::Document result = api->SynchronousGetMemberMessages();
+    settings::Bookmark bookmark;
+    xml::Document result = api->SynchronousGetMemberMessages(&bookmark);
     EXPECT_EQ(ids(result, "//MemberMessage/MemberMessageExchange/Question/MessageID"),
               (std::vector<std::string>{"Q1", "Q2"}));
     EXPECT_EQ(GetNodeText(sent(0), "GetMemberMessagesRequest/StartCreationTime"), "2007-09-30T23:55:00Z");
     EXPECT_EQ(GetNodeText(sent(1), "GetMemberMessagesRequest/Pagination/PageNumber"), "2");
-    EXPECT_EQ(savedSetting("LastGetMemberMessages"), "2008-01-05T09:03:07Z");
+    EXPECT_EQ(bookmark.key, "LastGetMemberMessages");
+    EXPECT_EQ(bookmark.value, "2008-01-05T09:03:07Z");
+    EXPECT_EQ(setting("LastGetMemberMessages"), "2007-10-01T00:00:00Z");
     EXPECT_EQ(ui.overlays.back(), "Downloading eBay Messages<br>Page 2 of 2");
 }
 
@@ -170,7 +238,8 @@ class SentMessagesTest : public EbayTest {
 TEST_F(SentMessagesTest, HeadersAreFetchedInBatchesOfTen)
 {
     serve(25);
-    xml::Document result = api->SynchronousGetSentMessages();
+    settings::Bookmark bookmark;
+    xml::Document result = api->SynchronousGetSentMessages(&bookmark);
     ASSERT_EQ(peer.requests().size(), 4u);
     std::vector<size_t> batch;
     for (size_t i = 1; i < 4; ++i) {
@@ -184,22 +253,28 @@ TEST_F(SentMessagesTest, HeadersAreFetchedInBatchesOfTen)
               (std::vector<std::string>{"Downloading eBay Sent Messages", "Downloading eBay Sent Messages<br>10 of 25",
                                         "Downloading eBay Sent Messages<br>20 of 25",
                                         "Downloading eBay Sent Messages<br>25 of 25"}));
-    EXPECT_EQ(savedSetting("LastGetSentMessages"), "2008-01-05T09:03:07Z");
+    EXPECT_EQ(bookmark.key, "LastGetSentMessages");
+    EXPECT_EQ(bookmark.value, "2008-01-05T09:03:07Z");
+    EXPECT_EQ(savedSetting("LastGetSentMessages"), "");
 }
 
 TEST_F(SentMessagesTest, NoHeadersNoMessageRequest)
 {
     serve(0);
-    EXPECT_TRUE(api->SynchronousGetSentMessages().isNull());
+    settings::Bookmark bookmark;
+    EXPECT_TRUE(api->SynchronousGetSentMessages(&bookmark).isNull());
     EXPECT_EQ(peer.requests().size(), 1u);
-    EXPECT_EQ(savedSetting("LastGetSentMessages"), "2008-01-05T09:03:07Z");
+    // Nothing to fetch, but the window is done with.
+    EXPECT_EQ(bookmark.value, "2008-01-05T09:03:07Z");
 }
 
 TEST_F(SentMessagesTest, AFailedBatchKeepsTheBookmark)
 {
     settings::set(settings(), "LastGetSentMessages", "2008-01-01T00:00:00Z");
     serve(12, "Failure");
-    EXPECT_TRUE(api->SynchronousGetSentMessages().isNull());
+    settings::Bookmark bookmark{"stale", "stale"};
+    EXPECT_TRUE(api->SynchronousGetSentMessages(&bookmark).isNull());
+    EXPECT_FALSE(bookmark);
     EXPECT_EQ(peer.requests().size(), 2u); // the loop stops at the failure
     EXPECT_EQ(ui.lastStatus(), "Error: Busy");
     EXPECT_EQ(setting("LastGetSentMessages"), "2008-01-01T00:00:00Z");

@@ -1,6 +1,9 @@
 // The request texts of the synchronous calls, compared byte for byte with
-// tests/data/ebay/<case>.xml (TW_UPDATE_GOLDEN=1 rewrites them).
+// tests/data/ebay/<case>.xml (TW_UPDATE_GOLDEN=1 rewrites them and fails).
 #include "tests/ebay/ebay_fixture.h"
+#include "tests/support/golden.h"
+
+#include <gtest/gtest-spi.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -38,9 +41,34 @@ TEST_P(RequestTextTest, MatchesGolden)
         bodies += r.body;
     }
     ASSERT_FALSE(bodies.empty());
-    const std::filesystem::path golden = std::filesystem::path(TW_EBAY_TEST_DATA) / (c.name + ".xml");
-    if (std::getenv("TW_UPDATE_GOLDEN")) writeFile(golden, bodies);
-    EXPECT_EQ(bodies, readFile(golden)) << golden;
+    expectGolden(std::filesystem::path(TW_EBAY_TEST_DATA) / (c.name + ".xml"), bodies);
+}
+
+TEST(Golden, ADifferenceFailsAndSoDoesARebless)
+{
+    TempDir dir;
+    const auto golden = dir / "Case.xml";
+    writeFile(golden, "<A>\n<B>1</B>\n</A>\n");
+    expectGolden(golden, "<A>\n<B>1</B>\n</A>\n");
+    EXPECT_NONFATAL_FAILURE(expectGolden(golden, "<A>\n<B>2</B>\n</A>\n"), "-<B>1</B>\n+<B>2</B>");
+    EXPECT_EQ(readFile(golden), "<A>\n<B>1</B>\n</A>\n");
+
+    ::setenv("TW_UPDATE_GOLDEN", "1", 1);
+    EXPECT_NONFATAL_FAILURE(expectGolden(golden, "<A>\n<B>2</B>\n</A>\n"), "re-blessed");
+    ::unsetenv("TW_UPDATE_GOLDEN");
+    EXPECT_EQ(readFile(golden), "<A>\n<B>2</B>\n</A>\n");
+    expectGolden(golden, "<A>\n<B>2</B>\n</A>\n");
+
+    // Long single-line texts are cut at tags, so only the changed element shows.
+    const std::string diff = goldenDiff(
+        "<R>  <Aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa>1</Aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa>"
+        "  <Bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb>2</Bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb></R>",
+        "<R>  <Aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa>1</Aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa>"
+        "  <Bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb>3</Bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb></R>");
+    EXPECT_NE(diff.find("\n-<Bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb>2\n"), std::string::npos) << diff;
+    EXPECT_NE(diff.find("\n+<Bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb>3\n"), std::string::npos) << diff;
+    EXPECT_EQ(diff.rfind(" <R>", 0), 0u) << diff;
+    EXPECT_EQ(goldenDiff("same", "same"), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(

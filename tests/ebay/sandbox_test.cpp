@@ -39,21 +39,21 @@ class SandboxTest : public ::testing::Test {
 
 TEST_F(SandboxTest, DownloadsEveryPageOfTheWindow)
 {
-    xml::Document result = api->SynchronousGetSellerTransactions();
+    settings::Bookmark bookmark;
+    xml::Document result = api->SynchronousGetSellerTransactions(&bookmark);
     ASSERT_TRUE(result) << ui.lastStatus();
     const auto pages = sandbox.requests("GetSellerTransactions");
     const std::string total =
         GetNodeText(result, "GetSellerTransactionsResponse/PaginationResult/TotalNumberOfEntries");
     EXPECT_GT(pages.size(), 1u);
     EXPECT_EQ(std::to_string(result.selectAll("//TransactionArray/Transaction").size()), total);
-    EXPECT_EQ(setting("LastGetSellerTransactions"), "2008-01-05T09:03:07Z");
+    EXPECT_EQ(bookmark.value, "2008-01-05T09:03:07Z");
 
     // A warning on one page and a broken answer on another are retried.
     sandbox.injectFault(
         {.call = "GetSellerTransactions", .nth = int(pages.size()) + 2, .kind = sandbox::FaultKind::AckWarning});
     sandbox.injectFault(
         {.call = "GetSellerTransactions", .nth = int(pages.size()) + 4, .kind = sandbox::FaultKind::MalformedXml});
-    settings::set(session.store.settings(), "LastGetSellerTransactions", "");
     xml::Document again = api->SynchronousGetSellerTransactions();
     ASSERT_TRUE(again) << ui.lastStatus();
     EXPECT_EQ(std::to_string(again.selectAll("//TransactionArray/Transaction").size()), total);
@@ -62,20 +62,23 @@ TEST_F(SandboxTest, DownloadsEveryPageOfTheWindow)
 TEST_F(SandboxTest, AFailureLeavesTheBookmark)
 {
     sandbox.injectFault({.call = "GetSellerTransactions", .nth = 2, .kind = sandbox::FaultKind::AckFailure});
-    EXPECT_TRUE(api->SynchronousGetSellerTransactions().isNull());
+    settings::Bookmark bookmark;
+    EXPECT_TRUE(api->SynchronousGetSellerTransactions(&bookmark).isNull());
+    EXPECT_FALSE(bookmark);
     EXPECT_EQ(ui.lastStatus(), "Error: Internal error to the application.");
     EXPECT_EQ(setting("LastGetSellerTransactions"), "");
 }
 
 TEST_F(SandboxTest, MessagesFeedbackAndStartUpCalls)
 {
-    EXPECT_TRUE(api->SynchronousGetMemberMessages()) << ui.lastStatus();
-    api->SynchronousGetSentMessages();
+    settings::Bookmark questions, sent;
+    EXPECT_TRUE(api->SynchronousGetMemberMessages(&questions)) << ui.lastStatus();
+    EXPECT_TRUE(api->SynchronousGetSentMessages(&sent)) << ui.lastStatus();
     api->SynchronousGetFeedbackNew();
     EXPECT_TRUE(ui.lastStatus().empty()) << ui.lastStatus();
     EXPECT_FALSE(session.store.doc(store::Doc::Feedback).selectAll("Feedbacks/FeedbackDetail").empty());
-    EXPECT_FALSE(setting("LastGetMemberMessages").empty());
-    EXPECT_FALSE(setting("LastGetSentMessages").empty());
+    EXPECT_EQ(questions.value, "2008-01-05T09:03:07Z");
+    EXPECT_EQ(sent.value, "2008-01-05T09:03:07Z");
     EXPECT_TRUE(api->SynchronousGeteBayDetails());
 
     sandbox.setClockSkewSeconds(3600);

@@ -1,9 +1,12 @@
 #include "net/Winsock.h"
 #include "scripted_peer.h"
 
+#include <QEventLoop>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,12 +95,55 @@ TEST(Winsock, RefusedNonBlockingConnectRaisesErrorAndReturnsToClosed)
         seen.push_back(std::to_string(number) + " " + description);
     };
     socket.onConnect = [&] { seen.push_back("Connect"); };
+    socket.onCloseConnection = [&] { seen.push_back("CloseConnection"); };
     int raised = errorNumber([&] { socket.Connect("127.0.0.1", ScriptedPeer::closedPort(), false); });
     // Refused after the start: reported as the event, not thrown.
     EXPECT_EQ(raised, 0);
     EXPECT_TRUE(waitUntil([&] { return !seen.empty(); }));
     EXPECT_EQ(seen, std::vector<std::string>{"10061 " + getErrorDescription(WSAECONNREFUSED)});
     EXPECT_EQ(socket.State(), sckClosed);
+}
+
+// How often the event loop wakes up within `ms` while nothing happens on
+// the network: a notifier left on for a writable socket wakes it at once,
+// again and again.
+static int wakeUpsWithin(int ms)
+{
+    QEventLoop loop;
+    bool over = false;
+    QTimer::singleShot(ms, &loop, [&] { over = true; });
+    int wakeUps = 0;
+    while (!over && wakeUps < 100000) {
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+        ++wakeUps;
+    }
+    return wakeUps;
+}
+
+TEST(Winsock, EventsOfANonBlockingConnectInOrderAndNothingBetween)
+{
+    ScriptedPeer peer([](ScriptedPeer::Connection &c) {
+        std::optional<std::string> line = c.readLine();
+        if (line) c.send("got " + *line + "\r\n");
+        c.waitClosed();
+    });
+    Winsock socket;
+    Recorder events;
+    socket.setEventHandler(&events);
+    socket.Connect("127.0.0.1", peer.port());
+    ASSERT_TRUE(waitUntil([&] { return !events.events.empty(); }));
+    EXPECT_EQ(events.events, std::vector<std::string>{"Connect"});
+
+    // Connected and idle: the loop sleeps until its own timer.
+    EXPECT_LT(wakeUpsWithin(200), 20);
+    EXPECT_EQ(events.events, std::vector<std::string>{"Connect"});
+
+    socket.SendData(std::string_view("hello\r\n"));
+    ASSERT_TRUE(waitUntil([&] { return events.arrived == 11; }));
+    EXPECT_EQ(events.sendCompletes, 1);
+    EXPECT_EQ(socket.GetDataAsString(), "got hello\r\n");
+    EXPECT_EQ(events.events, (std::vector<std::string>{"Connect", "DataArrival 11"}));
+    EXPECT_LT(wakeUpsWithin(200), 20);
 }
 
 TEST(Winsock, BlockingConnectFailuresAreRaised)

@@ -4,6 +4,7 @@
 #include "sandbox/sandbox.h"
 #include "store/settings.h"
 #include "tests/support/fake_shell.h"
+#include "tests/support/mock_clock.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -86,6 +87,39 @@ TEST_F(DownloadTest, AFailingStepLosesNothingAndTheOthersStillRun)
     EXPECT_EQ(ui.lastStatus().rfind("Error: ", 0), 0u) << ui.lastStatus();
     EXPECT_EQ(redraws, 1);
     EXPECT_TRUE(buttonEnabledAtEnd());
+}
+
+TEST_F(DownloadTest, OrdersThatCouldNotBeSavedAreDownloadedAgain)
+{
+    test::MockClock frozen{tw::clock().localNow()}; // both downloads at the same moment
+    std::vector<std::string> told;
+    session.store.setSaveErrorHandler([&](const std::string &m) { told.push_back(m); });
+    auto saved = [&](const char *key) {
+        xml::Document onDisk = xml::Document::load(session.store.path(store::Doc::Settings));
+        return settings::read(onDisk, key);
+    };
+    auto windowStart = [&](size_t request) {
+        xml::Document sent = xml::Document::parse(sb.requests("GetSellerTransactions").at(request).body);
+        return sent.select("GetSellerTransactionsRequest/ModTimeFrom").text();
+    };
+
+    // Transactions.xml cannot be replaced, as with a full disk or a protected file.
+    const auto transactions = session.store.path(store::Doc::Transactions);
+    std::filesystem::remove(transactions);
+    std::filesystem::create_directory(transactions);
+    download();
+    EXPECT_FALSE(told.empty());
+    EXPECT_EQ(saved("LastGetSellerTransactions"), "");
+    // The steps whose data was saved moved their bookmarks.
+    EXPECT_NE(saved("LastGetMemberMessages"), "");
+    const size_t firstRun = sb.requests("GetSellerTransactions").size();
+
+    std::filesystem::remove(transactions);
+    download();
+    // The same window is asked again, and now the orders and the bookmark land.
+    EXPECT_EQ(windowStart(firstRun), windowStart(0));
+    EXPECT_GT(count(store::Doc::Transactions, "Transactions/Transaction"), 0u);
+    EXPECT_NE(saved("LastGetSellerTransactions"), "");
 }
 
 TEST(DayCount, OnlyWholeNumbersFromOneToThirty)

@@ -1,4 +1,5 @@
 #include "orders/merge.h"
+#include "store/settings.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -64,6 +65,72 @@ TEST_F(MergeTest, DownloadedOrdersReplaceStoredOnesAndStandFirst)
     orders::mergeTransactions(store, xml::Document::parse("<GetSellerTransactionsResponse><Ack>Failure</Ack>"
                                                           "</GetSellerTransactionsResponse>"));
     EXPECT_EQ(keys(store.transactions()).size(), 4u);
+}
+
+TEST_F(MergeTest, EachOrderOfAMultiQuantityListingIsItsOwnRecord)
+{
+    // One listing sold three times: one item, three transactions.
+    orders::mergeTransactions(store, answer(order("7", "100") + order("7", "101") + order("7", "102")));
+    EXPECT_EQ(keys(store.transactions()), (std::vector<std::string>{"7/102", "7/101", "7/100"}));
+
+    // Re-downloading one of them replaces exactly that one.
+    orders::mergeTransactions(store, answer(order("7", "101", "<ShippedTime>x</ShippedTime>")));
+    EXPECT_EQ(keys(store.transactions()), (std::vector<std::string>{"7/101", "7/102", "7/100"}));
+    EXPECT_TRUE(orders::FindTransaction(store, "7", "101").select("ShippedTime"));
+    EXPECT_FALSE(orders::FindTransaction(store, "7", "100").select("ShippedTime"));
+    EXPECT_FALSE(orders::FindTransaction(store, "7", "102").select("ShippedTime"));
+}
+
+TEST_F(MergeTest, TheBookmarkMovesOnlyAfterTheDataIsSaved)
+{
+    std::vector<std::string> told;
+    store.setSaveErrorHandler([&](const std::string &m) { told.push_back(m); });
+    auto bookmarkOnDisk = [&](const char *key) {
+        xml::Document onDisk = xml::Document::load(store.path(store::Doc::Settings));
+        return settings::read(onDisk, key);
+    };
+
+    // Transactions.xml cannot be replaced (here: a folder stands in its way,
+    // as a protected file or a full disk would).
+    std::filesystem::remove(store.path(store::Doc::Transactions));
+    std::filesystem::create_directory(store.path(store::Doc::Transactions));
+    const settings::Bookmark orders{"LastGetSellerTransactions", "2008-01-05T09:03:07Z"};
+    EXPECT_EQ(orders::mergeTransactions(store, answer(order("1", "0")), orders), 1);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("Transactions.xml could not be saved"), std::string::npos) << told[0];
+    EXPECT_EQ(settings::read(store.settings(), "LastGetSellerTransactions"), "");
+    EXPECT_EQ(bookmarkOnDisk("LastGetSellerTransactions"), "");
+
+    // Once the file can be written again, the next merge moves it.
+    std::filesystem::remove(store.path(store::Doc::Transactions));
+    orders::mergeTransactions(store, answer(order("1", "0")), orders);
+    EXPECT_EQ(bookmarkOnDisk("LastGetSellerTransactions"), "2008-01-05T09:03:07Z");
+    EXPECT_EQ(keys(xml::Document::load(store.path(store::Doc::Transactions))), (std::vector<std::string>{"1/0"}));
+
+    // The same for questions and sent messages.
+    for (store::Doc d : {store::Doc::Messages, store::Doc::SentMessages}) {
+        std::filesystem::remove(store.path(d));
+        std::filesystem::create_directory(store.path(d));
+    }
+    const settings::Bookmark questions{"LastGetMemberMessages", "2008-01-05T09:03:07Z"};
+    const settings::Bookmark sent{"LastGetSentMessages", "2008-01-05T09:03:07Z"};
+    orders::mergeMemberMessages(store,
+                                xml::Document::parse("<GetMemberMessagesResponse><MemberMessage><MemberMessageExchange>"
+                                                     "<CreationDate>x</CreationDate></MemberMessageExchange>"
+                                                     "</MemberMessage></GetMemberMessagesResponse>"),
+                                questions);
+    orders::mergeSentMessages(
+        store,
+        xml::Document::parse("<GetMyMessagesResponse><Messages><Message><MessageID>1</MessageID></Message>"
+                             "</Messages></GetMyMessagesResponse>"),
+        sent);
+    EXPECT_EQ(told.size(), 3u);
+    EXPECT_EQ(bookmarkOnDisk("LastGetMemberMessages"), "");
+    EXPECT_EQ(bookmarkOnDisk("LastGetSentMessages"), "");
+
+    // A window without sent messages has nothing to save and is done with.
+    orders::mergeSentMessages(store, xml::Document(nullptr), sent);
+    EXPECT_EQ(bookmarkOnDisk("LastGetSentMessages"), "2008-01-05T09:03:07Z");
 }
 
 TEST_F(MergeTest, QuestionsAndSentMessagesAreStoredOnceAndMoveToTheEnd)

@@ -2,6 +2,7 @@
 #include "orders/usps.h"
 #include "sandbox/sandbox.h"
 #include "tests/support/fake_shell.h"
+#include "tests/support/loopback_http.h"
 #include "tests/support/mock_clock.h"
 #include "tests/support/temp_dir.h"
 
@@ -146,4 +147,22 @@ TEST_F(UspsTest, ABatchWithoutAnAnswerIsSkippedAndAskedAgainNextTime)
     EXPECT_FALSE(orders::CheckDeliveryStatusOfTransactions(
         store, store.transactions().selectAll("Transactions/Transaction"), usps));
     EXPECT_EQ(test::readFile(store.path(store::Doc::TrackingNumbers)), before);
+}
+
+TEST_F(UspsTest, AnAnswerWithADocumentTypeDeclarationIsNoAnswer)
+{
+    test::LoopbackHttp usps;
+    usps.setHandler([](const test::RecordedRequest &) {
+        return test::ScriptedResponse{200, "<!DOCTYPE TrackResponse [<!ENTITY e \"Delivered\">]><TrackResponse>"
+                                           "<TrackInfo ID=\"EJ1US\"><TrackSummary><Event>&e;</Event></TrackSummary>"
+                                           "</TrackInfo></TrackResponse>"};
+    });
+    Config c = sb.config();
+    c.set("usps/WebToolsUrl", usps.url("/ShippingAPI.dll"));
+    setConfig(c);
+    orders::clsUSPSAPI client(&ui);
+    xml::Document ids = trackIds({"EJ1US"});
+    xml::Document none = xml::Document::parse("<TrackingNumbers/>");
+    EXPECT_FALSE(client.SynchronousGetTrackingDetails(ids.root().elements(), none));
+    EXPECT_EQ(usps.requests().size(), 1u);
 }

@@ -99,6 +99,7 @@ TEST(Xml, EditingOperations)
     Node shallow = other.importNode(root, false);
     EXPECT_EQ(shallow.attribute("Kind"), "a&b");
     EXPECT_FALSE(shallow.firstElement());
+    shallow.remove(); // never attached: ours to free
 
     // Replace and remove.
     Node replacement = doc.createElement("Transaction", tw::xml::kEbayNamespace);
@@ -152,6 +153,99 @@ TEST(Xml, SaveIsAtomic)
     // A folder that does not exist: failure reported, nothing thrown.
     EXPECT_FALSE(doc.save(dir / "missing" / "Doc.xml", &error));
     EXPECT_FALSE(error.empty());
+}
+
+TEST(Xml, SaveKeepsTheFilesPermissionsAndCreatesNewFilesPrivate)
+{
+    tw::test::TempDir dir;
+    auto mode = [](const std::filesystem::path &f) {
+        return std::filesystem::status(f).permissions() & std::filesystem::perms::mask;
+    };
+    using std::filesystem::perms;
+    Document doc = Document::parse("<Settings><eBayAuthToken>secret</eBayAuthToken></Settings>");
+    ASSERT_TRUE(doc.save(dir / "Settings.xml"));
+    EXPECT_EQ(mode(dir / "Settings.xml"), perms::owner_read | perms::owner_write);
+    ASSERT_TRUE(tw::xml::writeFileAtomically(dir / "Notes.xml", "<Notes/>"));
+    EXPECT_EQ(mode(dir / "Notes.xml"), perms::owner_read | perms::owner_write);
+
+    // The seller chose to share the folder with a group: saves keep that.
+    const perms shared = perms::owner_read | perms::owner_write | perms::group_read;
+    std::filesystem::permissions(dir / "Settings.xml", shared);
+    ASSERT_TRUE(doc.save(dir / "Settings.xml"));
+    EXPECT_EQ(mode(dir / "Settings.xml"), shared);
+    std::filesystem::permissions(dir / "Notes.xml", shared);
+    ASSERT_TRUE(tw::xml::writeFileAtomically(dir / "Notes.xml", "<Notes/>"));
+    EXPECT_EQ(mode(dir / "Notes.xml"), shared);
+}
+
+// An answer that brings its own entities, the way a hostile or broken
+// server could send one.
+const char kAnswerWithEntity[] = R"(<?xml version="1.0"?>
+<!DOCTYPE GetSellerTransactionsResponse [<!ENTITY shop "Harbour &amp; Co">]>
+<GetSellerTransactionsResponse xmlns="urn:ebay:apis:eBLBaseComponents"><Ack>Success</Ack>
+<TransactionArray><Transaction><Item><ItemID>1</ItemID><Title>Lamp from &shop;</Title></Item>
+<TransactionID>0</TransactionID></Transaction></TransactionArray></GetSellerTransactionsResponse>)";
+
+TEST(Xml, AnswersFromOutsideWithADocumentTypeDeclarationAreNoAnswers)
+{
+    std::string error;
+    EXPECT_FALSE(Document::parseUntrusted(kAnswerWithEntity, &error));
+    EXPECT_NE(error.find("document type declaration"), std::string::npos) << error;
+    for (const char *hostile : {
+             // An outside file, and an outside address.
+             "<!DOCTYPE a [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><a>&x;</a>",
+             "<!DOCTYPE a SYSTEM \"http://127.0.0.1:9/a.dtd\"><a/>",
+             // Entities that multiply.
+             "<!DOCTYPE a [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
+             "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">]><a>&c;&c;&c;</a>",
+             // A reference to an entity nobody declared, a bare declaration, no root.
+             "<a>&undeclared;</a>",
+             "<!DOCTYPE a><a/>",
+             "<?xml version=\"1.0\"?>",
+             "",
+         }) {
+        error.clear();
+        EXPECT_FALSE(Document::parseUntrusted(hostile, &error)) << hostile;
+        EXPECT_FALSE(error.empty()) << hostile;
+    }
+
+    // What the services really send is read as before.
+    Document plain =
+        Document::parseUntrusted("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+                                 "<a xmlns=\"urn:x\"><b>Lamp &amp; shade &#8217;</b><?pi x?><!-- c --></a>");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain.select("a/b").text(), "Lamp & shade \xe2\x80\x99");
+}
+
+TEST(Xml, ASaveThatWouldNotReadBackIsRefusedAndTheFileKept)
+{
+    tw::test::TempDir dir;
+    Document store = Document::parse("<Transactions/>");
+    auto file = dir / "Transactions.xml";
+    ASSERT_TRUE(store.save(file));
+    const std::string before = tw::test::readFile(file);
+
+    // A node that carries an entity reference, taken from a document that
+    // declared the entity into one that does not.
+    Document answer = Document::parse(kAnswerWithEntity);
+    ASSERT_TRUE(answer);
+    store.root().append(answer.select("//Transaction"));
+    std::string error;
+    EXPECT_FALSE(store.save(file, &error));
+    EXPECT_NE(error.find("would not read back"), std::string::npos) << error;
+    EXPECT_EQ(tw::test::readFile(file), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    EXPECT_TRUE(Document::load(file));
+
+    // A document that carries its own declarations reads back and is saved.
+    ASSERT_TRUE(answer.save(file, &error)) << error;
+    Document reread = Document::load(file);
+    ASSERT_TRUE(reread);
+    EXPECT_EQ(reread.select("//Transaction/Item/Title").text(), "Lamp from Harbour & Co");
+
+    // So is one without a root element only in appearance: nothing to read back.
+    EXPECT_FALSE(Document().save(file, &error));
+    EXPECT_TRUE(Document::load(file));
 }
 
 TEST(Xml, TransformSortsWithParametersPassedAsValues)

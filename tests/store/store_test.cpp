@@ -40,6 +40,9 @@ TEST(Store, FirstStartCreatesTheTenFilesFromTheirTemplates)
         Doc d = Doc(k);
         EXPECT_EQ(readFile(store.path(d)), tw::store::info(d).emptyTemplate) << tw::store::info(d).file;
         EXPECT_EQ(store.doc(d).root().name(), tw::store::info(d).root);
+        // Settings.xml holds the eBay token and the PayPal credentials.
+        EXPECT_EQ(std::filesystem::status(store.path(d)).permissions() & std::filesystem::perms::mask,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     }
     EXPECT_EQ(readFile(dir / "ArchivedTransactions.xml"), "<?xml version=\"1.0\" encoding=\"utf-8\"?><Transactions/>");
     EXPECT_EQ(store.settings().select("Settings/GetSellerTransactionsMaxDays").text(), "28");
@@ -95,6 +98,34 @@ TEST(Store, MalformedFileIsKeptAsideReportedAndStartsEmpty)
     // A second start finds a good file and reports nothing.
     Store again;
     EXPECT_TRUE(again.open(dir.path()).empty());
+}
+
+TEST(Store, AFileWithAnotherRootIsKeptAsideLikeAnUnreadableOne)
+{
+    TempDir dir;
+    tw::test::MockClock clock(tw::DateTime::fromParts(2026, 12, 8, 14, 25, 1));
+    const std::string foreign = "<?xml version=\"1.0\"?><Foo><eBayAuthToken>T</eBayAuthToken></Foo>";
+    writeFile(dir / "Settings.xml", foreign);
+    tw::Session session;
+    auto problems = session.openStore(dir.path());
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("Settings.xml could not be read (its root element is Foo, not Settings)"),
+              std::string::npos)
+        << problems[0];
+    EXPECT_EQ(readFile(dir / "Settings.unreadable-20261208-142501.xml"), foreign);
+
+    // Settings work again and reach the file.
+    EXPECT_TRUE(tw::settings::write(session.store, "SMTPServer", "mail.example.com"));
+    tw::xml::Document onDisk = tw::xml::Document::load(dir / "Settings.xml");
+    EXPECT_EQ(onDisk.root().name(), "Settings");
+    EXPECT_EQ(onDisk.select("Settings/SMTPServer").text(), "mail.example.com");
+    EXPECT_EQ(onDisk.select("Settings/GetSellerTransactionsMaxDays").text(), "28");
+
+    // A write that cannot land is not reported as saved.
+    tw::xml::Document detached = tw::xml::Document::parse("<Foo/>");
+    EXPECT_FALSE(tw::settings::set(detached, "SMTPServer", "x"));
+    session.store.settings() = std::move(detached);
+    EXPECT_FALSE(tw::settings::write(session.store, "SMTPServer", "x"));
 }
 
 TEST(Store, SavesWriteWholeDocumentsAndReportFailures)

@@ -21,6 +21,7 @@ tw_default(ebay SalesRecordUrl "http://k2b-bulk.ebay.com/ws/eBayISAPI.dll?EditSa
 tw_default(ebay ItemUrl     "http://cgi.ebay.com/ws/eBayISAPI.dll" "item page (query ViewItem&item=...)")
 tw_default(usps UserID      "000TIDEWELL0" "USPS web-tools user id")
 tw_default(usps WebToolsUrl "http://production.shippingapis.com/ShippingAPI.dll" "USPS web tools")
+tw_default(usps RestApiUrl  "https://apis.usps.com" "USPS REST APIs (OAuth token and tracking paths are appended)")
 tw_default(usps TrackingPageUrl "http://trkcnfrm1.smi.usps.com" "USPS track-and-confirm site")
 tw_default(ups  TrackingPageUrl "http://wwwapps.ups.com/WebTracking/processInputRequest" "UPS tracking page")
 tw_default(paypal SignatureApiUrl   "https://api-3t.paypal.com/nvp" "PayPal NVP endpoint, signature credentials")

@@ -10,7 +10,7 @@ void registerFeature(Session &session, Shell &shell, FeatureTable &table)
 {
     table.addCommand("cmdDownloadOrders", [&session, &shell, &table] {
         ebay::clseBayAPI api(session, shell);
-        clsUSPSAPI usps(&shell);
+        clsUSPSAPI usps(&shell, readUspsSettings(session.store.settings()));
         cmdDownloadOrders_Click(session, api, usps, shell, [&table] { table.RefreshGrid(); });
     });
     table.addCommand("mnuDownloadDaysofOrders", [&session, &shell] {

@@ -8,6 +8,7 @@
 
 #include <QUrl>
 
+#include <algorithm>
 #include <set>
 
 namespace tw::orders {
@@ -43,7 +44,7 @@ xml::Document clsUSPSConnection::StartSynchronousRequest(const std::string &root
     return parseAnswer(http::send(r));
 }
 
-clsUSPSAPI::clsUSPSAPI(Shell *shell) : m_shell(shell) {}
+clsUSPSAPI::clsUSPSAPI(Shell *shell, UspsSettings settings) : m_shell(shell), m_settings(std::move(settings)) {}
 
 xml::Document clsUSPSAPI::selectDue(const std::vector<xml::Node> &trackIds, const xml::Document &trackingNumbers) const
 {
@@ -52,6 +53,7 @@ xml::Document clsUSPSAPI::selectDue(const std::vector<xml::Node> &trackIds, cons
     store::RecordIndex stored(trackingNumbers.root(), "TrackingNumber", [](xml::Node r) { return r.attribute("ID"); });
     const DateTime now = clock().localNow();
     std::set<std::string> taken;
+    std::vector<std::pair<DateTime, xml::Node>> due;
     for (xml::Node id : trackIds) {
         std::string number = id.attribute("ID");
         xml::Node record = stored.find(number);
@@ -60,8 +62,11 @@ xml::Document clsUSPSAPI::selectDue(const std::vector<xml::Node> &trackIds, cons
         if (isDeliveryEvent(store::childText(record, "TrackSummary/Event"))) continue;
         if (lastChecked.daysTo(now) < 1.0) continue;
         if (!taken.insert(number).second) continue;
-        root.append(id);
+        due.emplace_back(lastChecked, id);
     }
+    std::stable_sort(due.begin(), due.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (const auto &entry : due)
+        root.append(entry.second);
     return candidates;
 }
 
@@ -70,6 +75,19 @@ xml::Document clsUSPSAPI::SynchronousGetTrackingDetails(const std::vector<xml::N
 {
     xml::Document candidates = selectDue(trackIds, trackingNumbers);
     std::vector<xml::Node> left = candidates.root().elements();
+    if (m_settings.rest) {
+        std::vector<std::string> numbers;
+        for (xml::Node id : left)
+            numbers.push_back(id.attribute("ID"));
+        clsUSPSRestConnection rest(m_settings);
+        UspsRestRun run = rest.track(numbers, [this](std::size_t remaining) {
+            if (m_shell)
+                m_shell->ProcessingImageDisplay("Downloading USPS Tracking<br>" + std::to_string(remaining) +
+                                                " remaining");
+        });
+        if (m_shell && !run.status.empty()) m_shell->setStatus(run.status);
+        return std::move(run.response);
+    }
     xml::Document result(nullptr);
     for (size_t start = 0; start < left.size(); start += kBatchSize) {
         if (m_shell)

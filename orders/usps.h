@@ -1,7 +1,10 @@
 #pragma once
-// The USPS tracking web tools (TrackV2 with a TrackFieldRequest): which
-// numbers need asking, batches of at most 10, one merged TrackResponse.
+// USPS tracking: which numbers need asking, and asking them through the
+// chosen transport: the Web Tools (TrackV2 with a TrackFieldRequest, batches
+// of at most 10) or USPS's REST API (orders/usps_rest.h). Either way the
+// result is one merged TrackResponse.
 
+#include "orders/usps_rest.h"
 #include "platform/shell.h"
 #include "platform/xml.h"
 
@@ -25,20 +28,27 @@ class clsUSPSConnection {
 
 class clsUSPSAPI {
   public:
-    // `shell` shows the progress overlay; none shows nothing.
-    explicit clsUSPSAPI(Shell *shell = nullptr);
+    // `shell` shows the progress overlay and, for the REST transport, why
+    // tracking stopped; none shows nothing. `settings` chooses the transport
+    // (the Web Tools unless it says REST).
+    explicit clsUSPSAPI(Shell *shell = nullptr, UspsSettings settings = {});
 
     // The TrackIDs (attribute ID) that need asking, given the stored
     // TrackingNumbers document: not delivered, not asked within the last
-    // day, each number once. Deep copies under a TrackFieldRequest root.
+    // day, each number once. Deep copies under a TrackFieldRequest root,
+    // longest unasked first (a number never asked counts as asked two days
+    // ago), numbers equally old in input order: when USPS takes fewer
+    // numbers than are due, the ones left are first in line next time.
     xml::Document selectDue(const std::vector<xml::Node> &trackIds, const xml::Document &trackingNumbers) const;
 
-    // Asks about the due numbers in batches of 10, showing the overlay text
-    // "Downloading USPS Tracking<br>N remaining". Returns one TrackResponse
-    // with the TrackInfo elements of every batch in order, or a null
-    // document when no number was due or no batch was answered. A batch that
-    // gets no answer is skipped; its numbers keep their old LastChecked and
-    // are asked again next time.
+    // Asks about the due numbers, showing the overlay text "Downloading USPS
+    // Tracking<br>N remaining" before each batch (10 numbers through the Web
+    // Tools, 35 through REST). Returns one TrackResponse with the TrackInfo
+    // elements of every batch in order, or a null document when no number
+    // was due or none was answered. A batch that gets no answer is skipped;
+    // its numbers keep their old LastChecked and are asked again next time.
+    // REST: a number USPS does not know gets no TrackInfo; when USPS asks to
+    // wait (429) the run ends there and the status bar says until when.
     xml::Document SynchronousGetTrackingDetails(const std::vector<xml::Node> &trackIds,
                                                 const xml::Document &trackingNumbers);
 
@@ -46,6 +56,7 @@ class clsUSPSAPI {
 
   private:
     Shell *m_shell;
+    UspsSettings m_settings;
     clsUSPSConnection m_connection;
 };
 

@@ -224,6 +224,8 @@ Exchange::Exchange(const Request &request, std::function<void(Response)> done) :
         if (r) {
             response.status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             response.body = r->readAll();
+            for (const auto &[name, value] : r->rawHeaderPairs())
+                response.headers.emplace_back(name.toLower().toStdString(), value.toStdString());
             response.timedOut = impl->timedOut;
             // An HTTP error status is still a complete answer; the callers read its body.
             response.ok = !impl->timedOut && (r->error() == QNetworkReply::NoError || response.status != 0);
@@ -258,6 +260,14 @@ Exchange::~Exchange()
 bool Exchange::finished() const
 {
     return m_impl->finished;
+}
+
+std::string Response::header(std::string_view name) const
+{
+    const QByteArray wanted = QByteArray(name.data(), qsizetype(name.size())).toLower();
+    for (const auto &[key, value] : headers)
+        if (wanted == QByteArray::fromStdString(key)) return value;
+    return {};
 }
 
 Response send(const Request &request)

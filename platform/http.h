@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -44,6 +45,10 @@ struct Response {
     bool timedOut = false;
     int status = 0;
     QByteArray body;
+    // The answer's headers, names lower-cased, in the order received.
+    Headers headers;
+    // The first header of that name (any case); "" when there is none.
+    std::string header(std::string_view name) const;
     // Transport failure in words; empty when ok.
     std::string error;
     // The client certificate could not be loaded (nothing was sent then), or

@@ -40,12 +40,32 @@ std::string queryValue(const std::vector<std::pair<std::string, std::string>> &p
 std::string percentEncode(const std::string &text);
 // The form body or query with the values of PWD and SIGNATURE replaced by "****".
 std::string maskNvpSecrets(const std::string &text);
+// A JSON object's text with the value of `name` replaced by "****".
+std::string maskJsonSecret(const std::string &json, const std::string &name);
 
 // "2008-06-30T12:00:00.000Z"
 std::string ebayTime(const DateTime &t);
 // Reads eBay's form (fraction and "Z" optional); invalid otherwise.
 DateTime parseEbayTime(const std::string &text);
 std::string money(double amount);
+
+// One event of a shipment's USPS history (local time at the sandbox).
+struct TrackEvent {
+    DateTime when;
+    std::string text, city, state, zip, country;
+};
+// The history of a known number, newest first: a function of the record and
+// the clock only, so that both USPS stand-ins tell the same story.
+std::vector<TrackEvent> trackingHistory(const std::string &number, const Tracking &t, const DateTime &localNow);
+
+// Fault kinds the REST tracking stand-in acts on, gathered from a request's faults.
+struct RestFaults {
+    bool unauthorized = false; // 401 as for an expired token, and the token is revoked
+    bool forbidden = false;    // 403
+    bool mixed = false;        // batch form: every second entry an error, HTTP 207
+    int retryAfter = -1;       // 429 with this Retry-After when >= 0
+    bool fail = false;         // 503 with an error object
+};
 
 class HttpServer;
 
@@ -65,7 +85,10 @@ struct Sandbox::Impl {
     unsigned short tlsPort = 0;
     TlsFiles tlsFiles;
     std::vector<std::string> refusedHandshakes;
-    int paypalCounter = 0; // correlation and refund ids
+    int paypalCounter = 0;                      // correlation and refund ids
+    std::map<std::string, DateTime> uspsTokens; // REST access tokens and when they expire (local)
+    int uspsTokenCounter = 0;
+    int uspsTokenSeconds = 3600;
 
     DateTime ebayNow() const;
     DateTime localNow() const;
@@ -79,6 +102,7 @@ struct Sandbox::Impl {
 
     Reply tradingApi(const Request &request, bool warn, bool fail);
     Reply usps(const Request &request, bool fail);
+    Reply uspsRest(const Request &request, const std::string &call, const RestFaults &faults);
     Reply paypal(const Request &request, bool fail);
     Reply page(const Request &request);
 };

@@ -4,6 +4,8 @@
 #include "sandbox/impl.h"
 
 #include <QtCore/QFile>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
 #include <QtCore/QPointer>
 #include <QtCore/QTimer>
 #include <QtHttpServer/QHttpServerRequest>
@@ -59,6 +61,20 @@ std::string percentEncode(const std::string &text)
     return QUrl::toPercentEncoding(QString::fromStdString(text)).toStdString();
 }
 
+std::string maskJsonSecret(const std::string &json, const std::string &name)
+{
+    QJsonParseError error;
+    QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        // Not JSON we can read: keep nothing of it that could be the secret.
+        return json.find(name) == std::string::npos ? json : std::string("(masked: unreadable JSON)");
+    }
+    QJsonObject o = doc.object();
+    const QString key = QString::fromStdString(name);
+    if (o.contains(key)) o.insert(key, "****");
+    return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
+}
+
 std::string ebayTime(const DateTime &t)
 {
     std::string s = t.toString();
@@ -91,16 +107,26 @@ const char *reason(int status)
     switch (status) {
     case 200:
         return "OK";
+    case 207:
+        return "Multi-Status";
     case 302:
         return "Found";
     case 400:
         return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
     case 404:
         return "Not Found";
     case 405:
         return "Method Not Allowed";
+    case 429:
+        return "Too Many Requests";
     case 500:
         return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
     default:
         return "Status";
     }
@@ -168,13 +194,21 @@ class HttpServer : public QAbstractHttpServer {
         entry.headers = request.headers;
         entry.body = request.body;
         entry.clientCertificate = request.clientCertificate;
+        entry.status = reply.status;
+        entry.response = reply.body;
+        // The seller's secrets never stand in a log in clear.
         if (service == "paypal") {
-            // The seller's secrets never stand in a log in clear.
             entry.body = maskNvpSecrets(request.body);
             if (!request.query.empty()) entry.target = request.path + "?" + maskNvpSecrets(request.query);
         }
-        entry.status = reply.status;
-        entry.response = reply.body;
+        if (auto auth = entry.headers.find("authorization"); auth != entry.headers.end()) {
+            const std::size_t space = auth->second.find(' ');
+            auth->second = (space == std::string::npos ? std::string() : auth->second.substr(0, space + 1)) + "****";
+        }
+        if (call == "OAuthToken") {
+            entry.body = maskJsonSecret(entry.body, "client_secret");
+            entry.response = maskJsonSecret(entry.response, "access_token");
+        }
 
         int delay = 0;
         bool drop = false, truncate = false;
@@ -246,6 +280,9 @@ std::pair<std::string, std::string> Sandbox::Impl::classify(const Request &reque
         std::string call = request.header("x-ebay-api-call-name");
         return {"ebay", call};
     }
+    if (path == "/oauth2/v3/token") return {"usps", "OAuthToken"};
+    if (path == "/tracking/v3r2/tracking") return {"usps", "TrackingV3r2"};
+    if (path.startsWith("/tracking/v3/tracking/")) return {"usps", "TrackingV3"};
     if (path.compare("/ShippingAPI.dll", Qt::CaseInsensitive) == 0) {
         std::string api = queryValue(splitQuery(request.query.substr(0, request.query.find("XML=")), false), "API");
         return {"usps", api.empty() ? std::string("TrackV2") : api};
@@ -272,7 +309,12 @@ std::vector<Fault> Sandbox::Impl::takeFaults(const std::string &call)
 Reply Sandbox::Impl::answer(const Request &request, const std::string &service, const std::vector<Fault> &faults)
 {
     bool warn = false, fail = false, http500 = false, malformed = false, html = false;
+    RestFaults rest;
     for (const Fault &f : faults) {
+        rest.unauthorized |= f.kind == FaultKind::TokenExpired;
+        rest.forbidden |= f.kind == FaultKind::Forbidden;
+        rest.mixed |= f.kind == FaultKind::MixedAnswers;
+        if (f.kind == FaultKind::RateLimited) rest.retryAfter = std::max(0, f.retryAfterSeconds);
         warn |= f.kind == FaultKind::AckWarning;
         fail |= f.kind == FaultKind::AckFailure;
         http500 |= f.kind == FaultKind::Http500;
@@ -295,7 +337,11 @@ Reply Sandbox::Impl::answer(const Request &request, const std::string &service, 
     }
     if (service == "ebay")
         reply = tradingApi(request, warn, fail);
-    else if (service == "usps")
+    else if (const std::string call = classify(request).second;
+             service == "usps" && (call == "OAuthToken" || call == "TrackingV3" || call == "TrackingV3r2")) {
+        rest.fail = fail;
+        reply = uspsRest(request, call, rest);
+    } else if (service == "usps")
         reply = usps(request, fail);
     else if (service == "paypal")
         reply = paypal(request, fail);
@@ -419,6 +465,7 @@ Config Sandbox::config() const
     c.set("ebay/ItemUrl", b + "/item/ws/eBayISAPI.dll");
     c.set("usps/UserID", m_impl->ids.get("usps/UserID"));
     c.set("usps/WebToolsUrl", b + "/ShippingAPI.dll");
+    c.set("usps/RestApiUrl", b);
     c.set("usps/TrackingPageUrl", b + "/usps");
     c.set("ups/TrackingPageUrl", b + "/ups/WebTracking/processInputRequest");
     c.set("paypal/SignatureApiUrl", b + "/paypal/nvp");

@@ -29,6 +29,10 @@
 //   /salesrecord/ws/eBayISAPI.dll?EditSalesRecord&itemid=..&transid=..,
 //   /usps/..., /ups/...                       simple pages
 //   POST /paypal/nvp                          PayPal NVP, API-signature credentials
+//   POST /oauth2/v3/token                     USPS REST: OAuth client-credentials token (JSON)
+//   GET  /tracking/v3/tracking/{number}       USPS REST: one number (Bearer token)
+//   POST /tracking/v3r2/tracking              USPS REST: up to 35 numbers (JSON array; 207
+//        when some entries are errors, as for numbers USPS does not know)
 //
 // PayPal's certificate endpoint runs once startTls() is called:
 //   POST https://127.0.0.1:<tlsPort()>/nvp    PayPal NVP, API-certificate credentials;
@@ -37,6 +41,11 @@
 // RefundTransaction from state().paypal. A payment with pendingFetches shows
 // "Pending" that many times; refunds change its status and what is left.
 // The log holds PayPal requests with PWD and SIGNATURE masked.
+//
+// The USPS REST stand-ins accept kUspsClientId and kUspsClientSecret; their
+// tokens live an hour by the sandbox's clock (tw::clock()). Both USPS
+// stand-ins tell the same history of a number. The log masks the client
+// secret, the access token in the token answer and every Authorization header.
 //
 // Tokens: every token handed out by FetchToken is accepted, and so is the
 // fixed kDemoToken, so the program can run without the sign-in dance.
@@ -63,6 +72,10 @@ inline constexpr const char *kPaypalUser = "korva_seller_api1.example.com";
 inline constexpr const char *kPaypalPassword = "SANDBOX7QFZCWN5HZ";
 inline constexpr const char *kPaypalSignature = "A+Tidewell.Sandbox-Signature/0123456789abcdefXYZ";
 
+// The seller's USPS REST API credentials the sandbox accepts.
+inline constexpr const char *kUspsClientId = "TidewellSandboxUspsClientId0000";
+inline constexpr const char *kUspsClientSecret = "SANDBOX-usps-secret-7d41Kq9";
+
 enum class FaultKind {
     Delay,        // answer normally after delayMs
     Http500,      // HTTP 500 with a short HTML body
@@ -73,11 +86,17 @@ enum class FaultKind {
     AckFailure,   // eBay: Ack "Failure" with Errors/ShortMessage; USPS: a root Error;
                   // PayPal: ACK=Failure with an internal error
     HtmlPage,     // HTTP 200 with an HTML error page instead of the answer
+    // USPS REST only:
+    TokenExpired, // 401, and the token presented is revoked (as when it expired)
+    RateLimited,  // 429 with Retry-After: retryAfterSeconds
+    Forbidden,    // 403 (an account that may not use this form)
+    MixedAnswers, // batch form: every second entry an error object, HTTP 207
 };
 
 struct Fault {
     // Which requests: an eBay call name ("GetSellerTransactions"), "TrackV2",
-    // a PayPal METHOD ("GetTransactionDetails", "RefundTransaction"), a page
+    // USPS REST's "OAuthToken", "TrackingV3" (one number) or "TrackingV3r2"
+    // (the batch form), a PayPal METHOD ("GetTransactionDetails", "RefundTransaction"), a page
     // path ("/contact/ws/eBayISAPI.dll"), or "" for every request.
     std::string call;
     // 0: every matching request; n: only the n-th request of `call` (counted
@@ -87,19 +106,21 @@ struct Fault {
     int delayMs = 0; // for Delay
     // How many requests it hits before it is used up; -1 for no end.
     int times = 1;
+    int retryAfterSeconds = 60; // for RateLimited
 };
 
 struct LoggedRequest {
     int number = 0;                             // 1-based, in arrival order
     std::string service;                        // "ebay", "usps", "paypal" or "page"
-    std::string call;                           // eBay call name, "TrackV2", PayPal METHOD, or the page path
+    std::string call;                           // eBay call name, "TrackV2", "OAuthToken", "TrackingV3",
+                                                // "TrackingV3r2", PayPal METHOD, or the page path
     std::string method;                         // "GET", "POST"
     std::string target;                         // path and query as received
-    std::map<std::string, std::string> headers; // names lower-cased
-    std::string body;                           // as received; PayPal's PWD and SIGNATURE values masked
+    std::map<std::string, std::string> headers; // names lower-cased; Authorization's credentials masked
+    std::string body;                           // as received; PayPal's PWD and SIGNATURE, USPS's client_secret masked
     std::string clientCertificate;              // TLS client certificate's common name; "" over plain HTTP
     int status = 0;                             // HTTP status sent (0 when dropped)
-    std::string response;                       // body sent (before truncation or breaking)
+    std::string response;                       // body sent (before truncation or breaking); USPS access tokens masked
     std::vector<FaultKind> faults;              // faults applied to it
 };
 
@@ -162,7 +183,7 @@ class Sandbox {
     const State &state() const;
 
     const std::vector<LoggedRequest> &requestLog() const;
-    // The logged requests of one call (eBay call name, "TrackV2" or page path).
+    // The logged requests of one call (eBay call name, "TrackV2", a USPS REST call or page path).
     std::vector<LoggedRequest> requests(const std::string &call) const;
     void clearLog();
 

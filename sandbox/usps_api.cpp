@@ -41,13 +41,26 @@ std::string uspsTime(const DateTime &t)
     return buf;
 }
 
-struct Event {
-    DateTime when;
-    std::string text, city, state, zip, country;
-};
+using Event = TrackEvent;
 
-// Newest first. The history is a function of the record and the clock only.
-std::vector<Event> history(const std::string &number, const Tracking &t, const DateTime &localNow)
+void addEvent(Node parent, const char *name, const Event &e)
+{
+    Node n = parent.appendElement(name);
+    n.appendElement("EventTime", uspsTime(e.when));
+    n.appendElement("EventDate", uspsDate(e.when));
+    n.appendElement("Event", e.text);
+    n.appendElement("EventCity", e.city);
+    n.appendElement("EventState", e.state);
+    n.appendElement("EventZIPCode", e.zip);
+    n.appendElement("EventCountry", e.country);
+    n.appendElement("FirmName", "");
+    n.appendElement("Name", "");
+    n.appendElement("AuthorizedAgent", "false");
+}
+
+} // namespace
+
+std::vector<TrackEvent> trackingHistory(const std::string &number, const Tracking &t, const DateTime &localNow)
 {
     unsigned hash = 0;
     for (unsigned char c : number)
@@ -80,23 +93,6 @@ std::vector<Event> history(const std::string &number, const Tracking &t, const D
     std::stable_sort(e.begin(), e.end(), [](const Event &a, const Event &b) { return a.when > b.when; });
     return e;
 }
-
-void addEvent(Node parent, const char *name, const Event &e)
-{
-    Node n = parent.appendElement(name);
-    n.appendElement("EventTime", uspsTime(e.when));
-    n.appendElement("EventDate", uspsDate(e.when));
-    n.appendElement("Event", e.text);
-    n.appendElement("EventCity", e.city);
-    n.appendElement("EventState", e.state);
-    n.appendElement("EventZIPCode", e.zip);
-    n.appendElement("EventCountry", e.country);
-    n.appendElement("FirmName", "");
-    n.appendElement("Name", "");
-    n.appendElement("AuthorizedAgent", "false");
-}
-
-} // namespace
 
 Reply Sandbox::Impl::usps(const Request &request, bool fail)
 {
@@ -152,7 +148,7 @@ Reply Sandbox::Impl::usps(const Request &request, bool fail)
             err.appendElement("HelpContext", "");
             continue;
         }
-        const std::vector<Event> events = history(number, it->second, now);
+        const std::vector<Event> events = trackingHistory(number, it->second, now);
         addEvent(info, "TrackSummary", events.front());
         for (std::size_t i = 1; i < events.size(); ++i)
             addEvent(info, "TrackDetail", events[i]);

@@ -77,6 +77,9 @@ const std::vector<Key> &keys()
             {"PaypalAPIPassword", ""},
             {"PaypalAPISignature", ""},
             {"PaypalAPIAuthMode", "Signature"},
+            {"USPSTrackingApi", "WebTools"},
+            {"USPSClientID", ""},
+            {"USPSClientSecret", ""},
             {"UPSAccount", ""},
             {"UPSWorldShipAutoXMLImportFolder", ""},
         };

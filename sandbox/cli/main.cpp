@@ -16,9 +16,10 @@ namespace {
 
 const char *kHelp = R"(Usage: tidewell-sandbox [options]
 
-Local stand-ins for eBay's Trading API and web pages, the USPS tracking web
-tools and PayPal's NVP API, on one HTTP server on 127.0.0.1, with generated
-data; PayPal's certificate endpoint runs on a TLS server of its own.
+Local stand-ins for eBay's Trading API and web pages, USPS tracking (the web
+tools and the REST API) and PayPal's NVP API, on one HTTP server on 127.0.0.1,
+with generated data; PayPal's certificate endpoint runs on a TLS server of its
+own.
 
 Options:
   --port N            port to listen on (default 0: any free port)
@@ -32,8 +33,10 @@ Options:
                       every eBay, USPS and PayPal address at this server
                       (default ./tidewell-sandbox.ini)
   --data-dir DIR      also write DIR/Settings.xml holding the demo token, the
-                      seller's user id and the sandbox's PayPal API
+                      seller's user id and the sandbox's PayPal and USPS API
                       credentials, unless that file exists already
+  --usps-api API      the USPS transport that Settings.xml chooses: WebTools
+                      (default) or REST
   --tls-dir DIR       where the test certificates of PayPal's certificate
                       endpoint are made with the openssl command (default: the
                       folder of --config-out, subfolder tidewell-sandbox-tls)
@@ -41,10 +44,13 @@ Options:
   --no-tls            no certificate endpoint
   --fault FAULT       inject a fault; may be given more than once. FAULT is
                       CALL:KIND[:NTH[:TIMES]] where CALL is an eBay call name,
-                      TrackV2, a PayPal method (GetTransactionDetails,
+                      TrackV2, a USPS REST call (OAuthToken, TrackingV3,
+                      TrackingV3r2), a PayPal method (GetTransactionDetails,
                       RefundTransaction), a page path or * for every
                       request; KIND is delay=MS, 500, drop, malformed,
-                      truncated, warning, failure or html; NTH picks
+                      truncated, warning, failure or html, and for USPS REST
+                      expired (401), 429=SECONDS (Retry-After), 403 or mixed
+                      (207 with every second answer an error); NTH picks
                       the n-th request of CALL (0 = every one, the
                       default); TIMES is how often it fires (default 1;
                       -1 = always)
@@ -109,7 +115,16 @@ tw::sandbox::Fault parseFault(const std::string &text)
         f.kind = K::AckFailure;
     else if (kind == "html")
         f.kind = K::HtmlPage;
-    else
+    else if (kind == "expired")
+        f.kind = K::TokenExpired;
+    else if (kind == "403")
+        f.kind = K::Forbidden;
+    else if (kind == "mixed")
+        f.kind = K::MixedAnswers;
+    else if (kind == "429" || kind.rfind("429=", 0) == 0) {
+        f.kind = K::RateLimited;
+        if (kind.size() > 4) f.retryAfterSeconds = int(toNumber("--fault 429", kind.substr(4)));
+    } else
         usage("unknown fault kind " + kind);
     if (parts.size() > 2) f.nth = int(toNumber("--fault NTH", parts[2]));
     if (parts.size() > 3) f.times = int(toNumber("--fault TIMES", parts[3]));
@@ -130,6 +145,7 @@ int main(int argc, char **argv)
     bool tls = true;
     long long tlsPort = 0;
     std::filesystem::path tlsDir;
+    std::string uspsApi = "WebTools";
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -165,6 +181,9 @@ int main(int argc, char **argv)
         } else if (arg == "--tls-port") {
             tlsPort = toNumber(arg, value());
             if (tlsPort < 0 || tlsPort > 65535) usage("--tls-port must be 0 to 65535");
+        } else if (arg == "--usps-api") {
+            uspsApi = value();
+            if (uspsApi != "WebTools" && uspsApi != "REST") usage("--usps-api is WebTools or REST");
         } else if (arg == "--no-tls") {
             tls = false;
         } else {
@@ -208,6 +227,9 @@ int main(int argc, char **argv)
             doc.root().appendElement("PaypalAPIPassword", tw::sandbox::kPaypalPassword);
             doc.root().appendElement("PaypalAPISignature", tw::sandbox::kPaypalSignature);
             doc.root().appendElement("PaypalAPIAuthMode", "Signature");
+            doc.root().appendElement("USPSTrackingApi", uspsApi);
+            doc.root().appendElement("USPSClientID", tw::sandbox::kUspsClientId);
+            doc.root().appendElement("USPSClientSecret", tw::sandbox::kUspsClientSecret);
             if (!doc.save(settings, &error)) {
                 std::fprintf(stderr, "tidewell-sandbox: cannot write %s: %s\n", settings.string().c_str(),
                              error.c_str());

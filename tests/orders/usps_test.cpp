@@ -85,17 +85,19 @@ TEST_F(UspsTest, OnlyDueNumbersAreAsked)
         return "<TrackingNumber ID=\"" + id + "\"><LastChecked>" + checked + "</LastChecked><TrackSummary><Event>" +
                event + "</Event></TrackSummary></TrackingNumber>";
     };
-    xml::Document stored =
-        xml::Document::parse("<TrackingNumbers>" + record("DELIV", "2008-01-01 00:00:00", "Delivered") +
-                             record("DELIV2", "2008-01-01 00:00:00", "DELIVERED") +
-                             record("FIVEH", clock.localNow().addSecs(-5 * 3600).toString(), "Out for Delivery") +
-                             record("DAYAGO", clock.localNow().addSecs(-25 * 3600).toString(), "Out for Delivery") +
-                             record("ODD", "not a date", "Acceptance") + "</TrackingNumbers>");
+    xml::Document stored = xml::Document::parse(
+        "<TrackingNumbers>" + record("DELIV", "2008-01-01 00:00:00", "Delivered") +
+        record("DELIV2", "2008-01-01 00:00:00", "DELIVERED") +
+        record("FIVEH", clock.localNow().addSecs(-5 * 3600).toString(), "Out for Delivery") +
+        record("DAYAGO", clock.localNow().addSecs(-25 * 3600).toString(), "Out for Delivery") +
+        record("ODD", "not a date", "Acceptance") +
+        record("THREE", clock.localNow().addDays(-3).toString(), "Acceptance") + "</TrackingNumbers>");
     orders::clsUSPSAPI usps(&ui);
-    xml::Document ids = trackIds({"DELIV", "DELIV2", "FIVEH", "DAYAGO", "NEVER", "ODD"});
+    xml::Document ids = trackIds({"DELIV", "DELIV2", "FIVEH", "DAYAGO", "NEVER", "ODD", "THREE"});
     xml::Document result = usps.SynchronousGetTrackingDetails(ids.root().elements(), stored);
     ASSERT_TRUE(result);
-    EXPECT_EQ(sentIds(0), (std::vector<std::string>{"DAYAGO", "NEVER", "ODD"}));
+    // Longest unasked first; never asked counts as two days ago.
+    EXPECT_EQ(sentIds(0), (std::vector<std::string>{"THREE", "NEVER", "ODD", "DAYAGO"}));
 
     // Nothing due: no request and no result.
     sb.clearLog();

@@ -4,6 +4,9 @@
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QEventLoop>
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
 #include <QtCore/QTimer>
 #include <QtCore/QUrl>
 #include <QtNetwork/QNetworkAccessManager>
@@ -631,3 +634,87 @@ TEST_F(SandboxTest, PagesEscapeWhatTheyShow)
 }
 
 } // namespace
+
+TEST_F(SandboxTest, UspsRestHandsOutTokensAndAnswersBothFormsWithTheWebToolsHistory)
+{
+    const std::string base = sb->config().get("usps/RestApiUrl");
+    auto token = [&](const std::string &secret) {
+        return exchange("POST", base + "/oauth2/v3/token", {{"Content-Type", "application/json"}},
+                        "{\"client_id\":\"" + std::string(kUspsClientId) + "\",\"client_secret\":\"" + secret +
+                            "\",\"grant_type\":\"client_credentials\"}");
+    };
+    EXPECT_EQ(token("wrong").status, 401);
+    Http granted = token(kUspsClientSecret);
+    ASSERT_EQ(granted.status, 200);
+    const QJsonObject answer = QJsonDocument::fromJson(QByteArray::fromStdString(granted.body)).object();
+    const std::string bearer = "Bearer " + answer.value("access_token").toString().toStdString();
+    EXPECT_EQ(answer.value("expires_in").toInt(), 3600);
+
+    std::string known;
+    for (const auto &[number, t] : sb->state().tracking)
+        if (t.status == TrackingStatus::Delivered) known = number;
+    ASSERT_FALSE(known.empty());
+    auto get = [&](const std::string &number, const std::string &auth) {
+        return exchange("GET", base + "/tracking/v3/tracking/" + number + "?expand=DETAIL", {{"Authorization", auth}},
+                        {});
+    };
+    Http one = get(known, bearer);
+    ASSERT_EQ(one.status, 200);
+    const QJsonObject tracked = QJsonDocument::fromJson(QByteArray::fromStdString(one.body)).object();
+    const QJsonArray events = tracked.value("trackingEvents").toArray();
+    // The same story as the web tool tells, newest first.
+    Document web = Document::parse(track({known}, true).body);
+    ASSERT_EQ(qsizetype(web.selectAll("TrackResponse/TrackInfo/TrackDetail").size() + 1), events.size());
+    EXPECT_EQ(events[0].toObject().value("eventType").toString().toStdString(),
+              web.select("TrackResponse/TrackInfo/TrackSummary/Event").text());
+    EXPECT_EQ(tracked.value("statusCategory").toString(), "Delivered");
+    EXPECT_EQ(get("NOT-KNOWN", bearer).status, 404);
+    EXPECT_EQ(get(known, "Bearer made-up").status, 401);
+
+    auto post = [&](const std::vector<std::string> &numbers) {
+        QJsonArray body;
+        for (const auto &n : numbers)
+            body.append(QJsonObject{{"trackingNumber", QString::fromStdString(n)}});
+        return exchange("POST", base + "/tracking/v3r2/tracking",
+                        {{"Authorization", bearer}, {"Content-Type", "application/json"}},
+                        QJsonDocument(body).toJson().toStdString());
+    };
+    Http many = post({known, "NOT-KNOWN"});
+    EXPECT_EQ(many.status, 207);
+    const QJsonArray both = QJsonDocument::fromJson(QByteArray::fromStdString(many.body)).array();
+    ASSERT_EQ(both.size(), 2);
+    EXPECT_EQ(both[0].toObject().value("trackingEvents").toArray(), events);
+    EXPECT_TRUE(both[1].toObject().contains("error"));
+    EXPECT_EQ(post(std::vector<std::string>(35, known)).status, 200);
+    EXPECT_EQ(post(std::vector<std::string>(36, known)).status, 400);
+
+    // Faults of the REST stand-in; and a token lives its hour by the sandbox's clock.
+    sb->injectFault({.call = "TrackingV3r2", .kind = FaultKind::RateLimited, .retryAfterSeconds = 120});
+    Http limited = post({known});
+    EXPECT_EQ(limited.status, 429);
+    sb->injectFault({.call = "TrackingV3r2", .kind = FaultKind::Forbidden});
+    EXPECT_EQ(post({known}).status, 403);
+    sb->injectFault({.call = "TrackingV3", .kind = FaultKind::TokenExpired});
+    EXPECT_EQ(get(known, bearer).status, 401);
+    EXPECT_EQ(get(known, bearer).status, 401) << "the token stays revoked";
+    Http fresh = token(kUspsClientSecret);
+    const std::string second = "Bearer " + QJsonDocument::fromJson(QByteArray::fromStdString(fresh.body))
+                                               .object()
+                                               .value("access_token")
+                                               .toString()
+                                               .toStdString();
+    EXPECT_EQ(get(known, second).status, 200);
+    clock.advanceSecs(3601);
+    EXPECT_EQ(get(known, second).status, 401);
+
+    // The log keeps neither the secret nor a token.
+    for (const auto &r : sb->requestLog()) {
+        EXPECT_EQ(r.body.find(kUspsClientSecret), std::string::npos);
+        EXPECT_EQ(r.response.find("usps-sandbox-token"), std::string::npos);
+        if (r.headers.count("authorization")) {
+            EXPECT_EQ(r.headers.at("authorization"), "Bearer ****");
+        }
+    }
+    EXPECT_EQ(sb->requests("OAuthToken").size(), 3u);
+    EXPECT_EQ(sb->requests("TrackingV3r2").back().status, 403);
+}

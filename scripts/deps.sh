@@ -5,7 +5,8 @@ packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-webengine-dev qt6-webchannel-dev qt6-httpserver-dev qt6-websockets-dev
   libxml2-dev libxslt1-dev libxml2-utils
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth python3 python3-aiosmtpd fonts-dejavu-core clang-format openssl)
+  xvfb xauth python3 python3-aiosmtpd fonts-dejavu-core clang-format openssl
+  desktop-file-utils appstream dpkg-dev binutils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

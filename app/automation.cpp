@@ -1,5 +1,7 @@
 #include "app/automation.h"
 
+#include "app/lifetime.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -73,6 +75,20 @@ bool scriptedAnswer(std::string_view title, std::string_view text, bool yesNo)
     return *a == "Yes";
 }
 
+std::optional<size_t> scriptedChoice(std::string_view title, std::string_view prompt,
+                                     const std::vector<std::string> &items)
+{
+    std::string text = std::string(title) + " | " + std::string(prompt);
+    for (const std::string &item : items)
+        text += " | " + item;
+    automationLine("dialog", text);
+    auto a = nextAnswer();
+    if (!a || *a == "OK") return items.empty() ? std::nullopt : std::optional<size_t>(0);
+    for (size_t i = 0; i < items.size(); ++i)
+        if (items[i] == *a) return i;
+    return std::nullopt; // "Cancel", or no such entry: nothing is chosen by mistake
+}
+
 std::optional<std::string> scriptedInput(std::string_view title, std::string_view prompt, std::string_view initial)
 {
     automationLine("dialog", std::string(title) + " | " + std::string(prompt));
@@ -112,8 +128,7 @@ void CommandReader::run(const QString &line)
     const QString verb = line.section(' ', 0, 0);
     const QString arg = line.section(' ', 1).trimmed();
     if (verb == "quit") {
-        std::fflush(nullptr);
-        std::_Exit(0);
+        endProcess(0);
     } else if (verb == "click") {
         if (auto *action = m_window->findChild<QAction *>(arg)) {
             action->trigger(); // does nothing while disabled

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class QSocketNotifier;
 class QWidget;
@@ -28,6 +29,11 @@ bool scriptedAnswer(std::string_view title, std::string_view text, bool yesNo);
 // An input box in automation mode: the line, then the next answer as the
 // text typed ("OK" or none left: the initial text; "Cancel": nothing).
 std::optional<std::string> scriptedInput(std::string_view title, std::string_view prompt, std::string_view initial);
+// A list box in automation mode: the line "dialog: <title> | <prompt> | <entry>
+// | <entry>...", then the next answer as the entry's text ("OK" or none left:
+// the first entry; "Cancel" or a text that is no entry: nothing).
+std::optional<size_t> scriptedChoice(std::string_view title, std::string_view prompt,
+                                     const std::vector<std::string> &items);
 
 class CommandReader : public QObject {
     Q_OBJECT

@@ -2,7 +2,9 @@
 
 #include "app/automation.h"
 #include "app/features.h"
+#include "app/lifetime.h"
 #include "pages/pages.h"
+#include "platform/log.h"
 #include "platform/web/plinthway.h"
 #include "platform/web/webpage.h"
 #include "store/settings.h"
@@ -23,9 +25,6 @@
 #include <QUrl>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
-
-#include <cstdio>
-#include <cstdlib>
 
 namespace tw::app {
 namespace {
@@ -106,6 +105,8 @@ void form1::buildMenus()
     };
     QMenu *file = menuBar()->addMenu("&File");
     file->setObjectName("mnuFile");
+    mnuRestoreBackup = add(file, "mnuRestoreBackup", "&Restore Backup...");
+    file->addSeparator();
     mnuExit = add(file, "mnuExit", "E&xit");
 
     QMenu *tools = menuBar()->addMenu("&Tools");
@@ -121,10 +122,12 @@ void form1::buildMenus()
     mnuVisitWebsite = add(help, "mnuVisitWebsite", "Visit Our Website");
     mnuReport = add(help, "mnuReport", "Report Bug or Request Feature");
     mnuOnlineHelp = add(help, "mnuOnlineHelp", "Online Help");
+    help->addSeparator();
+    mnuAbout = add(help, "mnuAbout", "&About Tidewell");
 
     connect(mnuExit, &QAction::triggered, this, [this] { Form_Unload(); });
-    for (QAction *a :
-         {mnuAuthorizeeBayID, mnuDownloadDaysofOrders, mnuOptions, mnuVisitWebsite, mnuReport, mnuOnlineHelp})
+    for (QAction *a : {mnuRestoreBackup, mnuAuthorizeeBayID, mnuDownloadDaysofOrders, mnuOptions, mnuVisitWebsite,
+                       mnuReport, mnuOnlineHelp, mnuAbout})
         connect(a, &QAction::triggered, this, [this, a] { m_features.click(a->objectName().toStdString()); });
 }
 
@@ -155,9 +158,16 @@ void form1::Form_Load()
         return window->page();
     };
 
-    m_session.store.setSaveErrorHandler([this](const std::string &problem) { messageBox("Tidewell", problem); });
-    for (const std::string &problem : m_session.openStore(m_dataDir))
+    m_session.store.setSaveErrorHandler([this](const std::string &problem) {
+        log::write("store", problem);
         messageBox("Tidewell", problem);
+    });
+    for (const std::string &problem : m_session.openStore(m_dataDir)) {
+        log::write("store", problem);
+        messageBox("Tidewell", problem);
+    }
+    // Read at each line, so a token stored during the run is covered at once.
+    log::setSecretSource([this] { return app::knownSecrets(m_session); });
 
     const bool noToken = settings::read(m_session.store.settings(), "eBayAuthToken").empty();
     navigate(pages::url(noToken ? ui::kWelcomePage : ui::kMainPage));
@@ -190,8 +200,7 @@ void form1::closeEvent(QCloseEvent *event)
 void form1::Form_Unload()
 {
     // Every change was saved when it was made; nothing is left to do.
-    std::fflush(nullptr);
-    std::_Exit(0);
+    endProcess(0);
 }
 
 page::Page &form1::page()
@@ -256,6 +265,22 @@ std::optional<std::string> form1::inputBox(std::string_view title, std::string_v
     QString v = QInputDialog::getText(this, qs(title), qs(prompt), QLineEdit::Normal, qs(initial), &ok);
     if (!ok) return std::nullopt;
     return v.toStdString();
+}
+
+std::optional<size_t> form1::chooseItem(std::string_view title, std::string_view prompt,
+                                        const std::vector<std::string> &items)
+{
+    if (automationMode()) return scriptedChoice(title, prompt, items);
+    if (items.empty()) return std::nullopt;
+    QStringList entries;
+    for (const std::string &item : items)
+        entries << qs(item);
+    bool ok = false;
+    const QString chosen = QInputDialog::getItem(this, qs(title), qs(prompt), entries, 0, false, &ok);
+    if (!ok) return std::nullopt;
+    const qsizetype index = entries.indexOf(chosen);
+    if (index < 0) return std::nullopt;
+    return size_t(index);
 }
 
 QTimer *form1::timer(std::string_view objectName) const

@@ -61,6 +61,8 @@ class form1 : public QMainWindow, public Shell {
     bool askYesNo(std::string_view title, std::string_view text) override;
     std::optional<std::string> inputBox(std::string_view title, std::string_view prompt,
                                         std::string_view initial) override;
+    std::optional<size_t> chooseItem(std::string_view title, std::string_view prompt,
+                                     const std::vector<std::string> &items) override;
     void setEnabled(std::string_view objectName, bool enabled) override;
     void startTimer(std::string_view objectName) override;
     void stopTimer(std::string_view objectName) override;
@@ -93,6 +95,7 @@ class form1 : public QMainWindow, public Shell {
     QLabel *lblDSR;
     QTimer *tmrWaitingForDazzle;
     QTimer *tmrWaitingForWorldShip;
+    QAction *mnuRestoreBackup = nullptr;
     QAction *mnuExit = nullptr;
     QAction *mnuAuthorizeeBayID = nullptr;
     QAction *mnuDownloadDaysofOrders = nullptr;
@@ -100,6 +103,7 @@ class form1 : public QMainWindow, public Shell {
     QAction *mnuVisitWebsite = nullptr;
     QAction *mnuReport = nullptr;
     QAction *mnuOnlineHelp = nullptr;
+    QAction *mnuAbout = nullptr;
 };
 
 } // namespace tw::app

@@ -1,6 +1,7 @@
 #include "net/SendMail.h"
 
 #include "platform/clock.h"
+#include "platform/log.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <exception>
 
 namespace tw::net {
 namespace {
@@ -55,6 +57,18 @@ void removeEvery(std::string &s, const std::string &what)
         if (at == std::string::npos) return;
         s.erase(at, what.size());
     }
+}
+
+// One log line per connection and per message: the server, how it ended,
+// the last reply code and the time taken. Never an address: the failures'
+// texts name the command, not its argument.
+void logSmtp(const Winsock &socket, std::string_view step, const std::string &result, int replyCode,
+             const QElapsedTimer &timer)
+{
+    std::string line =
+        socket.RemoteHost() + ":" + std::to_string(socket.RemotePort()) + " " + std::string(step) + ": " + result;
+    if (replyCode) line += ", reply " + std::to_string(replyCode);
+    log::write("smtp", line + " (" + std::to_string(timer.elapsed()) + " ms)");
 }
 
 } // namespace
@@ -230,6 +244,8 @@ void SendMail::handleData()
 
 void SendMail::SmtpConnect(const std::string &server, int port)
 {
+    QElapsedTimer started;
+    started.start();
     if (!m_socket) {
         m_socket = std::make_unique<Winsock>();
         m_socket->setEventHandler(this);
@@ -242,7 +258,12 @@ void SendMail::SmtpConnect(const std::string &server, int port)
     m_dataArrived = false;
     m_replyCode = 0;
     m_pending.clear();
-    m_socket->Connect({}, 0, true);
+    try {
+        m_socket->Connect({}, 0, true);
+    } catch (const NetError &e) {
+        logSmtp(*m_socket, "connect", "failed, " + e.description(), 0, started);
+        throw;
+    }
     trace("--- Connected");
 
     QElapsedTimer timer;
@@ -258,12 +279,28 @@ void SendMail::SmtpConnect(const std::string &server, int port)
         loop.exec();
         m_waitLoop = nullptr;
     }
-    if (m_socket->State() != sckConnected) fail(5, "Could not connect to SMTP server.");
+    if (m_socket->State() != sckConnected) {
+        logSmtp(*m_socket, "connect", "failed, no connection", m_replyCode, started);
+        fail(5, "Could not connect to SMTP server.");
+    }
+    logSmtp(*m_socket, "connect", "connected", m_replyCode, started);
 }
 
 void SendMail::SendMessage()
 {
     if (!m_socket || m_socket->State() != sckConnected) fail(10057, "Not Connected.");
+    // Logged however it ends; a failure throws from many places below.
+    struct LogWhenDone {
+        const SendMail &mail;
+        const int exceptionsBefore = std::uncaught_exceptions();
+        QElapsedTimer started;
+        LogWhenDone(const SendMail &m) : mail(m) { started.start(); }
+        ~LogWhenDone()
+        {
+            const bool failed = std::uncaught_exceptions() > exceptionsBefore;
+            logSmtp(*mail.socket(), "message", failed ? "failed" : "accepted", mail.lastReplyCode(), started);
+        }
+    } logWhenDone(*this);
 
     const std::string envelopeFrom = cleanEnvelopeAddress(From);
     std::string domain = envelopeFrom;

@@ -2,10 +2,12 @@
 
 #include "platform/config.h"
 #include "platform/http.h"
+#include "platform/log.h"
 #include "store/basFunctions.h"
 #include "store/settings.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <libxml/tree.h>
 
@@ -148,8 +150,16 @@ bool clsPaypalAPI::call(const Credentials &c, std::string_view method,
         body += "&" + std::string(name) + "=" + URLEncode(value);
     request.body = QByteArray::fromStdString(body);
 
+    QElapsedTimer timer;
+    timer.start();
     const http::Response response = http::send(request);
+    // The method and PayPal's verdict; the request and the answer stay out
+    // of the log (credentials, buyers' names and addresses).
+    auto logResult = [&](const std::string &result) {
+        log::write("paypal", std::string(method) + ": " + result + " (" + std::to_string(timer.elapsed()) + " ms)");
+    };
     if (!response.ok) {
+        logResult(response.timedOut ? "no answer within the time-out" : "no answer");
         if (response.clientCertificateFailed)
             fail(c, FailureKind::CertificateMissing, std::string(kCertificateMissing));
         else {
@@ -174,6 +184,7 @@ bool clsPaypalAPI::call(const Credentials &c, std::string_view method,
     for (const auto &[name, value] : fields)
         hasAck |= name == "ACK";
     if (!hasAck) {
+        logResult("not an API answer, HTTP " + std::to_string(response.status));
         // An error page of a proxy or of PayPal's web front, not the API.
         std::string status = response.status != 200 ? " (HTTP " + std::to_string(response.status) + ")" : "";
         fail(c, FailureKind::NotNameValuePairs,
@@ -184,6 +195,8 @@ bool clsPaypalAPI::call(const Credentials &c, std::string_view method,
         if (isElementName(name)) SetNodeChildText(container, name, value);
 
     const std::string ack = valueOf(fields, "ACK");
+    const std::string code = valueOf(fields, "L_ERRORCODE0");
+    logResult("ACK " + ack + (code.empty() ? "" : ", error " + code));
     if (ack == "Success") {
         m_failure = {};
     } else {

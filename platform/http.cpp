@@ -1,11 +1,14 @@
 #include "platform/http.h"
 
 #include "platform/config.h"
+#include "platform/log.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QIODevice>
+#include <QMetaEnum>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -14,6 +17,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
+#include <QUrlQuery>
 #ifndef QT_NO_SSL
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -125,6 +129,31 @@ bool isClientCertificateAlert(const QString &error)
 }
 #endif
 
+// What the log says of an exchange: method, host, path and the call's name
+// (eBay's call-name header, the USPS API named in the query). Never the
+// query itself, headers or bodies: they carry tokens, passwords and buyers'
+// addresses.
+std::string describeForLog(const Request &request, const QUrl &url)
+{
+    std::string out = request.method + " " + url.host().toStdString();
+    if (url.port() > 0) out += ":" + std::to_string(url.port());
+    out += url.path().toStdString();
+    std::string call;
+    for (const auto &[name, value] : request.headers)
+        if (QByteArray::fromStdString(name).compare("X-EBAY-API-CALL-NAME", Qt::CaseInsensitive) == 0) call = value;
+    if (call.empty()) call = QUrlQuery(url).queryItemValue("API").toStdString();
+    if (!call.empty()) out += " " + call;
+    return out;
+}
+
+// The kind of transport failure by its name in Qt, which never holds the
+// address (Qt's error texts do, query and all).
+std::string failureForLog(QNetworkReply::NetworkError error)
+{
+    const char *key = QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(error);
+    return key ? key : "error " + std::to_string(int(error));
+}
+
 } // namespace
 
 int defaultTimeoutMs()
@@ -143,12 +172,26 @@ struct Exchange::Impl {
     QObject context;
     bool timedOut = false;
     bool finished = false;
+    std::string logWhat;
+    std::string logFailure; // the failure's kind for the log, when the reply failed
+    QElapsedTimer elapsed;
+
+    void logEnd(const std::string &result) const
+    {
+        log::write("http", logWhat + ": " + result + " (" + std::to_string(elapsed.elapsed()) + " ms)");
+    }
 
     void finish(Response response)
     {
         if (finished) return;
         finished = true;
         timer.stop();
+        if (response.ok)
+            logEnd("HTTP " + std::to_string(response.status));
+        else if (response.timedOut)
+            logEnd("no answer within the time-out");
+        else
+            logEnd("failed, " + (logFailure.empty() ? std::string("not sent") : logFailure));
         QObject::disconnect(&context, nullptr, nullptr, nullptr);
         if (ownManager) ownManager->deleteLater();
         if (done) done(std::move(response));
@@ -159,8 +202,10 @@ Exchange::Exchange(const Request &request, std::function<void(Response)> done) :
 {
     Impl *impl = m_impl.get();
     impl->done = std::move(done);
+    impl->elapsed.start();
 
     QNetworkRequest qr{QUrl(QString::fromStdString(request.url))};
+    impl->logWhat = describeForLog(request, qr.url());
     for (const auto &[name, value] : request.headers)
         qr.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
 
@@ -230,6 +275,7 @@ Exchange::Exchange(const Request &request, std::function<void(Response)> done) :
             // An HTTP error status is still a complete answer; the callers read its body.
             response.ok = !impl->timedOut && (r->error() == QNetworkReply::NoError || response.status != 0);
             if (!response.ok) {
+                impl->logFailure = failureForLog(r->error());
                 response.error = impl->timedOut ? "no answer within the time-out" : r->errorString().toStdString();
 #ifndef QT_NO_SSL
                 response.clientCertificateFailed = !impl->timedOut && isClientCertificateAlert(r->errorString());
@@ -249,6 +295,7 @@ Exchange::~Exchange()
     m_impl->finished = true;
     QObject::disconnect(&m_impl->context, nullptr, nullptr, nullptr);
     QNetworkReply *r = m_impl->reply;
+    if (!wasFinished) m_impl->logEnd("abandoned");
     if (r && !wasFinished) {
         QObject::disconnect(r, nullptr, &m_impl->context, nullptr);
         r->abort();

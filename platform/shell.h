@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tw {
 
@@ -49,6 +50,10 @@ class Shell {
     // A modal input box; nothing when the user cancelled.
     virtual std::optional<std::string> inputBox(std::string_view title, std::string_view prompt,
                                                 std::string_view initial) = 0;
+    // A modal box with a list to pick one entry of `items` (not empty; the
+    // first is preselected); its index, nothing when the user cancelled.
+    virtual std::optional<size_t> chooseItem(std::string_view title, std::string_view prompt,
+                                             const std::vector<std::string> &items) = 0;
 
     // Enables or disables a control or menu entry by its object name
     // ("cmdDownloadOrders", "Label1", "mnuAuthorizeeBayID", ...).

@@ -6,7 +6,8 @@ packages=(cmake ninja-build g++ pkg-config
   libxml2-dev libxslt1-dev libxml2-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3 python3-aiosmtpd fonts-dejavu-core clang-format openssl
-  clang libclang-rt-14-dev libfuzzer-14-dev)
+  clang libclang-rt-14-dev libfuzzer-14-dev
+  desktop-file-utils appstream dpkg-dev binutils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

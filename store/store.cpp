@@ -90,6 +90,7 @@ std::vector<std::string> Store::open(const std::filesystem::path &dataDir)
         const DocInfo &di = info(d);
         // ShippingLabels survives a second open within one run.
         if (d == Doc::ShippingLabels && !doc(d).isNull()) continue;
+        m_protected[size_t(d)] = false; // opened again (a restored backup): judged anew
         std::filesystem::path file = path(d);
         bool exists = std::filesystem::exists(file, ec);
         if (exists) {

@@ -24,7 +24,10 @@ TEST(EndToEnd, FirstRunCreatesTheStoreAndShowsTheWelcomePageWithDownloadsDisable
          {"ShippingLabels.xml", "Transactions.xml", "ArchivedTransactions.xml", "TrackingNumbers.xml", "Notes.xml",
           "Messages.xml", "Items.xml", "SentMessages.xml", "Settings.xml"})
         EXPECT_TRUE(std::filesystem::exists(dir / "data" / file)) << file;
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "data"), {}), 10);
+    // Besides the ten files: the lock held while the program runs, and its log.
+    EXPECT_TRUE(std::filesystem::exists(dir / "data" / "tidewell.lock"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "data" / "tidewell.log"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "data"), {}), 12);
 
     // Disabled controls do nothing: the next page is the one Online Help opens.
     app.send("click Label1");

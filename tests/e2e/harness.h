@@ -156,6 +156,19 @@ class Tidewell {
 
     void send(const QByteArray &line) { m_process.write(line + "\n"); }
 
+    // Waits (pumping events) for the program to end by itself.
+    bool waitForExit(int ms = 15000)
+    {
+        return e2e::waitFor([this] { return m_process.state() == QProcess::NotRunning; }, ms);
+    }
+    int exitCode() const { return m_process.exitCode(); }
+    // Ends it as a crash or a power cut would: nothing of its own runs.
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
     // Waits (pumping events, at most `ms`) for the next automation line of
     // `kind` after those already consumed; returns its text or "" on time-out.
     QString next(const QString &kind, int ms = 15000)

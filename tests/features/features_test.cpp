@@ -64,8 +64,8 @@ const std::set<std::string> kNotBuilt = {
 
 // Clicks of the window's controls and menu entries (Exit is the window's own).
 const std::set<std::string> kCommands = {
-    "cmdDownloadOrders", "Label1",          "mnuAuthorizeeBayID", "mnuDownloadDaysofOrders",
-    "mnuOptions",        "mnuVisitWebsite", "mnuReport",          "mnuOnlineHelp"};
+    "cmdDownloadOrders", "Label1",    "mnuAuthorizeeBayID", "mnuDownloadDaysofOrders", "mnuOptions",
+    "mnuVisitWebsite",   "mnuReport", "mnuOnlineHelp",      "mnuRestoreBackup",        "mnuAbout"};
 const std::set<std::string> kTimers = {"tmrWaitingForDazzle", "tmrWaitingForWorldShip"};
 const std::set<std::string> kTimersNotBuilt = {"tmrWaitingForDazzle", "tmrWaitingForWorldShip"};
 

@@ -1,5 +1,6 @@
 #include "net/SendMail.h"
 #include "scripted_peer.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/mock_clock.h"
 
 #include <QElapsedTimer>
@@ -256,4 +257,39 @@ TEST(SendMail, AddressesAndBody)
     EXPECT_EQ(mail.HeaderItem(0), "Order");
     EXPECT_EQ(mail.HeaderValue(0), "1");
     EXPECT_EQ(mail.HeaderItem(1), "");
+}
+
+TEST(SendMail, TheLogTellsEachConnectionAndMessageButNoAddress)
+{
+    tw::test::LogCapture capture;
+    for (bool refused : {false, true}) {
+        auto peer = std::make_unique<ScriptedPeer>(refused ? smtpScript({{"RCPT", "550 No buyer@example.com\r\n"}})
+                                                           : endOfDataScript("250 queued\r\n"));
+        SendMail mail;
+        mail.TimeoutValue = 5;
+        mail.From = "Corner Shop <shop@corner.example>";
+        mail.SendTo = "buyer@example.com";
+        mail.Subject = "Your order";
+        mail.Body = "Thanks.";
+        mail.SmtpConnect("127.0.0.1", peer->port());
+        thrownBy([&] { mail.SendMessage(); });
+        mail.Disconnect();
+    }
+    thrownBy([] {
+        SendMail mail;
+        mail.SmtpConnect("127.0.0.1", ScriptedPeer::closedPort());
+    });
+
+    const std::string text = capture.text();
+    std::vector<std::string> lines;
+    for (size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+        lines.push_back(text.substr(at, nl - at));
+    ASSERT_EQ(lines.size(), 5u) << text;
+    EXPECT_NE(lines[0].find(" smtp 127.0.0.1:"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(" connect: connected, reply 220 ("), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find(" message: accepted, reply 250 ("), std::string::npos) << lines[1];
+    EXPECT_NE(lines[3].find(" message: failed, reply 550 ("), std::string::npos) << lines[3];
+    EXPECT_NE(lines[4].find(" connect: failed, "), std::string::npos) << lines[4];
+    for (const char *never : {"buyer", "shop", "corner", "Your order"})
+        EXPECT_EQ(text.find(never), std::string::npos) << never;
 }

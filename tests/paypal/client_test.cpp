@@ -2,6 +2,7 @@
 // read, and how every kind of failure comes back.
 #include "platform/http.h"
 #include "tests/paypal/paypal_fixture.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/loopback_http.h"
 
 namespace tw::test {
@@ -170,6 +171,23 @@ TEST_F(ClientTest, CertificateModeWithoutAUsableCertificateSendsNothing)
         EXPECT_EQ(api->lastFailure().message, paypal::kCertificateMissing);
     }
     EXPECT_TRUE(peer.requests().empty());
+}
+
+TEST_F(ClientTest, TheLogNamesTheMethodAndPayPalsVerdictButNeitherCredentialsNorBuyers)
+{
+    LogCapture capture;
+    answer("ACK=Success&TRANSACTIONID=1&EMAIL=buyer%40mail.example&FIRSTNAME=Jane&PWD=" + URLEncode(kPassword));
+    answer("ACK=Failure&L_ERRORCODE0=10009&L_LONGMESSAGE0=Bad+signature+" + URLEncode(kSignature));
+    api->GetTransactionDetails("9S392321Y8493191P");
+    api->RefundTransaction("9S392321Y8493191P", "Full", "", "");
+    const std::string text = capture.text();
+    EXPECT_NE(text.find(" paypal GetTransactionDetails: ACK Success ("), std::string::npos) << text;
+    EXPECT_NE(text.find(" paypal RefundTransaction: ACK Failure, error 10009 ("), std::string::npos) << text;
+    EXPECT_NE(text.find(" http POST "), std::string::npos) << text;
+    for (const std::string &never :
+         {std::string(kUser), std::string(kPassword), URLEncode(kPassword), std::string(kSignature),
+          URLEncode(kSignature), std::string("buyer"), std::string("Jane"), std::string("9S392321Y8493191P")})
+        EXPECT_EQ(text.find(never), std::string::npos) << never;
 }
 
 } // namespace

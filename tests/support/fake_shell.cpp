@@ -53,6 +53,20 @@ std::optional<std::string> FakeShell::inputBox(std::string_view title, std::stri
     return a;
 }
 
+std::optional<size_t> FakeShell::chooseItem(std::string_view title, std::string_view prompt,
+                                            const std::vector<std::string> &items)
+{
+    boxes.emplace_back(title, prompt);
+    lists.push_back(items);
+    if (answers.empty()) return 0;
+    std::string a = answers.front();
+    answers.pop_front();
+    if (a == "Cancel") return std::nullopt;
+    for (size_t i = 0; i < items.size(); ++i)
+        if (items[i] == a) return i;
+    return std::nullopt;
+}
+
 void FakeShell::setEnabled(std::string_view objectName, bool on)
 {
     enabled.emplace_back(std::string(objectName), on);

@@ -22,7 +22,8 @@ class FakeShell : public Shell {
     std::vector<std::string> statuses; // panel 1, in order
     std::vector<std::string> overlays; // every ProcessingImageDisplay message
     int hides = 0;
-    std::vector<std::pair<std::string, std::string>> boxes; // (title, text) of message, yes/no and input boxes
+    std::vector<std::pair<std::string, std::string>> boxes; // (title, text) of message, yes/no, input and list boxes
+    std::vector<std::vector<std::string>> lists;            // the entries of each list box
     // Answers for yes/no ("Yes"/"No") and input boxes (the text; "Cancel"
     // for none), used in order; when none is left the default is taken.
     std::deque<std::string> answers;
@@ -42,6 +43,10 @@ class FakeShell : public Shell {
     bool askYesNo(std::string_view title, std::string_view text) override;
     std::optional<std::string> inputBox(std::string_view title, std::string_view prompt,
                                         std::string_view initial) override;
+    // Answered from `answers` by the entry's text; the first entry when none
+    // is left; nothing for "Cancel" or a text that is no entry.
+    std::optional<size_t> chooseItem(std::string_view title, std::string_view prompt,
+                                     const std::vector<std::string> &items) override;
     void setEnabled(std::string_view objectName, bool on) override;
     void startTimer(std::string_view objectName) override { timers[std::string(objectName)] = true; }
     void stopTimer(std::string_view objectName) override { timers[std::string(objectName)] = false; }

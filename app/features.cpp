@@ -40,7 +40,8 @@ std::string aboutText(const std::filesystem::path &dataDir)
 std::vector<std::string> knownSecrets(const Session &session)
 {
     std::vector<std::string> out;
-    for (const char *key : {"eBayAuthToken", "PaypalAPIUser", "PaypalAPIPassword", "PaypalAPISignature"})
+    for (const char *key :
+         {"eBayAuthToken", "PaypalAPIUser", "PaypalAPIPassword", "PaypalAPISignature", "USPSClientSecret"})
         out.push_back(settings::read(session.store.doc(store::Doc::Settings), key));
     for (const char *key : {"ebay/CertName", "paypal/ClientCertificatePassword"})
         out.push_back(config().get(key));

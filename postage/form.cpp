@@ -186,23 +186,6 @@ bool dazzleExeExists(const xml::Document &settings)
     return !exe.empty() && std::filesystem::is_regular_file(exe, ec);
 }
 
-std::vector<std::string> dazzleLayoutFiles(const std::filesystem::path &dazzleExe)
-{
-    std::vector<std::string> names;
-    std::error_code ec;
-    if (dazzleExe.empty() || !std::filesystem::is_regular_file(dazzleExe, ec)) return names;
-    for (const auto &entry : std::filesystem::directory_iterator(dazzleExe.parent_path(), ec)) {
-        if (!entry.is_regular_file(ec)) continue;
-        std::string name = entry.path().filename().string();
-        size_t dot = name.rfind('.');
-        if (dot != std::string::npos && lower(name.substr(dot + 1)) == "lyt") names.push_back(name);
-    }
-    std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
-        return std::make_pair(lower(a), a) < std::make_pair(lower(b), b);
-    });
-    return names;
-}
-
 Checked<std::string> dazzleWeightOz(std::string_view pounds, std::string_view ounces)
 {
     Checked<double> lb = weightField(pounds, "pounds");

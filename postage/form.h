@@ -80,9 +80,6 @@ bool customsNeeded(std::string_view toCountry, std::string_view toState);
 // The DAZzle executable named by the setting DazzleExePath.
 std::filesystem::path dazzleExePath(const xml::Document &settings);
 bool dazzleExeExists(const xml::Document &settings);
-// The layout files (*.lyt, any case) in the folder of the DAZzle executable,
-// by name regardless of case; empty when the executable does not exist.
-std::vector<std::string> dazzleLayoutFiles(const std::filesystem::path &dazzleExe);
 
 // --- weights ------------------------------------------------------------------------
 

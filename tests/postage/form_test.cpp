@@ -137,19 +137,6 @@ TEST(Amounts, FixedPointSumsAndProducts)
     EXPECT_FALSE(Amount::parse("$5").has_value());
 }
 
-TEST(LayoutFiles, LayoutFilesOfTheDazzleFolderAnyCaseSorted)
-{
-    TempDir dir;
-    for (const char *name :
-         {"DAZZLE.EXE", "Zebra Label.lyt", "INTL LABEL.LYT", "notes.txt", "lyt", "old.lyt.bak", "a.Lyt"})
-        writeFile(dir / name, "x");
-    std::filesystem::create_directory(dir / "folder.lyt");
-    EXPECT_EQ(dazzleLayoutFiles(dir / "DAZZLE.EXE"),
-              (std::vector<std::string>{"a.Lyt", "INTL LABEL.LYT", "Zebra Label.lyt"}));
-    EXPECT_TRUE(dazzleLayoutFiles(dir / "MISSING.EXE").empty());
-    EXPECT_TRUE(dazzleLayoutFiles("").empty());
-}
-
 // --- filling from the selection ---------------------------------------------------
 
 xml::Document orders(const std::string &inner)

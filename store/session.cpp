@@ -6,7 +6,11 @@
 
 namespace tw {
 
-Session::Session() : lookup(nullptr), eBayDetails(nullptr), dazzleDefinitions(nullptr), feedbackRating(nullptr) {}
+Session::Session()
+    : lookup(nullptr), eBayDetails(nullptr), dazzleDefinitions(nullptr), feedbackRating(nullptr),
+      orderSelection(nullptr)
+{
+}
 
 std::vector<std::string> Session::openStore(const std::filesystem::path &dataDir)
 {
@@ -15,6 +19,16 @@ std::vector<std::string> Session::openStore(const std::filesystem::path &dataDir
     currentView = settings::firstView(store.settings());
     settings::upgrade(store);
     return problems;
+}
+
+void Session::selectOrders(const xml::Document &source, const std::vector<xml::Node> &orders)
+{
+    orderSelection = xml::Document();
+    xml::Node root = source.root();
+    orderSelection.setRoot(root ? orderSelection.importNode(root, false)
+                                : orderSelection.createElement("Transactions"));
+    for (xml::Node order : orders)
+        orderSelection.root().append(order);
 }
 
 DateTime Session::eBayNow() const

@@ -39,6 +39,16 @@ class Session {
     std::string currentView;
     // The last GetFeedback answer, shown in the rating box of the main page.
     xml::Document feedbackRating;
+
+    // The order selection: the orders chosen for one action (the tagged
+    // orders of a message, the orders of one label, the order refunded), as
+    // deep copies under a shallow copy of the root of the store document they
+    // came from. The first is the order whose values fill a form. The next
+    // action that makes a selection replaces it.
+    xml::Document orderSelection;
+    // Replaces the order selection with copies of `orders` (nodes of
+    // `source`), in the order given.
+    void selectOrders(const xml::Document &source, const std::vector<xml::Node> &orders);
 };
 
 } // namespace tw

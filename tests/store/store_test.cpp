@@ -244,3 +244,25 @@ TEST(Orders, IndexAndQueryAgreeOnKeysWithQuotesAndNamespaces)
     index.add(added);
     EXPECT_EQ(index.find("2", "0"), added);
 }
+
+TEST(Session, TheOrderSelectionHoldsCopiesUnderTheSourcesRoot)
+{
+    tw::Session session;
+    tw::xml::Document source = tw::xml::Document::parse(
+        "<Transactions a=\"1\"><Transaction xmlns=\"urn:ebay:apis:eBLBaseComponents\"><TransactionID>1</TransactionID>"
+        "</Transaction><Transaction xmlns=\"urn:ebay:apis:eBLBaseComponents\"><TransactionID>2</TransactionID>"
+        "</Transaction></Transactions>");
+    std::vector<tw::xml::Node> orders = source.selectAll("Transactions/Transaction");
+    session.selectOrders(source, {orders[1], orders[0]});
+    ASSERT_TRUE(session.orderSelection.root());
+    EXPECT_EQ(session.orderSelection.root().name(), "Transactions");
+    EXPECT_EQ(session.orderSelection.root().attribute("a"), "1");
+    std::vector<tw::xml::Node> copies = session.orderSelection.selectAll("Transactions/Transaction/TransactionID");
+    ASSERT_EQ(copies.size(), 2u);
+    EXPECT_EQ(copies[0].text(), "2");
+    EXPECT_EQ(copies[1].text(), "1");
+    // Copies: the store is untouched, and the next selection replaces this one.
+    EXPECT_EQ(source.selectAll("Transactions/Transaction").size(), 2u);
+    session.selectOrders(source, {orders[0]});
+    EXPECT_EQ(session.orderSelection.selectAll("Transactions/Transaction").size(), 1u);
+}

@@ -57,8 +57,6 @@ const std::set<std::string> kActions = {
 const std::set<std::string> kNotBuilt = {
     // messages to buyers
     "SMTPSend", "SendSMTPTemplateMessage", "SendMessage",
-    // postage
-    "PrintPostage", "PrintPostageWorldShip", "PrintPostageSend", "PrintPostageSendWorldShip",
     // PayPal refunds
     "DisplayPaypalRefundForm", "PaypalRefundSend"};
 
@@ -67,15 +65,13 @@ const std::set<std::string> kCommands = {
     "cmdDownloadOrders", "Label1",    "mnuAuthorizeeBayID", "mnuDownloadDaysofOrders", "mnuOptions",
     "mnuVisitWebsite",   "mnuReport", "mnuOnlineHelp",      "mnuRestoreBackup",        "mnuAbout"};
 const std::set<std::string> kTimers = {"tmrWaitingForDazzle", "tmrWaitingForWorldShip"};
-const std::set<std::string> kTimersNotBuilt = {"tmrWaitingForDazzle", "tmrWaitingForWorldShip"};
+const std::set<std::string> kTimersNotBuilt = {};
 
 // Pages filled when they have loaded.
 const std::set<std::string> kFilledPages = {
     std::string(ui::kPrintPostagePage), std::string(ui::kPrintPostageWorldShipPage), std::string(ui::kComposeEmailPage),
     std::string(ui::kSettingsPage), std::string(ui::kMainPage)};
-const std::set<std::string> kPagesNotBuilt = {std::string(ui::kPrintPostagePage),
-                                              std::string(ui::kPrintPostageWorldShipPage),
-                                              std::string(ui::kComposeEmailPage), std::string(ui::kSettingsPage)};
+const std::set<std::string> kPagesNotBuilt = {std::string(ui::kComposeEmailPage), std::string(ui::kSettingsPage)};
 
 struct FeaturesTest : ::testing::Test {
     void SetUp() override

@@ -125,6 +125,10 @@ bool Printing::selectOrders(const std::vector<ui::OrderRow> &rows)
             chosen.push_back(order);
         }
     }
+    if (chosen.empty()) {
+        m_session.orderSelection = xml::Document(nullptr);
+        return false;
+    }
     // Refused before the seller is asked about more of one buyer's orders.
     if (!oneBuyer(chosen)) return refuse();
 
@@ -135,19 +139,14 @@ bool Printing::selectOrders(const std::vector<ui::OrderRow> &rows)
         if (!order) continue;
         if (!asked) {
             asked = true;
-            include = m_shell.askYesNo(kPrintPostageTitle, "Would you like to automatically include other transactions "
-                                                           "from " +
-                                                               GetNodeText(order, "Buyer/UserID", "Anonymous") + "?");
+            const std::string who = GetNodeText(order, "Buyer/UserID", "Anonymous");
+            include = m_shell.askYesNo(kPrintPostageTitle,
+                                       "Would you like to automatically include other transactions from " + who + "?");
         }
         if (!include) break;
         chosen.push_back(order);
     }
     if (!oneBuyer(chosen)) return refuse();
-
-    if (chosen.empty()) {
-        m_session.orderSelection = xml::Document(nullptr);
-        return false;
-    }
     m_session.selectOrders(active, chosen);
     return true;
 }
@@ -420,7 +419,10 @@ void Printing::PrintPostageComplete(const DazzleResults &results, const Wait &wa
 {
     ensureShippingLabels(m_session.store);
     ebay::clseBayAPI api(m_session, m_shell);
-    for (const DazzlePackage &package : results.packages) {
+    for (DazzlePackage package : results.packages) {
+        // DAZzle hands back the orders it was given; when it leaves them out,
+        // the label is still for the orders sent to it.
+        if (package.orders.empty()) package.orders = wait.orders;
         if (!package.printed()) {
             m_shell.messageBox(kTitle, dazzleStatusMessage(package.status));
             setSendButton("Print Postage", false);

@@ -302,6 +302,27 @@ TEST_F(PrintingTest, ResultsWithoutAPackageOrARefusedFormEndWithAMessage)
     EXPECT_TRUE(labels().empty());
 }
 
+TEST_F(PrintingTest, ResultsThatLeaveOutTheOrdersAreTakenForTheOrdersSent)
+{
+    // A DAZzle that answers without echoing the orders of the package.
+    const std::filesystem::path dazzle = dir / "bare dazzle";
+    writeFile(dazzle, "#!/bin/sh\n"
+                      "out=$(sed -n 's/.*OutputFile=\"\\([^\"]*\\)\".*/\\1/p' \"$1\" | head -n 1)\n"
+                      "printf '<DAZzle><Package><Status>Success</Status><PIC>9400111</PIC>"
+                      "<FinalPostage>4.95</FinalPostage></Package></DAZzle>' > \"$out\"\n");
+    std::filesystem::permissions(dazzle, std::filesystem::perms::owner_all);
+    settings::write(session.store, "DazzleExePath", dazzle.string());
+    registerTimers();
+    printing->sendToDazzle(form(FormKind::Dazzle), false);
+    ASSERT_TRUE(runDazzle());
+    EXPECT_TRUE(shell.boxes.empty()) << shell.boxes[0].second;
+    std::vector<xml::Node> recorded = labels();
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(recorded[0].selectAll("PackingList/Item").size(), 2u);
+    EXPECT_EQ(sb.requests("CompleteSale").size(), 2u);
+    EXPECT_EQ(GetNodeText(order(1), "ShippingDetails/ShipmentTrackingNumber"), "9400111");
+}
+
 class WorldShipPrintingTest : public PrintingTest {
   protected:
     std::filesystem::path folder = dir / "world ship";

@@ -97,8 +97,9 @@ TEST_F(SelectionTest, OrdersOfTwoBuyersAreRefusedWithoutAskingAboutMore)
 
 TEST_F(SelectionTest, RowsAreLookedUpInTheDocumentOfTheView)
 {
-    // The archived order is not found while another view shows...
-    EXPECT_FALSE(printing->selectOrders({row("9", "0", "cy", true)}));
+    // The archived order is not found while another view shows, and no
+    // other order is offered in its place...
+    EXPECT_FALSE(printing->selectOrders({row("9", "0", "cy", true), row("1", "0", "", false)}));
     EXPECT_TRUE(shell.boxes.empty());
     EXPECT_FALSE(session.orderSelection);
     // ...and is in the Archived view; ids that would break a query find nothing.

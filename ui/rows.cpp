@@ -215,7 +215,7 @@ std::string RowBuilder::cellOrder(xml::Node order, const std::string &item, cons
     if (quantity > 1) html += "&nbsp;<font color=\"#86101e\">Qty: " + esc(qty) + "</font> ";
 
     const std::string b = queryEncode(buyer), i = queryEncode(item), t = queryEncode(txn);
-    html += "<div style=\"display: inline;white-space: nowrap;\">";
+    html += "<br/><div style=\"display: inline;white-space: nowrap;\">";
     html += link(withQuery(m_contactUrl, "ReturnUserEmail&requested=" + b + "&redirect=0&iid=" + i +
                                              "&TransactionID=" + t + "&ItemID=" + i),
                  "Contact Buyer");

@@ -2,6 +2,7 @@
 // that must stay text. The HTML is read back with libxml2's HTML parser.
 
 #include "platform/config.h"
+#include "platform/html.h"
 #include "store/basFunctions.h"
 #include "store/settings.h"
 #include "tests/support/mock_clock.h"
@@ -245,3 +246,15 @@ TEST_F(RowsTest, OutsideTextStaysTextAndCannotAddCommandParameters)
 }
 
 } // namespace
+
+TEST(HtmlText, LinesOfAMessageStaySeparateWordsAndScriptsAreLeftOut)
+{
+    EXPECT_EQ(html::elementText("<html><body><div>chrome</div><div id=\"TextCTA\">Hi Ann,<br>we shipped "
+                                "it.<p>Thanks!</p><script>var x = 1;</script></div></body></html>",
+                                "TextCTA"),
+              "Hi Ann, we shipped it. Thanks!");
+    EXPECT_EQ(html::elementText("<div name=\"TextCTA\">by name</div>", "TextCTA"), "by name");
+    EXPECT_EQ(html::elementText("<div>no such element</div>", "TextCTA"), "");
+    EXPECT_EQ(html::elementText("", "TextCTA"), "");
+    EXPECT_EQ(html::text("<b>plain</b><style>p {}</style> words"), "plain words");
+}

@@ -10,6 +10,8 @@
 #include "ui/commandlink.h"
 #include "ui/rows.h"
 
+#include <QDateTime>
+#include <QLocale>
 #include <gtest/gtest.h>
 #include <libxml/HTMLparser.h>
 
@@ -257,4 +259,22 @@ TEST(HtmlText, LinesOfAMessageStaySeparateWordsAndScriptsAreLeftOut)
     EXPECT_EQ(html::elementText("<div>no such element</div>", "TextCTA"), "");
     EXPECT_EQ(html::elementText("", "TextCTA"), "");
     EXPECT_EQ(html::text("<b>plain</b><style>p {}</style> words"), "plain words");
+}
+
+TEST(LocalDates, DatesAreWrittenAsTheSystemWritesThem)
+{
+    // Against Qt's own rendering of the same wall-clock times.
+    const QLocale locale = QLocale::system();
+    for (const char *text :
+         {"2008-01-05T09:03:07.000Z", "2026-12-31T23:59:59Z", "2024-02-29T00:00:00Z", "1999-07-04T12:30:05Z"}) {
+        DateTime t = eBayTimeToDate(text);
+        QDateTime q(QDate(t.year(), t.month(), t.day()), QTime(t.hour(), t.minute(), t.second()), Qt::UTC);
+        EXPECT_EQ(localDateText(text, 0), locale.toString(q, QLocale::ShortFormat).toStdString()) << text;
+    }
+    // The eBay clock offset is taken off: eBay two hours ahead.
+    DateTime t = eBayTimeToDate("2008-01-05T09:03:07Z").addDays(-2.0 / 24);
+    QDateTime q(QDate(t.year(), t.month(), t.day()), QTime(t.hour(), t.minute(), t.second()), Qt::UTC);
+    EXPECT_EQ(localDateText("2008-01-05T09:03:07Z", 2.0 / 24), locale.toString(q, QLocale::ShortFormat).toStdString());
+    EXPECT_EQ(localDateText("", 0), "");
+    EXPECT_EQ(localDateText("soon", 0), "");
 }

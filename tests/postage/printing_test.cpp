@@ -253,7 +253,7 @@ TEST_F(PrintingTest, AResultsFileThatNeverReadsIsGivenUpAfterThirtySeconds)
     registerTimers();
     MockClock clock(SystemClock().localNow());
     FormValues f = form(FormKind::Dazzle);
-    f["ReferenceID"] = "DAZZLE-SLOW(600000)";
+    f["ReferenceID"] = "DAZZLE-SLOW(60000)";
     printing->sendToDazzle(f, false);
     const std::filesystem::path results = temp / "KORVA-Dazzle-Results.xml";
     ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(results); }));
@@ -263,7 +263,11 @@ TEST_F(PrintingTest, AResultsFileThatNeverReadsIsGivenUpAfterThirtySeconds)
     EXPECT_TRUE(printing->waitingForDazzle());
     clock.advanceSecs(1);
     table.tick(kDazzleTimer);
-    writeFile(temp / "KORVA-Dazzle-Results.xml.continue", ""); // lets the simulator end
+    // Lets the simulator end, and waits until it has seen that: a simulator
+    // left waiting outlives the test and holds its output open.
+    const std::filesystem::path go = temp / "KORVA-Dazzle-Results.xml.continue";
+    writeFile(go, "");
+    EXPECT_TRUE(waitFor([&] { return !std::filesystem::exists(go); }));
 
     EXPECT_FALSE(printing->waitingForDazzle());
     EXPECT_FALSE(shell.timers[std::string(kDazzleTimer)]);

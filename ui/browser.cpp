@@ -78,6 +78,8 @@ bool Browser::WebBrowser1_BeforeNavigate2(const std::string &url, const std::str
             });
             return true;
         }
+        for (const auto &watch : m_table.navigationWatchers())
+            watch(url, fromUrl);
         return false;
     }
 

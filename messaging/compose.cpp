@@ -124,9 +124,6 @@ void SMTPSend(Session &session, Shell &shell, FeatureTable &table)
     run.eBayDetails = session.eBayDetails ? &session.eBayDetails : nullptr;
     run.timeoutSeconds = timeoutSeconds();
 
-    // The overlay keeps a second click on Send (or any other link) out while
-    // the run waits on the server: it would send every message twice.
-    shell.ProcessingImageDisplay("Sending e-mail");
     xml::Document &sentMessages = session.store.doc(store::Doc::SentMessages);
     const int total = int(orders.size());
     int number = 0;
@@ -134,7 +131,11 @@ void SMTPSend(Session &session, Shell &shell, FeatureTable &table)
     for (xml::Node order : orders) {
         if (orderRecipient(order).status != Recipient::Found) continue;
         ++number;
-        shell.setStatus("Sending " + std::to_string(number) + " of " + std::to_string(total));
+        // The overlay keeps a second click on Send (or any other link) out
+        // while the run waits on the server: it would send every message twice.
+        const std::string progress = std::to_string(number) + " of " + std::to_string(total);
+        shell.setStatus("Sending " + progress);
+        shell.ProcessingImageDisplay("Sending e-mail<br>" + progress);
         const OrderEmailResult result = sendOrderEmail(run, order, sentMessages);
         if (result.status == OrderEmailResult::Sent) {
             session.store.save(store::Doc::SentMessages);

@@ -225,6 +225,8 @@ TEST_F(ComposeServerTest, OneMessagePerOrderEachFilledFromItsOwnOrderAndRecorded
     ASSERT_TRUE(shell.boxes.empty()) << shell.boxes[0].second;
     // The order without an address is skipped, yet counts among the three.
     EXPECT_EQ(shell.statuses, (std::vector<std::string>{"Sending 1 of 3", "Sending 2 of 3"}));
+    // The overlay shows while it sends: no second click can start the run again.
+    EXPECT_EQ(shell.overlays, (std::vector<std::string>{"Sending e-mail<br>1 of 3", "Sending e-mail<br>2 of 3"}));
     ASSERT_EQ(sink.count(), 2);
     for (int n : {1, 2}) {
         QJsonObject m = sink.received(n);

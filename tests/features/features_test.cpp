@@ -173,7 +173,9 @@ TEST_F(FeaturesTest, CancelLinksOnOtherPagesBringTheViewBack)
         shell.runPosted();
         ASSERT_EQ(shell.navigations.size(), 1u) << action;
         EXPECT_EQ(shell.navigations[0].first, pages::url(ui::kMainPage)) << action;
-        if (std::string(action) == "CancelPrintPostage") EXPECT_FALSE(shell.timers["tmrWaitingForDazzle"]);
+        if (std::string(action) == "CancelPrintPostage") {
+            EXPECT_FALSE(shell.timers["tmrWaitingForDazzle"]);
+        }
 
         // The main page arrives and is drawn.
         shell.newDocument(pages::url(ui::kMainPage));

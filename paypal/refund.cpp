@@ -174,20 +174,26 @@ void PaypalRefundSend(Session &session, Shell &shell, FeatureTable &table, OpenF
     xml::Document answer = api.RefundTransaction(paypalId, type, *amount, note);
     const Failure &failure = api.lastFailure();
     if (failure.kind == FailureKind::CertificateMissing) shell.ProcessingImageDisplay(kCertificateMissing);
-    if (answer && GetNodeText(answer.root(), "ACK") == "Success") {
-        // Found again: the call pumped events, and the order may have moved.
+    // Gone, the details are fetched afresh at the next drawing and show the
+    // refund. The order is found again: the call pumped events, and the order
+    // may have moved.
+    auto dropDetails = [&] {
         const Located after = locate(session, itemId, transactionId);
-        if (after.order) {
-            // Gone, the details are fetched afresh at the next drawing and
-            // show the refund.
-            for (xml::Node details = after.order.element("PaypalTransaction"); details;
-                 details = after.order.element("PaypalTransaction"))
-                details.remove();
-            session.store.save(after.doc);
-        }
+        if (!after.order) return;
+        for (xml::Node details = after.order.element("PaypalTransaction"); details;
+             details = after.order.element("PaypalTransaction"))
+            details.remove();
+        session.store.save(after.doc);
+    };
+    if (answer && GetNodeText(answer.root(), "ACK") == "Success") {
+        dropDetails();
         finish();
         return;
     }
+    // The refund may have reached PayPal without its answer reaching us:
+    // what the order shows must come from PayPal again, and until then the
+    // form has no payment to refund a second time.
+    if (failure.kind == FailureKind::NoAnswer || failure.kind == FailureKind::TimedOut) dropDetails();
     if (!failure.message.empty()) shell.setStatus("PayPal refund failed: " + failure.message);
     refuse(kRefundFailed);
 }

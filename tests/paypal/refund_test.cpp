@@ -233,6 +233,32 @@ TEST_F(RefundTest, AGoodRefundRemovesTheDetailsSavesAndRedraws)
     EXPECT_EQ(redraws, 2);
 }
 
+TEST_F(RefundTest, ALostAnswerForgetsThePaymentSoItIsNotRefundedTwice)
+{
+    // PayPal makes the refund, and the connection drops before its answer.
+    sb.injectFault({.call = "RefundTransaction", .kind = sandbox::FaultKind::Drop});
+    openForm();
+    send("0.55");
+    EXPECT_EQ(shell.boxes.back().second, "Refund failed.");
+    EXPECT_NE(shell.lastStatus().find("The refund may have been made all the same"), std::string::npos)
+        << shell.lastStatus();
+    xml::Document saved = xml::Document::load(session.store.path(store::Doc::Transactions));
+    EXPECT_FALSE(store::findOrder(saved, "11&2", "7").element("PaypalTransaction"));
+
+    // Sent again at once: nothing goes to PayPal.
+    send("0.55");
+    EXPECT_EQ(shell.boxes.back().second,
+              "We cannot locate the Paypal Transaction for this refund.  The refund will not be issued.");
+    EXPECT_EQ(refundsAsked(), 1u);
+
+    // What the order shows next comes from PayPal: refunded.
+    paypal::clsPaypalAPI api(session.store.settings());
+    ASSERT_TRUE(paypal::GetPaypalData(api, shell, session.store.transactions(), "11&2", "7"));
+    EXPECT_EQ(GetNodeText(session.store.transactions(), "//PaypalTransaction[TRANSACTIONID=$id]/PAYMENTSTATUS", {},
+                          {{"id", payment->transactionId}}),
+              "Partially-Refunded");
+}
+
 TEST_F(RefundTest, ACertificateProblemShowsAndTheRefundFails)
 {
     Config c = sb.config();

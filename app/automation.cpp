@@ -5,6 +5,8 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QEventLoop>
+#include <QImage>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
@@ -138,9 +140,24 @@ void CommandReader::run(const QString &line)
             if (widget->isEnabled()) QMetaObject::invokeMethod(widget, "clicked");
         } else {
             automationLine("error", "no control named " + arg.toStdString());
+            return;
         }
+        // The click's work is done (or it was ignored: the control was off).
+        automationLine("clicked", arg.toStdString());
     } else if (verb == "grab") {
-        bool ok = m_window->grab().save(arg);
+        // The browser paints on its own schedule: take the window once two
+        // pictures in a row agree (at most a few seconds on).
+        QImage picture = m_window->grab().toImage();
+        for (int k = 0; k < 30; ++k) {
+            QEventLoop pause;
+            QTimer::singleShot(100, &pause, &QEventLoop::quit);
+            pause.exec();
+            QImage next = m_window->grab().toImage();
+            const bool same = next == picture;
+            picture = next;
+            if (same) break;
+        }
+        bool ok = picture.save(arg);
         automationLine("grab", (ok ? "" : "failed ") + arg.toStdString());
     } else {
         automationLine("error", "unknown command " + line.toStdString());

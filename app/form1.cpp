@@ -148,9 +148,16 @@ void form1::Form_Load()
         return m_browser->WebBrowser1_BeforeNavigate2(url, from);
     };
     m_page->documentComplete = [this](const std::string &url) {
-        if (automationMode()) automationLine("page", url);
         m_browser->WebBrowser1_DocumentComplete(url);
+        // Written once the page has been filled, so a script that waits for
+        // it finds the page as the seller would.
+        if (automationMode()) automationLine("page", url);
     };
+    if (automationMode())
+        m_browser->actionDone = [](const Params &params) {
+            auto name = params.find("Action");
+            automationLine("action", name == params.end() ? std::string() : name->second);
+        };
     m_page->documentReplaced = [this] { m_processingShown = false; };
     m_page->newWindowPage = [] {
         auto *window = web::PlinthwayWindow::instance(QWebEngineProfile::defaultProfile());

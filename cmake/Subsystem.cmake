@@ -26,11 +26,18 @@ function(tw_subsystem name)
   endif()
 endfunction()
 
-# tw_test(<name> [OWN_MAIN] LINKS targets... [LABELS labels...])
+# tw_test(<name> [OWN_MAIN] LINKS targets... [LABELS labels...]
+#         [QT_TLS_LEAKS gtest-filter])
 # One test executable per tests/ folder, from every .cpp in it. Unless
 # OWN_MAIN, a main with a QCoreApplication is linked in.
+#
+# QT_TLS_LEAKS names the tests that take Qt's TLS stack through refused
+# client-certificate handshakes. Qt's OpenSSL backend sometimes leaves its
+# cipher and key caches of such a connection behind at exit, depending on
+# when its network thread stops; the sanitizer build does not count those
+# as our leaks. Every other check of the sanitizers stays on for them.
 function(tw_test name)
-  cmake_parse_arguments(ARG "OWN_MAIN" "" "LINKS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN" "QT_TLS_LEAKS" "LINKS;LABELS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT sources)
     return()
@@ -46,7 +53,18 @@ function(tw_test name)
   if(ARG_LABELS)
     list(GET ARG_LABELS 0 label)
   endif()
-  gtest_discover_tests(tw_test_${name}
-    PROPERTIES LABELS ${label} TIMEOUT 300
-    DISCOVERY_TIMEOUT 60)
+  if(ARG_QT_TLS_LEAKS)
+    gtest_discover_tests(tw_test_${name}
+      TEST_FILTER "-${ARG_QT_TLS_LEAKS}"
+      PROPERTIES LABELS ${label} TIMEOUT 300
+      DISCOVERY_TIMEOUT 60)
+    gtest_discover_tests(tw_test_${name}
+      TEST_FILTER "${ARG_QT_TLS_LEAKS}"
+      PROPERTIES LABELS ${label} TIMEOUT 300 ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0"
+      DISCOVERY_TIMEOUT 60)
+  else()
+    gtest_discover_tests(tw_test_${name}
+      PROPERTIES LABELS ${label} TIMEOUT 300
+      DISCOVERY_TIMEOUT 60)
+  endif()
 endfunction()

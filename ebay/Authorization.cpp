@@ -27,9 +27,15 @@ std::string signInUrl(std::string_view sessionId)
 AuthorizationStart startAuthorization(clseBayAPI &api, Shell &shell)
 {
     xml::Document response = api.SynchronousGetSessionID();
-    if (response.isNull()) return {};
-    std::string sessionId = GetNodeText(response.root(), "SessionID");
-    if (sessionId.empty()) return {};
+    std::string sessionId = response ? GetNodeText(response.root(), "SessionID") : std::string();
+    if (sessionId.empty()) {
+        // Left showing, the overlay would refuse every navigation.
+        shell.ProcessingImageHide();
+        shell.setStatus("The eBay sign-in could not start: " +
+                        (api.lastProblem().empty() ? std::string("eBay gave no sign-in session") : api.lastProblem()) +
+                        ".");
+        return {};
+    }
     shell.setStatus("Showing eBay Authorization...");
     shell.ProcessingImageHide();
     return {sessionId, signInUrl(sessionId)};

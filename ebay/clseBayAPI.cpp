@@ -106,7 +106,16 @@ bool clseBayAPI::saveSettings()
 
 xml::Document clseBayAPI::send(const std::string &callName, const std::string &level, xml::Document &request)
 {
-    return m_connection.StartSynchronousRequest(callName, level, request);
+    xml::Document answer = m_connection.StartSynchronousRequest(callName, level, request);
+    if (answer.isNull())
+        m_problem = "another eBay exchange is still running";
+    else if (!answer.root())
+        m_problem = m_connection.lastProblem();
+    else if (GetNodeText(answer.root(), "Ack") == "Failure")
+        m_problem = "eBay answered: " + shortMessage(answer);
+    else
+        m_problem.clear();
+    return answer;
 }
 
 xml::Document clseBayAPI::pageLoop(const PagedCall &call, xml::Document &request, settings::Bookmark *bookmark)

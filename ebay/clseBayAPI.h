@@ -61,6 +61,10 @@ class clseBayAPI {
 
     clseBayConnection &connection() { return m_connection; }
 
+    // Why the last call gave nothing, in words a seller can act on: eBay's
+    // own message, or that eBay could not be reached; "" after a success.
+    const std::string &lastProblem() const { return m_problem; }
+
     // Times a page whose Ack is neither "Success" nor "Failure" is sent again
     // before the download ends as failed.
     static constexpr int kMaxPageRetries = 3;
@@ -91,6 +95,7 @@ class clseBayAPI {
     Session &m_session;
     Shell &m_shell;
     clseBayConnection m_connection;
+    std::string m_problem;
 };
 
 // eBay's short error message of a response ("" when none).

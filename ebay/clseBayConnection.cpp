@@ -51,7 +51,12 @@ xml::Document clseBayConnection::StartSynchronousRequest(std::string_view callNa
     if (token) token.setText(settings::read(m_settings, "eBayAuthToken"));
     http::Response response = http::send(tradingRequest(m_callName, m_level, request));
     m_busy = false;
-    return parseResponse(response);
+    xml::Document answer = parseResponse(response);
+    m_problem = answer.root() ? std::string()
+                : !response.ok
+                    ? "eBay could not be reached (" + response.error + ")"
+                    : "eBay's answer could not be read (HTTP status " + std::to_string(response.status) + ")";
+    return answer;
 }
 
 } // namespace tw::ebay

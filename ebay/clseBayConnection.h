@@ -25,6 +25,8 @@ class clseBayConnection {
     xml::Document StartSynchronousRequest(std::string_view callName, std::string_view level, xml::Document &request);
 
     bool busy() const { return m_busy; }
+    // Why the last exchange brought no eBay answer, in words ("" when one came).
+    const std::string &lastProblem() const { return m_problem; }
     // The call and level of the exchange in flight or last made.
     const std::string &callName() const { return m_callName; }
     const std::string &level() const { return m_level; }
@@ -34,6 +36,7 @@ class clseBayConnection {
     std::string m_callName;
     std::string m_level;
     bool m_busy = false;
+    std::string m_problem;
 };
 
 } // namespace tw::ebay

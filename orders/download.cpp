@@ -4,6 +4,7 @@
 #include "orders/merge.h"
 #include "orders/shipment.h"
 #include "orders/usps.h"
+#include "platform/text.h"
 
 #include <charconv>
 
@@ -20,8 +21,11 @@ void refreshSentMessages(Session &session, ebay::clseBayAPI &api)
 void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI &usps, Shell &shell,
                              const std::function<void()> &redraw)
 {
+    // The menu entry is the same action: run inside this one, it would hide
+    // the overlay halfway through.
     shell.setEnabled("cmdDownloadOrders", false);
     shell.setEnabled("Label1", false);
+    shell.setEnabled("mnuDownloadDaysofOrders", false);
 
     // Each bookmark moves only after the records it covers are saved.
     settings::Bookmark bookmark;
@@ -38,15 +42,14 @@ void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI
     shell.ProcessingImageHide();
     shell.setEnabled("cmdDownloadOrders", true);
     shell.setEnabled("Label1", true);
+    shell.setEnabled("mnuDownloadDaysofOrders", true);
 }
 
 std::optional<int> parseDayCount(std::string_view answer)
 {
     // Blanks around the number are forgiven, as a seller would expect.
-    while (!answer.empty() && answer.front() == ' ')
-        answer.remove_prefix(1);
-    while (!answer.empty() && answer.back() == ' ')
-        answer.remove_suffix(1);
+    const std::string text = trim(answer);
+    answer = text;
     if (answer.empty()) return std::nullopt;
     int days = 0;
     auto [end, ec] = std::from_chars(answer.data(), answer.data() + answer.size(), days);

@@ -4,6 +4,8 @@
 #include "platform/clock.h"
 #include "platform/config.h"
 #include "platform/http.h"
+#include "platform/text.h"
+#include "store/basFunctions.h"
 #include "store/order_index.h"
 
 #include <QUrl>
@@ -59,7 +61,8 @@ xml::Document clsUSPSAPI::selectDue(const std::vector<xml::Node> &trackIds, cons
         xml::Node record = stored.find(number);
         DateTime lastChecked = DateTime::fromString(store::childText(record, "LastChecked"));
         if (!lastChecked.isValid()) lastChecked = now.addDays(-2);
-        if (isDeliveryEvent(store::childText(record, "TrackSummary/Event"))) continue;
+        // Only a delivery ends the questions: "Arrival at Unit" still moves.
+        if (number.empty() || startsWithNoCase(store::childText(record, "TrackSummary/Event"), "Delivered")) continue;
         if (lastChecked.daysTo(now) < 1.0) continue;
         if (!taken.insert(number).second) continue;
         due.emplace_back(lastChecked, id);
@@ -98,6 +101,14 @@ xml::Document clsUSPSAPI::SynchronousGetTrackingDetails(const std::vector<xml::N
             batch.root().append(left[k]);
         xml::Document response = m_connection.StartSynchronousRequest("TrackFieldRequest", "TrackV2", batch);
         if (!response.root()) continue; // no answer: these numbers are asked again next time
+        if (response.root().name() == "Error") {
+            // USPS refused the whole request (a bad user id, an outage): the
+            // seller must hear of it, and the numbers are asked again next time.
+            if (m_shell)
+                m_shell->setStatus("USPS tracking: " +
+                                   trim(GetNodeText(response.root(), "Description", "USPS refused the request.")));
+            continue;
+        }
         if (!result)
             result = std::move(response);
         else

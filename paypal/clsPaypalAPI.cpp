@@ -191,8 +191,7 @@ bool clsPaypalAPI::call(const Credentials &c, std::string_view method,
              "PayPal's answer could not be read" + status + ": it was not an API answer. Try again later.");
         return false;
     }
-    for (const auto &[name, value] : fields)
-        if (isElementName(name)) SetNodeChildText(container, name, value);
+    storeNvp(container, fields);
 
     const std::string ack = valueOf(fields, "ACK");
     const std::string code = valueOf(fields, "L_ERRORCODE0");
@@ -233,6 +232,12 @@ xml::Document clsPaypalAPI::RefundTransaction(std::string_view transactionId, st
               doc.root()))
         return xml::Document(nullptr);
     return doc;
+}
+
+void storeNvp(xml::Node container, const std::vector<std::pair<std::string, std::string>> &pairs)
+{
+    for (const auto &[name, value] : pairs)
+        if (isElementName(name)) SetNodeChildText(container, name, value);
 }
 
 } // namespace tw::paypal

@@ -100,4 +100,9 @@ class clsPaypalAPI {
 // piece is dropped.
 std::vector<std::pair<std::string, std::string>> parseNvp(std::string_view text);
 
+// Stores the pairs as children of `container`, one per name (a repeated
+// name keeps its last value); a name that XML cannot hold is left out, so
+// the document always saves and reads back.
+void storeNvp(xml::Node container, const std::vector<std::pair<std::string, std::string>> &pairs);
+
 } // namespace tw::paypal

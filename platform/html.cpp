@@ -27,14 +27,27 @@ bool skipped(xmlNodePtr node)
            (xmlStrcasecmp(node->name, BAD_CAST "script") == 0 || xmlStrcasecmp(node->name, BAD_CAST "style") == 0);
 }
 
+// Elements that end a line where a browser would show them: their text must
+// not run into the next word.
+bool breaksLine(xmlNodePtr node)
+{
+    static const char *names[] = {"br", "p", "div", "li", "tr", "td", "h1", "h2", "h3", "table", "ul", "ol"};
+    if (node->type != XML_ELEMENT_NODE) return false;
+    for (const char *name : names)
+        if (xmlStrcasecmp(node->name, BAD_CAST name) == 0) return true;
+    return false;
+}
+
 void collect(xmlNodePtr node, std::string &out)
 {
     for (xmlNodePtr child = node; child; child = child->next) {
         if (skipped(child)) continue;
         if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) {
             if (child->content) out += reinterpret_cast<const char *>(child->content);
-        } else if (child->children) {
-            collect(child->children, out);
+        } else {
+            if (breaksLine(child)) out += ' ';
+            if (child->children) collect(child->children, out);
+            if (breaksLine(child)) out += ' ';
         }
     }
 }

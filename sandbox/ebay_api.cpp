@@ -1,5 +1,6 @@
 // The Trading API: one POST per call, answered the way eBay answers.
 
+#include "platform/text.h"
 #include "sandbox/impl.h"
 
 #include <algorithm>
@@ -90,10 +91,9 @@ int number(const Node &node, std::string_view path, int fallback)
     }
 }
 
-bool isTrue(std::string value)
+bool isTrue(const std::string &value)
 {
-    std::transform(value.begin(), value.end(), value.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return value == "true" || value == "1";
+    return equalsNoCase(value, "true") || value == "1";
 }
 
 Node addAmount(Node parent, const char *name, double amount)

@@ -1,6 +1,7 @@
 #include "sandbox/sandbox.h"
 
 #include "platform/clock.h"
+#include "platform/text.h"
 #include "sandbox/impl.h"
 
 #include <QtCore/QFile>
@@ -25,26 +26,16 @@ namespace tw::sandbox {
 
 std::vector<std::pair<std::string, std::string>> splitQuery(const std::string &query, bool form)
 {
-    std::vector<std::pair<std::string, std::string>> out;
     auto decode = [form](std::string s) {
         if (form)
             for (auto &c : s)
                 if (c == '+') c = ' ';
         return QByteArray::fromPercentEncoding(QByteArray::fromStdString(s)).toStdString();
     };
-    std::size_t start = 0;
-    while (start <= query.size()) {
-        std::size_t end = query.find('&', start);
-        if (end == std::string::npos) end = query.size();
-        std::string piece = query.substr(start, end - start);
-        if (!piece.empty()) {
-            std::size_t eq = piece.find('=');
-            if (eq == std::string::npos)
-                out.emplace_back(decode(piece), "");
-            else
-                out.emplace_back(decode(piece.substr(0, eq)), decode(piece.substr(eq + 1)));
-        }
-        start = end + 1;
+    std::vector<std::pair<std::string, std::string>> out = tw::splitQuery(query);
+    for (auto &[key, value] : out) {
+        key = decode(key);
+        value = decode(value);
     }
     return out;
 }

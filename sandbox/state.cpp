@@ -1,5 +1,7 @@
 #include "sandbox/state.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -178,13 +180,6 @@ const std::array<const char *, 5> kPayerNotes = {
     "Same address as last time = 100% sure",
     "Paid + shipping, thanks",
 };
-
-std::string lower(std::string s)
-{
-    for (auto &c : s)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return s;
-}
 
 std::string asciiId(const std::string &s)
 {

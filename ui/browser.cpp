@@ -16,6 +16,11 @@ namespace {
 
 constexpr std::string_view kCancelPostageLink = "http://plinthway/?action=cancelprintpostage";
 
+bool isWebAddress(std::string_view url)
+{
+    return startsWithNoCase(url, "http://") || startsWithNoCase(url, "https://");
+}
+
 } // namespace
 
 std::string Browser::pageUrl(std::string_view path)
@@ -36,6 +41,9 @@ Browser::Browser(Session &session, Shell &shell, FeatureTable &table)
 
 bool Browser::isOutsideLink(const std::string &url) const
 {
+    // Only web addresses go to a browser: a file: or other link that merely
+    // holds an eBay address must not be opened by the system.
+    if (!isWebAddress(url)) return false;
     std::string viewItem = GetNodeText(m_session.eBayDetails ? m_session.eBayDetails.node() : xml::Node(),
                                        "GeteBayDetailsResponse/URLDetails[URLType='ViewItemURL']/URL");
     if (!viewItem.empty() && containsNoCase(url, viewItem)) return true;
@@ -78,13 +86,18 @@ bool Browser::WebBrowser1_BeforeNavigate2(const std::string &url, const std::str
             });
             return true;
         }
-        return false;
+        // The window shows web pages and our own; a file:, data: or other
+        // address is not followed.
+        return !(isWebAddress(url) || isOwnPage(url));
     }
 
     // A page from elsewhere (an eBay page, say) cannot command the program.
     if (!isOwnPage(fromUrl)) return true;
     Params params = parseCommandLink(url);
-    m_shell.post([this, params] { m_table.runAction(params); });
+    m_shell.post([this, params] {
+        m_table.runAction(params);
+        if (actionDone) actionDone(params);
+    });
     return true;
 }
 
@@ -125,21 +138,24 @@ void FirstTimeInit(Session &session, Shell &shell)
     shell.setEnabled("cmdDownloadOrders", false);
     shell.setEnabled("mnuAuthorizeeBayID", false);
 
-    // The calls leave their overlay showing; when eBay cannot be reached the
-    // window must stay usable for viewing, so it goes when we stop early.
+    // When eBay cannot be reached or refuses the stored token, the window
+    // stays usable for viewing (the calls' overlay goes), the seller is told
+    // why, and signing in again is offered: an expired token must not leave
+    // the program without a way back.
     ebay::clseBayAPI api(session, shell);
-    xml::Document details = api.SynchronousGeteBayDetails();
-    if (!details) {
+    auto stopEarly = [&] {
         shell.ProcessingImageHide();
-        return;
-    }
+        const std::string why = api.lastProblem().empty() ? "eBay did not confirm the request" : api.lastProblem();
+        shell.setStatus("eBay start-up failed: " + why +
+                        ". Downloads stay off; Tools > Authorize eBay Account signs in again.");
+        shell.setEnabled("mnuAuthorizeeBayID", true);
+    };
+    xml::Document details = api.SynchronousGeteBayDetails();
+    if (!details) return stopEarly();
     session.eBayDetails = std::move(details);
 
     xml::Document official = api.SynchronousGeteBayOfficialTime();
-    if (!official) {
-        shell.ProcessingImageHide();
-        return;
-    }
+    if (!official) return stopEarly();
 
     shell.setStatus("");
 

@@ -9,6 +9,7 @@
 #include "store/session.h"
 #include "ui/clsDomEventHandler.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,10 @@ class Browser {
 
     void mobjGenericHtmlEventHandler_DataChanged();
     clsDomEventHandler mobjGenericHtmlEventHandler;
+
+    // Called after each command link's action has run (also an unknown one,
+    // which ran nothing); automation mode reports it.
+    std::function<void(const Params &params)> actionDone;
 
     // Address of a served page; true when `url` is one of our own pages.
     static std::string pageUrl(std::string_view path);

@@ -101,13 +101,156 @@ std::string queryEncode(std::string_view value)
     return QByteArray(value.data(), qsizetype(value.size())).toPercentEncoding().toStdString();
 }
 
+namespace {
+
+// The system's short date-time form, read once and applied by hand: asking
+// the locale to format each date was most of the cost of a row. The pattern
+// letters are the locale's own (d, M, yy, H, h, m, s, AP, quoted text).
+class LocalForm {
+  public:
+    LocalForm()
+    {
+        const QLocale locale = QLocale::system();
+        for (int m = 1; m <= 12; ++m) {
+            m_months[m][0] = locale.monthName(m, QLocale::ShortFormat).toStdString();
+            m_months[m][1] = locale.monthName(m, QLocale::LongFormat).toStdString();
+        }
+        for (int d = 1; d <= 7; ++d) {
+            m_days[d][0] = locale.dayName(d, QLocale::ShortFormat).toStdString();
+            m_days[d][1] = locale.dayName(d, QLocale::LongFormat).toStdString();
+        }
+        m_am[0] = locale.amText().toUpper().toStdString();
+        m_pm[0] = locale.pmText().toUpper().toStdString();
+        m_am[1] = locale.amText().toLower().toStdString();
+        m_pm[1] = locale.pmText().toLower().toStdString();
+        // Locales that write numbers in their own digits (Arabic, say).
+        const QString zero = locale.zeroDigit();
+        if (zero != "0")
+            for (int d = 0; d <= 9; ++d)
+                m_digits[d] = QString(QChar(char32_t(zero.toUcs4().value(0) + char32_t(d)))).toStdString();
+        const std::string f = locale.dateTimeFormat(QLocale::ShortFormat).toStdString();
+        for (size_t i = 0; i < f.size();) {
+            const char c = f[i];
+            if (c == '\'') {
+                size_t end = f.find('\'', i + 1);
+                if (end == std::string::npos) end = f.size();
+                m_tokens.push_back({0, end == i + 1 ? "'" : f.substr(i + 1, end - i - 1)});
+                i = end + 1;
+                continue;
+            }
+            if (std::string("dMyHhmszAa").find(c) == std::string::npos) {
+                m_tokens.push_back({0, std::string(1, c)});
+                ++i;
+                continue;
+            }
+            size_t j = i;
+            while (j < f.size() && f[j] == c)
+                ++j;
+            if ((c == 'A' || c == 'a') && j < f.size() && (f[j] == 'P' || f[j] == 'p')) ++j;
+            m_tokens.push_back({c, f.substr(i, j - i)});
+            i = j;
+        }
+    }
+
+    std::string format(const DateTime &t) const
+    {
+        auto number = [this](int v, bool padded) {
+            std::string text = (padded && v < 10 ? "0" : "") + std::to_string(v);
+            if (m_digits[0].empty()) return text;
+            std::string local;
+            for (char c : text)
+                local += m_digits[c - '0'];
+            return local;
+        };
+        auto two = [&](int v) { return number(v, true); };
+        auto one = [&](int v) { return number(v, false); };
+        std::string out;
+        for (const Token &token : m_tokens) {
+            const size_t n = token.text.size();
+            switch (token.letter) {
+            case 0:
+                out += token.text;
+                break;
+            case 'd':
+                if (n <= 2)
+                    out += n == 1 ? one(t.day()) : two(t.day());
+                else
+                    out += m_days[weekday(t)][n == 3 ? 0 : 1];
+                break;
+            case 'M':
+                if (n <= 2)
+                    out += n == 1 ? one(t.month()) : two(t.month());
+                else
+                    out += m_months[t.month()][n == 3 ? 0 : 1];
+                break;
+            case 'y':
+                out += n <= 2 ? two(t.year() % 100) : one(t.year());
+                break;
+            case 'H':
+                out += n == 1 ? one(t.hour()) : two(t.hour());
+                break;
+            case 'h': {
+                const bool ampm = hasAmPm();
+                const int h = ampm ? (t.hour() % 12 == 0 ? 12 : t.hour() % 12) : t.hour();
+                out += n == 1 ? one(h) : two(h);
+                break;
+            }
+            case 'm':
+                out += n == 1 ? one(t.minute()) : two(t.minute());
+                break;
+            case 's':
+                out += n == 1 ? one(t.second()) : two(t.second());
+                break;
+            case 'z':
+                out += one(t.msec());
+                break;
+            case 'A':
+                out += t.hour() < 12 ? m_am[0] : m_pm[0];
+                break;
+            case 'a':
+                out += t.hour() < 12 ? m_am[1] : m_pm[1];
+                break;
+            }
+        }
+        return out;
+    }
+
+  private:
+    struct Token {
+        char letter; // 0 for literal text
+        std::string text;
+    };
+    bool hasAmPm() const
+    {
+        for (const Token &token : m_tokens)
+            if (token.letter == 'A' || token.letter == 'a') return true;
+        return false;
+    }
+    // 1 = Monday ... 7 = Sunday, as the locale numbers days.
+    static int weekday(const DateTime &t)
+    {
+        const long long days = t.toMsecs() / 86'400'000 - (t.toMsecs() < 0 && t.toMsecs() % 86'400'000 ? 1 : 0);
+        return int(((days % 7) + 7 + 3) % 7) + 1; // 1 January 1970 was a Thursday
+    }
+
+    std::vector<Token> m_tokens;
+    std::string m_months[13][2], m_days[8][2], m_am[2], m_pm[2], m_digits[10];
+};
+
+const LocalForm &localForm()
+{
+    static const LocalForm form;
+    return form;
+}
+
+} // namespace
+
 std::string localDateText(std::string_view eBayTime, double eBayClockOffset)
 {
     DateTime t = eBayTimeToDate(eBayTime);
     if (eBayTime.empty() || !t.isValid()) return {};
     t = t.addDays(-eBayClockOffset);
-    QDateTime q(QDate(t.year(), t.month(), t.day()), QTime(t.hour(), t.minute(), t.second()));
-    return QLocale::system().toString(q, QLocale::ShortFormat).toStdString();
+    return localForm().format(t);
 }
 
 std::string noteEditorHtml(std::string_view transactionId, std::string_view itemId, std::string_view text)
@@ -215,7 +358,7 @@ std::string RowBuilder::cellOrder(xml::Node order, const std::string &item, cons
     if (quantity > 1) html += "&nbsp;<font color=\"#86101e\">Qty: " + esc(qty) + "</font> ";
 
     const std::string b = queryEncode(buyer), i = queryEncode(item), t = queryEncode(txn);
-    html += "<div style=\"display: inline;white-space: nowrap;\">";
+    html += "<br/><div style=\"display: inline;white-space: nowrap;\">";
     html += link(withQuery(m_contactUrl, "ReturnUserEmail&requested=" + b + "&redirect=0&iid=" + i +
                                              "&TransactionID=" + t + "&ItemID=" + i),
                  "Contact Buyer");

@@ -24,6 +24,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace tw::e2e {
@@ -171,7 +172,9 @@ class Tidewell {
 
     // Waits (pumping events, at most `ms`) for the next automation line of
     // `kind` after those already consumed; returns its text or "" on time-out.
-    QString next(const QString &kind, int ms = 15000)
+    QString next(const QString &kind, int ms = 15000) { return nextLine(kind, ms).value_or(QString()); }
+    // The same, telling an empty line ("status: ") from none at all.
+    std::optional<QString> nextLine(const QString &kind, int ms = 15000)
     {
         QElapsedTimer timer;
         timer.start();
@@ -185,7 +188,7 @@ class Tidewell {
             }
             e2e::pump(50);
         }
-        return {};
+        return std::nullopt;
     }
     // Waits for a line of `kind` whose text contains `part`, skipping others.
     QString nextContaining(const QString &kind, const QString &part, int ms = 20000)

@@ -37,12 +37,11 @@ Outcome download(tw::sandbox::Sandbox &sb, const std::string &api)
     const int port = freePort();
     Tidewell app(dir, {sb.config().toIni(), "", port});
     EXPECT_TRUE(app.next("page").endsWith("/KORVA/main-1.0.47.html")) << app.output().toStdString();
-    EXPECT_TRUE(waitFor([&] { return !sb.requests("GeteBayOfficialTime").empty(); }));
-    pump(500);
     app.send("click cmdDownloadOrders");
     // The download ends with the redraw, which writes the tab captions.
+    EXPECT_EQ(app.next("clicked", 60000), "cmdDownloadOrders") << app.output().toStdString();
     const std::string trackingCall = api == "REST" ? "TrackingV3r2" : "TrackV2";
-    EXPECT_TRUE(waitFor([&] { return !sb.requests(trackingCall).empty(); }, 60000)) << app.output().toStdString();
+    EXPECT_FALSE(sb.requests(trackingCall).empty()) << app.output().toStdString();
     DevTools devTools(port);
     auto caption = [&](const char *id) {
         return devTools.evaluate("/KORVA/main-1.0.47.html", QString("document.getElementById('%1').innerText").arg(id));
@@ -55,7 +54,6 @@ Outcome download(tw::sandbox::Sandbox &sb, const std::string &api)
         },
         60000))
         << app.output().toStdString();
-    pump(1000);
     for (const char *id : {"TD_DeliveredNeedsFollowUp", "TD_InTransit", "TD_NotShipped", "TD_Archived"})
         out.tabs[id] = caption(id);
     tw::xml::Document orders = tw::xml::Document::load(dir / "data" / "Transactions.xml");

@@ -85,12 +85,30 @@ TEST(EndToEndView, ViewsTagsNotesAndTheArchiveOnTheRealProgram)
         // The first view of a fresh store is Delivered.
         EXPECT_EQ(settle(devTools, kRows, quoted(QString::number(delivered))), quoted(QString::number(delivered)));
 
+        // The sandbox's titles, questions and buyers hold markup and command
+        // links: they show as text, nothing of them runs or links.
+        EXPECT_EQ(settle(devTools,
+                         "String(document.querySelectorAll('#TransactionsTable script, #TransactionsTable img, "
+                         "#TransactionsTable [onerror], #TransactionsTable a[href*=\"ArchiveAll\"]').length)",
+                         "\"0\""),
+                  "\"0\"");
+        EXPECT_EQ(settle(devTools,
+                         "String(document.getElementById('TransactionsTable').innerText.indexOf("
+                         "'<a href=\"http://plinthway/?Action=ArchiveAll\">') >= 0)",
+                         "\"true\""),
+                  "\"true\"");
+
         const size_t notShipped = count(dir, "Transactions.xml", "Transactions/Transaction[not(ShippedTime)]");
         command(devTools, "Action=DisplayNotShipped");
         ASSERT_EQ(settle(devTools, kRows, quoted(QString::number(notShipped))), quoted(QString::number(notShipped)));
         EXPECT_EQ(settle(devTools, "document.getElementById('TD_NotShipped').innerText",
                          quoted(QString("Not Shipped (%1)").arg(notShipped))),
                   quoted(QString("Not Shipped (%1)").arg(notShipped)));
+
+        EXPECT_EQ(settle(devTools,
+                         "String(document.getElementById('TransactionsTable').innerText.indexOf('<script>') >= 0)",
+                         "\"true\""),
+                  "\"true\"");
 
         // A note on the first row, saved.
         noteKey = valueOf(devTools.evaluate(kMain, "var r = document.querySelector('#TransactionsTable tr[ItemID]');"

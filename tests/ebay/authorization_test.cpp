@@ -30,9 +30,19 @@ TEST_F(AuthorizationTest, StartShowsTheSignInPageForTheSession)
     EXPECT_EQ(ui.lastStatus(), "Showing eBay Authorization...");
     EXPECT_EQ(ui.overlays, std::vector<std::string>{"Creating eBay Session"});
 
+    // A refusal, a session-less answer and no answer each hide the overlay
+    // (it would refuse every navigation) and say why.
     peer.enqueue(failure("GetSessionID", "Invalid RuName"));
-    EXPECT_TRUE(ebay::startAuthorization(*api, ui).sessionId.empty());
-    EXPECT_EQ(ui.lastStatus(), "Error: Invalid RuName");
+    peer.enqueue(ebayResponse("GetSessionID", "Success", "<SessionID></SessionID>"));
+    peer.enqueue("not XML");
+    for (const char *why : {"eBay answered: Invalid RuName.", "eBay gave no sign-in session.",
+                            "eBay's answer could not be read (HTTP status 200)."}) {
+        ui.hides = 0;
+        EXPECT_TRUE(ebay::startAuthorization(*api, ui).sessionId.empty());
+        EXPECT_EQ(ui.lastStatus(), std::string("The eBay sign-in could not start: ") + why);
+        EXPECT_EQ(ui.hides, 1);
+        EXPECT_FALSE(ui.processingShown());
+    }
 }
 
 TEST_F(AuthorizationTest, TheTokenIsStoredWithItsAccount)

@@ -61,6 +61,11 @@ TEST_F(OrdersFeatureTest, DownloadOrdersEndsWithTheRedrawAndTheButtonBack)
 {
     EXPECT_TRUE(table.click("cmdDownloadOrders"));
     EXPECT_EQ(redraws, 1);
+    // The days download was off while this one ran, and is back.
+    EXPECT_NE(std::find(shell.enabled.begin(), shell.enabled.end(),
+                        std::pair<std::string, bool>{"mnuDownloadDaysofOrders", false}),
+              shell.enabled.end());
+    EXPECT_TRUE(shell.isEnabled("mnuDownloadDaysofOrders", false));
     EXPECT_FALSE(sb.requests("GetFeedback").empty());
     EXPECT_TRUE(shell.isEnabled("cmdDownloadOrders", false));
     EXPECT_TRUE(shell.isEnabled("Label1", false));

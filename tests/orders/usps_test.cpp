@@ -85,19 +85,23 @@ TEST_F(UspsTest, OnlyDueNumbersAreAsked)
         return "<TrackingNumber ID=\"" + id + "\"><LastChecked>" + checked + "</LastChecked><TrackSummary><Event>" +
                event + "</Event></TrackSummary></TrackingNumber>";
     };
-    xml::Document stored = xml::Document::parse(
-        "<TrackingNumbers>" + record("DELIV", "2008-01-01 00:00:00", "Delivered") +
-        record("DELIV2", "2008-01-01 00:00:00", "DELIVERED") +
-        record("FIVEH", clock.localNow().addSecs(-5 * 3600).toString(), "Out for Delivery") +
-        record("DAYAGO", clock.localNow().addSecs(-25 * 3600).toString(), "Out for Delivery") +
-        record("ODD", "not a date", "Acceptance") +
-        record("THREE", clock.localNow().addDays(-3).toString(), "Acceptance") + "</TrackingNumbers>");
+    xml::Document stored =
+        xml::Document::parse("<TrackingNumbers>" + record("DELIV", "2008-01-01 00:00:00", "Delivered") +
+                             record("DELIV2", "2008-01-01 00:00:00", "DELIVERED") +
+                             record("FIVEH", clock.localNow().addSecs(-5 * 3600).toString(), "Out for Delivery") +
+                             record("DAYAGO", clock.localNow().addSecs(-25 * 3600).toString(), "Out for Delivery") +
+                             record("ODD", "not a date", "Acceptance") +
+                             record("THREE", clock.localNow().addDays(-3).toString(), "Acceptance") +
+                             record("ABROAD", "2008-01-01 00:00:00", "Delivered Abroad") +
+                             record("UNIT", "2008-01-02 00:00:00", "Arrival at Unit") + "</TrackingNumbers>");
     orders::clsUSPSAPI usps(&ui);
-    xml::Document ids = trackIds({"DELIV", "DELIV2", "FIVEH", "DAYAGO", "NEVER", "ODD", "THREE"});
+    xml::Document ids = trackIds({"DELIV", "DELIV2", "FIVEH", "DAYAGO", "NEVER", "ODD", "THREE", "", "ABROAD", "UNIT"});
     xml::Document result = usps.SynchronousGetTrackingDetails(ids.root().elements(), stored);
     ASSERT_TRUE(result);
-    // Longest unasked first; never asked counts as two days ago.
-    EXPECT_EQ(sentIds(0), (std::vector<std::string>{"THREE", "NEVER", "ODD", "DAYAGO"}));
+    // Longest unasked first; never asked counts as two days ago. A number at
+    // its Army post office ("Arrival at Unit") is asked until it is
+    // delivered; an empty number never.
+    EXPECT_EQ(sentIds(0), (std::vector<std::string>{"UNIT", "THREE", "NEVER", "ODD", "DAYAGO"}));
 
     // Nothing due: no request and no result.
     sb.clearLog();
@@ -167,4 +171,19 @@ TEST_F(UspsTest, AnAnswerWithADocumentTypeDeclarationIsNoAnswer)
     xml::Document none = xml::Document::parse("<TrackingNumbers/>");
     EXPECT_FALSE(client.SynchronousGetTrackingDetails(ids.root().elements(), none));
     EXPECT_EQ(usps.requests().size(), 1u);
+}
+
+TEST_F(UspsTest, AWholeRequestErrorIsToldAndItsNumbersAskedAgain)
+{
+    sb.injectFault({.call = "TrackV2", .nth = 1, .kind = sandbox::FaultKind::AckFailure});
+    orders::clsUSPSAPI usps(&ui);
+    xml::Document ids = trackIds({"EJ1US", "EJ2US"});
+    xml::Document none = xml::Document::parse("<TrackingNumbers/>");
+    EXPECT_FALSE(usps.SynchronousGetTrackingDetails(ids.root().elements(), none));
+    ASSERT_EQ(sb.requests("TrackV2").size(), 1u);
+    EXPECT_EQ(ui.lastStatus().rfind("USPS tracking: ", 0), 0u) << ui.lastStatus();
+    EXPECT_GT(ui.lastStatus().size(), std::string("USPS tracking: ").size());
+    xml::Document again = usps.SynchronousGetTrackingDetails(ids.root().elements(), none);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again.selectAll("TrackResponse/TrackInfo").size(), 2u);
 }

@@ -118,6 +118,20 @@ TEST_F(BrowserTest, OutsideLinksGoToTheSystemBrowserOrThePlinthwayWindow)
     EXPECT_TRUE(click("http://ITEMS.example/view?item=1"));
 }
 
+TEST_F(BrowserTest, OnlyWebAddressesAreOpenedOrFollowed)
+{
+    settings::set(session.store.settings(), "DefaultBrowser", "True");
+    const std::string feedback = config().get("ebay/FeedbackUrl");
+    for (const std::string &url : {"file:///etc/passwd?" + feedback, "data:text/html,<a href='" + feedback + "'>",
+                                   "ftp://files.example/" + feedback})
+        EXPECT_TRUE(click(url)) << url;
+    EXPECT_TRUE(shell.external.empty());
+    EXPECT_TRUE(shell.navigations.empty());
+    EXPECT_FALSE(click("https://www.example.com/"));
+    EXPECT_FALSE(click(Browser::pageUrl(kHelpPage)));
+    EXPECT_FALSE(click("about:blank"));
+}
+
 TEST_F(BrowserTest, AuthorisationCancelPageBlanksTheBrowserWhateverItsCase)
 {
     std::string cancel = config().get("ebay/AuthCancelUrl");
@@ -195,7 +209,9 @@ TEST_F(BrowserTest, FirstMainPageRunsFirstTimeInitOnceAndFillsPages)
     browser.WebBrowser1_DocumentComplete(Browser::pageUrl(kSettingsPage));
     ASSERT_EQ(peer.requests().size(), 1u);
     EXPECT_EQ(peer.requests()[0].header("X-EBAY-API-CALL-NAME"), "GeteBayDetails");
-    EXPECT_EQ(shell.lastStatus(), "Error: Down");
+    EXPECT_EQ(shell.lastStatus(), "eBay start-up failed: eBay answered: Down. Downloads stay off; Tools > Authorize "
+                                  "eBay Account signs in again.");
+    EXPECT_TRUE(shell.isEnabled("mnuAuthorizeeBayID", false));
     EXPECT_EQ(mains, 2);
     EXPECT_EQ(options, 1);
     EXPECT_EQ(watched.size(), 3u);

@@ -2,6 +2,7 @@
 // that must stay text. The HTML is read back with libxml2's HTML parser.
 
 #include "platform/config.h"
+#include "platform/html.h"
 #include "store/basFunctions.h"
 #include "store/settings.h"
 #include "tests/support/mock_clock.h"
@@ -9,6 +10,8 @@
 #include "ui/commandlink.h"
 #include "ui/rows.h"
 
+#include <QDateTime>
+#include <QLocale>
 #include <gtest/gtest.h>
 #include <libxml/HTMLparser.h>
 
@@ -245,3 +248,33 @@ TEST_F(RowsTest, OutsideTextStaysTextAndCannotAddCommandParameters)
 }
 
 } // namespace
+
+TEST(HtmlText, LinesOfAMessageStaySeparateWordsAndScriptsAreLeftOut)
+{
+    EXPECT_EQ(html::elementText("<html><body><div>chrome</div><div id=\"TextCTA\">Hi Ann,<br>we shipped "
+                                "it.<p>Thanks!</p><script>var x = 1;</script></div></body></html>",
+                                "TextCTA"),
+              "Hi Ann, we shipped it. Thanks!");
+    EXPECT_EQ(html::elementText("<div name=\"TextCTA\">by name</div>", "TextCTA"), "by name");
+    EXPECT_EQ(html::elementText("<div>no such element</div>", "TextCTA"), "");
+    EXPECT_EQ(html::elementText("", "TextCTA"), "");
+    EXPECT_EQ(html::text("<b>plain</b><style>p {}</style> words"), "plain words");
+}
+
+TEST(LocalDates, DatesAreWrittenAsTheSystemWritesThem)
+{
+    // Against Qt's own rendering of the same wall-clock times.
+    const QLocale locale = QLocale::system();
+    for (const char *text :
+         {"2008-01-05T09:03:07.000Z", "2026-12-31T23:59:59Z", "2024-02-29T00:00:00Z", "1999-07-04T12:30:05Z"}) {
+        DateTime t = eBayTimeToDate(text);
+        QDateTime q(QDate(t.year(), t.month(), t.day()), QTime(t.hour(), t.minute(), t.second()), Qt::UTC);
+        EXPECT_EQ(localDateText(text, 0), locale.toString(q, QLocale::ShortFormat).toStdString()) << text;
+    }
+    // The eBay clock offset is taken off: eBay two hours ahead.
+    DateTime t = eBayTimeToDate("2008-01-05T09:03:07Z").addDays(-2.0 / 24);
+    QDateTime q(QDate(t.year(), t.month(), t.day()), QTime(t.hour(), t.minute(), t.second()), Qt::UTC);
+    EXPECT_EQ(localDateText("2008-01-05T09:03:07Z", 2.0 / 24), locale.toString(q, QLocale::ShortFormat).toStdString());
+    EXPECT_EQ(localDateText("", 0), "");
+    EXPECT_EQ(localDateText("soon", 0), "");
+}

@@ -1,5 +1,6 @@
 #include "ebay/clseBayAPI.h"
 
+#include "pages/pages.h"
 #include "platform/clock.h"
 #include "platform/config.h"
 #include "platform/text.h"
@@ -236,7 +237,11 @@ Window messageWindow(const xml::Document &settingsDoc, std::string_view key, int
     const std::string lastText = settings::read(settingsDoc, key);
     DateTime last = eBayTimeToDate(lastText);
     DateTime start = (!lastText.empty() && last.isValid()) ? last.addSecs(-5 * 60) : now.addDays(-days).addDays(offset);
-    return {DateToeBayTime(start), DateToeBayTime(now.addDays(offset))};
+    // eBay's times carry milliseconds, ours whole seconds: rounded down, the
+    // end would leave out a message of this very second (one just sent).
+    DateTime end = now.addDays(offset);
+    if (end.msec() > 0) end = end.addMsecs(1000 - end.msec());
+    return {DateToeBayTime(start), DateToeBayTime(end)};
 }
 
 } // namespace
@@ -511,6 +516,36 @@ std::string clseBayAPI::SynchronousMarkShippedStatus(const std::string &itemId, 
     xml::Document response = send("CompleteSale", "569", request);
     if (response.isNull() || !response.root()) return "Failure";
     return GetNodeText(response.root(), "Ack", "Failure");
+}
+
+xml::Document clseBayAPI::AddMemberMessageAAQToPartner(const std::string &RecipientID, const std::string &ItemID,
+                                                       const std::string &QuestionType, const std::string &Subject,
+                                                       const std::string &Body, bool EmailCopyToSender)
+{
+    xml::Document request = pages::loadXml("/KORVA/AddMemberMessageAAQToPartner-557.xml");
+    if (request.isNull() || !request.root()) {
+        m_shell.setStatus("Error: the message form for eBay could not be loaded; the message was not sent.");
+        return xml::Document(nullptr);
+    }
+    const std::string root = "AddMemberMessageAAQToPartnerRequest/";
+    setExisting(request, root + "ItemID", ItemID);
+    setExisting(request, root + "MemberMessage/Body", Body);
+    setExisting(request, root + "MemberMessage/EmailCopyToSender", EmailCopyToSender ? "true" : "false");
+    setExisting(request, root + "MemberMessage/QuestionType", QuestionType);
+    setExisting(request, root + "MemberMessage/RecipientID", RecipientID);
+    setExisting(request, root + "MemberMessage/Subject", Subject);
+
+    xml::Document response = send("AddMemberMessageAAQToPartner", "557", request);
+    if (response.isNull() || !response.root()) {
+        m_shell.setStatus("Error: no answer from eBay, so the message may not have been sent. Look at your sent "
+                          "messages on eBay before sending it again.");
+        return xml::Document(nullptr);
+    }
+    const std::string ack = GetNodeText(response.root(), "Ack");
+    if (ack == "Success" || ack == "Warning") return response;
+    const std::string reason = shortMessage(response);
+    m_shell.setStatus("Error: " + (reason.empty() ? std::string("eBay did not take the message.") : reason));
+    return xml::Document(nullptr);
 }
 
 } // namespace tw::ebay

@@ -59,6 +59,17 @@ class clseBayAPI {
     std::string SynchronousMarkShippedStatus(const std::string &itemId, const std::string &transactionId, bool shipped,
                                              const std::string &carrier, const std::string &trackingNumber);
 
+    // A message to the buyer `RecipientID` about `ItemID` through eBay
+    // (AddMemberMessageAAQToPartner, level 557), built from the served
+    // request template with the values set as text, so none can add
+    // elements. The response when eBay took the message (Ack "Success" or
+    // "Warning"); otherwise null, with the reason in the status bar: "Error: "
+    // and eBay's short message, or a sentence when the template could not be
+    // had or no answer came (the message may then have gone out all the same).
+    xml::Document AddMemberMessageAAQToPartner(const std::string &RecipientID, const std::string &ItemID,
+                                               const std::string &QuestionType, const std::string &Subject,
+                                               const std::string &Body, bool EmailCopyToSender);
+
     clseBayConnection &connection() { return m_connection; }
 
     // Why the last call gave nothing, in words a seller can act on: eBay's

@@ -1,6 +1,8 @@
 #pragma once
-// Messages to buyers in the window: the program's contact page, eBay's
-// contact page and its confirmation, and the compose pages' Cancel links.
+// Messages to buyers in the window: eBay's contact page filled from the
+// seller's templates and its confirmation, the program's contact page and
+// its Send link, e-mail to the tagged buyers over SMTP, and the message
+// pages' Cancel links.
 
 #include "platform/features.h"
 #include "platform/shell.h"

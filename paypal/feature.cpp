@@ -1,13 +1,12 @@
 #include "paypal/feature.h"
 
+#include "paypal/refund.h"
+
 namespace tw::paypal {
 
-void registerFeature(Session &, Shell &shell, FeatureTable &table)
+void registerFeature(Session &session, Shell &shell, FeatureTable &table)
 {
-    table.addAction("CancelPaypalRefund", [&shell, &table](const Params &) {
-        shell.ProcessingImageHide();
-        table.RefreshGrid();
-    });
+    registerRefunds(session, shell, table);
 }
 
 } // namespace tw::paypal

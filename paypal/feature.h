@@ -1,5 +1,6 @@
 #pragma once
-// PayPal in the window: the refund form.
+// PayPal in the window: the refund form. The view fetches the payment
+// details itself (paypal/details.h).
 
 #include "platform/features.h"
 #include "platform/shell.h"

@@ -36,6 +36,11 @@ void FeatureTable::addPageWatcher(PageHandler watch)
     m_watchers.push_back(std::move(watch));
 }
 
+void FeatureTable::addNavigationWatcher(NavigationHandler watch)
+{
+    m_navigationWatchers.push_back(std::move(watch));
+}
+
 void FeatureTable::addCommand(const std::string &objectName, Handler click)
 {
     addOnce(m_commands, objectName, std::move(click), "command");

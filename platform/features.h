@@ -26,6 +26,10 @@ class FeatureTable {
     using Action = std::function<void(const Params &params)>;
     using PageHandler = std::function<void(const std::string &url)>;
     using Handler = std::function<void()>;
+    // A navigation about to proceed: its address and the address of the
+    // document that asked for it ("" when the program itself navigates,
+    // "redirect:" and the address for a server's redirect).
+    using NavigationHandler = std::function<void(const std::string &url, const std::string &fromUrl)>;
 
     // The command-link action `name` (compared exactly).
     void addAction(const std::string &name, Action run);
@@ -35,6 +39,10 @@ class FeatureTable {
     // Runs for every page that has finished loading, after the fills, in
     // registration order: for pages known by more than their address.
     void addPageWatcher(PageHandler watch);
+    // Runs for every navigation the page layer lets through (not for command
+    // links, outside links or refused ones): for a feature that must know
+    // which page it opened itself.
+    void addNavigationWatcher(NavigationHandler watch);
     // A click on the button, label or menu entry `objectName`.
     void addCommand(const std::string &objectName, Handler click);
     // A tick of the timer `objectName`.
@@ -52,6 +60,7 @@ class FeatureTable {
     std::vector<std::string> timerNames() const;
     const std::vector<std::pair<std::string, PageHandler>> &pageFills() const { return m_fills; }
     const std::vector<PageHandler> &pageWatchers() const { return m_watchers; }
+    const std::vector<NavigationHandler> &navigationWatchers() const { return m_navigationWatchers; }
 
     // Redraws the current view; operations that change orders end with it.
     void RefreshGrid() const;
@@ -62,6 +71,7 @@ class FeatureTable {
     std::map<std::string, Handler, std::less<>> m_timers;
     std::vector<std::pair<std::string, PageHandler>> m_fills;
     std::vector<PageHandler> m_watchers;
+    std::vector<NavigationHandler> m_navigationWatchers;
     Handler m_redraw;
 };
 

@@ -11,6 +11,8 @@
 #include "ui/commandlink.h"
 #include "ui/served.h"
 
+#include <cctype>
+
 namespace tw::ui {
 namespace {
 
@@ -19,6 +21,21 @@ constexpr std::string_view kCancelPostageLink = "http://plinthway/?action=cancel
 bool isWebAddress(std::string_view url)
 {
     return startsWithNoCase(url, "http://") || startsWithNoCase(url, "https://");
+}
+
+// The milliseconds of an eBay time ("...T18:00:00.250Z"), which
+// eBayTimeToDate leaves out.
+int millisecondsOf(std::string_view eBayTime)
+{
+    const size_t dot = eBayTime.find('.', eBayTime.find('T'));
+    if (dot == std::string_view::npos) return 0;
+    int ms = 0, digits = 0;
+    for (size_t i = dot + 1; i < eBayTime.size() && digits < 3 && std::isdigit((unsigned char)eBayTime[i]);
+         ++i, ++digits)
+        ms = ms * 10 + (eBayTime[i] - '0');
+    for (; digits < 3; ++digits)
+        ms *= 10;
+    return ms;
 }
 
 } // namespace
@@ -88,7 +105,10 @@ bool Browser::WebBrowser1_BeforeNavigate2(const std::string &url, const std::str
         }
         // The window shows web pages and our own; a file:, data: or other
         // address is not followed.
-        return !(isWebAddress(url) || isOwnPage(url));
+        if (!(isWebAddress(url) || isOwnPage(url))) return true;
+        for (const auto &watch : m_table.navigationWatchers())
+            watch(url, fromUrl);
+        return false;
     }
 
     // A page from elsewhere (an eBay page, say) cannot command the program.
@@ -159,7 +179,10 @@ void FirstTimeInit(Session &session, Shell &shell)
 
     shell.setStatus("");
 
-    session.eBayOfficialTime = eBayTimeToDate(GetNodeText(official.root(), "Timestamp"));
+    // With whole seconds the offset would run up to a second slow, and the
+    // download of sent messages right after a message went could end before it.
+    const std::string timestamp = GetNodeText(official.root(), "Timestamp");
+    session.eBayOfficialTime = eBayTimeToDate(timestamp).addMsecs(millisecondsOf(timestamp));
     session.localTimeAtMeasurement = clock().localNow();
     if (session.eBayOfficialTime.isValid())
         session.eBayClockOffset = session.localTimeAtMeasurement.daysTo(session.eBayOfficialTime);

@@ -49,12 +49,4 @@ void registerFeature(Session &session, Shell &shell, FeatureTable &table)
     registerTags(session, shell, table);
 }
 
-void registerOptions(Session &, Shell &shell, FeatureTable &table)
-{
-    table.addAction("SaveSettings", [&shell](const Params &params) {
-        auto button = params.find("Button");
-        if (button != params.end() && button->second == "Cancel") shell.navigate(pages::url(kMainPage));
-    });
-}
-
 } // namespace tw::ui

@@ -6,13 +6,11 @@
 #include "platform/features.h"
 #include "platform/shell.h"
 #include "store/session.h"
+#include "ui/options.h" // registerOptions
 
 namespace tw::ui {
 
 // `session` and `shell` must outlive `table`.
 void registerFeature(Session &session, Shell &shell, FeatureTable &table);
-
-// The options page: the settings form and its Save and Cancel links.
-void registerOptions(Session &session, Shell &shell, FeatureTable &table);
 
 } // namespace tw::ui

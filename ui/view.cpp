@@ -3,6 +3,7 @@
 #include "ebay/clseBayAPI.h"
 #include "orders/shipment.h"
 #include "pages/pages.h"
+#include "paypal/details.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "store/basFunctions.h"
@@ -66,6 +67,20 @@ void drawRatingBox(Session &session, Shell &shell)
     if (session.feedbackRating)
         if (page::Element box = shell.page().element("message"))
             box.setInnerHTML(ratingBoxHtml(session.feedbackRating));
+}
+
+// PayPal's details of the orders about to be drawn, fetched where missing
+// or still pending, before any row is built: a fetch waits for PayPal while
+// the window handles events, and rows are built from what the store holds
+// after it.
+void fetchPaypalDetails(Session &session, Shell &shell, std::string_view view, SortedOrders &sorted)
+{
+    if (view == kArchived) return;
+    xml::Document &source = session.store.transactions();
+    paypal::DetailsFetcher fetcher(session.store.settings(), shell);
+    for (xml::Node order : sorted.orders)
+        if (fetcher.refresh(source, order)) shell.ProcessingImageDisplay("Rendering");
+    if (fetcher.fetchedAny()) session.store.save(store::Doc::Transactions);
 }
 
 } // namespace
@@ -194,6 +209,7 @@ void DisplayTransactions(Session &session, Shell &shell)
             if (cells.size() > 1)
                 cells[1].setInnerHTML(view == kNotShipped ? "Status" : "Days<br />Since<br />Shipped");
         }
+        fetchPaypalDetails(session, shell, view, sorted);
         const RowBuilder builder(session, view, clock().localNow());
         const int total = int(sorted.orders.size());
         int batchSize = kFirstBatch;

@@ -17,7 +17,10 @@ namespace tw::ui {
 // Draws the current view (session.currentView) on the main page. When
 // another page shows, loads the main page instead; its fill draws it.
 // Rows go in as HTML in a few batches, the first screenful first; the
-// window keeps handling events between batches.
+// window keeps handling events between batches. Outside the archive, PayPal's
+// details of the view's PayPal orders are fetched first where missing or
+// still pending (paypal/details.h), and Transactions.xml is saved once when
+// any came.
 void DisplayTransactions(Session &session, Shell &shell);
 
 // The XSLT that orders a view: Not Shipped by payment time, newest first,

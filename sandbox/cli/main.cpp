@@ -34,7 +34,9 @@ Options:
                       (default ./tidewell-sandbox.ini)
   --data-dir DIR      also write DIR/Settings.xml holding the demo token, the
                       seller's user id and the sandbox's PayPal and USPS API
-                      credentials, unless that file exists already
+                      credentials, and DIR/ShippingLabels.xml with three
+                      labels, two of them cheaper than the buyer paid (the
+                      view offers a refund), each unless it exists already
   --usps-api API      the USPS transport that Settings.xml chooses: WebTools
                       (default) or REST
   --dazzle-exe PATH   with --data-dir: Settings.xml's DAZzle program (point it
@@ -161,6 +163,32 @@ bool pointAtSimulators(const std::filesystem::path &file, const std::filesystem:
     return !changed || doc.save(file, error);
 }
 
+// Labels of a few shipped PayPal orders as if printed through DAZzle: two
+// cheaper than the buyer paid for shipping (the view offers their refund),
+// one dearer.
+tw::xml::Document demoLabels(const tw::sandbox::State &state)
+{
+    tw::xml::Document doc;
+    doc.setRoot(doc.createElement("ShippingLabels"));
+    int made = 0;
+    for (const auto &o : state.orders) {
+        if (o.paymentMethod != "PayPal" || !o.isShipped() || o.shippingCost < 2 || o.trackingNumber.empty()) continue;
+        const auto payment = state.paypal.find(o.paypalTransactionId);
+        if (payment == state.paypal.end() || payment->second.pendingFetches > 0) continue;
+        char postage[32];
+        std::snprintf(postage, sizeof postage, "%.2f", o.shippingCost + (made < 2 ? -0.75 : 0.40));
+        tw::xml::Node label = doc.root().appendElement("ShippingLabel");
+        tw::xml::Node item = label.appendElement("PackingList").appendElement("Item");
+        item.appendElement("ItemID", o.itemId);
+        item.appendElement("TransactionID", o.transactionId);
+        label.appendElement("Carrier", "USPS");
+        label.appendElement("TrackingNumber", o.trackingNumber);
+        label.appendElement("Postage", postage);
+        if (++made == 3) break;
+    }
+    return doc;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -259,6 +287,7 @@ int main(int argc, char **argv)
             doc.root().appendElement("PaypalAPIPassword", tw::sandbox::kPaypalPassword);
             doc.root().appendElement("PaypalAPISignature", tw::sandbox::kPaypalSignature);
             doc.root().appendElement("PaypalAPIAuthMode", "Signature");
+            doc.root().appendElement("FlagPostageDifferences", "True");
             doc.root().appendElement("USPSTrackingApi", uspsApi);
             doc.root().appendElement("USPSClientID", tw::sandbox::kUspsClientId);
             doc.root().appendElement("USPSClientSecret", tw::sandbox::kUspsClientSecret);
@@ -274,6 +303,11 @@ int main(int argc, char **argv)
                              error.c_str());
                 return 1;
             }
+        }
+        const auto labels = dataDir / "ShippingLabels.xml";
+        if (!std::filesystem::exists(labels) && !demoLabels(sandbox.state()).save(labels, &error)) {
+            std::fprintf(stderr, "tidewell-sandbox: cannot write %s: %s\n", labels.string().c_str(), error.c_str());
+            return 1;
         }
     }
     if (!sandbox.writeConfig(configOut, &error)) {

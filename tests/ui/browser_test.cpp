@@ -224,9 +224,11 @@ TEST_F(BrowserTest, FirstTimeInitMeasuresTheClockOffsetAndEnablesDownloads)
 {
     test::MockClock clock(DateTime::fromParts(2010, 6, 1, 12, 0, 0));
     peer.enqueue(ebayAnswer("GeteBayDetails", "<URLDetails><URLType>ViewItemURL</URLType></URLDetails>"));
-    peer.enqueue(ebayAnswer("GeteBayOfficialTime", "<Timestamp>2010-06-01T18:00:00.000Z</Timestamp>"));
+    // eBay's milliseconds count: a message sent within the second must fall
+    // inside a download that ends "now".
+    peer.enqueue(ebayAnswer("GeteBayOfficialTime", "<Timestamp>2010-06-01T18:00:00.75Z</Timestamp>"));
     FirstTimeInit(session, shell);
-    EXPECT_DOUBLE_EQ(session.eBayClockOffset, 0.25);
+    EXPECT_DOUBLE_EQ(session.eBayClockOffset, 0.25 + 0.750 / 86400);
     EXPECT_EQ(GetNodeText(session.eBayDetails, "GeteBayDetailsResponse/URLDetails/URLType"), "ViewItemURL");
     ASSERT_TRUE(session.dazzleDefinitions);
     EXPECT_TRUE(session.dazzleDefinitions.select("DAZzle/Package/Services"));

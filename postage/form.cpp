@@ -5,6 +5,7 @@
 #include "store/basFunctions.h"
 #include "store/lookup.h"
 #include "store/settings.h"
+#include "ui/rows.h"
 
 #include <algorithm>
 #include <cctype>
@@ -266,8 +267,13 @@ FormFill fillPostageForm(FormKind kind, const FormSources &sources)
     auto get = [&first](std::string_view path) { return GetNodeText(first, path); };
 
     if (dazzle && !sources.contactUrl.empty()) {
-        std::string href = sources.contactUrl + "?ReturnUserEmail&requested=" + URLEncode(get("Buyer/UserID")) +
-                           "&redirect=0&iid=" + URLEncode(get("Item/ItemID")) + "&MessageID=Shipped";
+        // The rows' link form, so the contact page knows the order; the
+        // template is the one for shipped orders.
+        const std::string item = ui::queryEncode(get("Item/ItemID"));
+        const std::string href = sources.contactUrl + (sources.contactUrl.find('?') == std::string::npos ? "?" : "&") +
+                                 "ReturnUserEmail&requested=" + ui::queryEncode(get("Buyer/UserID")) +
+                                 "&redirect=0&iid=" + item + "&TransactionID=" + ui::queryEncode(get("TransactionID")) +
+                                 "&ItemID=" + item + "&MessageID=Shipped";
         fill.linksHtml = "<a href=\"" + xml::escape(href) + "\">Contact Buyer</a>";
     }
 

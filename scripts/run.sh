@@ -16,9 +16,21 @@ if [ -n "$sandbox" ]; then
   data="$build/demo-data"
   mkdir -p "$data"
   config="$build/tidewell-sandbox.ini"
-  "$sandbox" --config-out "$config" --data-dir "$data" &
-  sandbox_pid=$!
-  trap 'kill "$sandbox_pid" 2>/dev/null || true' EXIT
+  # Print Postage works in the demo: DAZzle and WorldShip are stood in for by
+  # the simulators, WorldShip's watching its import folder.
+  sims=()
+  dazzle=$(find "$build" -type f -name dazzle-sim -perm -u+x 2>/dev/null | head -n1 || true)
+  worldship=$(find "$build" -type f -name worldship-sim -perm -u+x 2>/dev/null | head -n1 || true)
+  [ -n "$dazzle" ] && sims+=(--dazzle-exe "$dazzle")
+  [ -n "$worldship" ] && sims+=(--worldship-folder "$build/demo-worldship")
+  "$sandbox" --config-out "$config" --data-dir "$data" "${sims[@]}" &
+  pids=("$!")
+  trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
+  if [ -n "$worldship" ]; then
+    mkdir -p "$build/demo-worldship"
+    "$worldship" "$build/demo-worldship" &
+    pids+=("$!")
+  fi
   for _ in $(seq 1 100); do [ -s "$config" ] && break; sleep 0.1; done
   [ -s "$config" ] || { echo "run.sh: the sandbox wrote no configuration" >&2; exit 1; }
   echo "Running against the sandbox (configuration $config, data $data)"

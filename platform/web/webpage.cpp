@@ -199,8 +199,12 @@ bool WebPage::acceptNavigationRequest(const QUrl &target, NavigationType type, b
         m_refusing = true;
         return false;
     }
-    // A jump within the document keeps it; anything else replaces it.
-    if (!target.matches(QWebEnginePage::url(), QUrl::RemoveFragment)) {
+    // A jump to a mark within the document keeps it; anything else replaces
+    // it, the same address loaded again included (its new document numbers
+    // its elements afresh).
+    const bool withinDocument = type != NavigationTypeReload && target.hasFragment() &&
+                                target.matches(QWebEnginePage::url(), QUrl::RemoveFragment);
+    if (!withinDocument) {
         if (documentReplaced) documentReplaced();
         m_loading = true;
         m_live.clear();

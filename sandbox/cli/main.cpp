@@ -39,6 +39,12 @@ Options:
                       view offers a refund), each unless it exists already
   --usps-api API      the USPS transport that Settings.xml chooses: WebTools
                       (default) or REST
+  --dazzle-exe PATH   with --data-dir: Settings.xml's DAZzle program (point it
+                      at dazzle-sim), written when the file has none yet
+  --worldship-folder DIR
+                      with --data-dir: Settings.xml's WorldShip import folder
+                      (the folder worldship-sim watches), written when the
+                      file has none yet; the demo's UPS account comes with it
   --tls-dir DIR       where the test certificates of PayPal's certificate
                       endpoint are made with the openssl command (default: the
                       folder of --config-out, subfolder tidewell-sandbox-tls)
@@ -133,6 +139,30 @@ tw::sandbox::Fault parseFault(const std::string &text)
     return f;
 }
 
+// Points the settings at the shipping simulators where they name no
+// program or folder yet; a seller's own choice stays.
+bool pointAtSimulators(const std::filesystem::path &file, const std::filesystem::path &dazzleExe,
+                       const std::filesystem::path &worldShipFolder, std::string *error)
+{
+    tw::xml::Document doc = tw::xml::Document::load(file, error);
+    if (!doc || !doc.root()) return false;
+    bool changed = false;
+    auto fill = [&](const char *key, const std::string &value) {
+        tw::xml::Node node = doc.root().element(key);
+        if (!node) node = doc.root().appendElement(key);
+        if (!node.text().empty()) return;
+        node.setText(value);
+        changed = true;
+    };
+    if (!dazzleExe.empty()) fill("DazzleExePath", std::filesystem::absolute(dazzleExe).string());
+    if (!worldShipFolder.empty()) {
+        std::filesystem::create_directories(worldShipFolder);
+        fill("UPSWorldShipAutoXMLImportFolder", std::filesystem::absolute(worldShipFolder).string());
+        fill("UPSAccount", "X9D3T4");
+    }
+    return !changed || doc.save(file, error);
+}
+
 // Labels of a few shipped PayPal orders as if printed through DAZzle: two
 // cheaper than the buyer paid for shipping (the view offers their refund),
 // one dearer.
@@ -174,6 +204,7 @@ int main(int argc, char **argv)
     long long tlsPort = 0;
     std::filesystem::path tlsDir;
     std::string uspsApi = "WebTools";
+    std::filesystem::path dazzleExe, worldShipFolder;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -212,6 +243,10 @@ int main(int argc, char **argv)
         } else if (arg == "--usps-api") {
             uspsApi = value();
             if (uspsApi != "WebTools" && uspsApi != "REST") usage("--usps-api is WebTools or REST");
+        } else if (arg == "--dazzle-exe") {
+            dazzleExe = value();
+        } else if (arg == "--worldship-folder") {
+            worldShipFolder = value();
         } else if (arg == "--no-tls") {
             tls = false;
         } else {
@@ -239,10 +274,7 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "#%d %s %s %s -> %d%s\n", r.number, r.method.c_str(), r.service.c_str(),
                          r.call.c_str(), r.status, r.faults.empty() ? "" : " (fault)");
         });
-    if (!sandbox.writeConfig(configOut, &error)) {
-        std::fprintf(stderr, "tidewell-sandbox: cannot write %s: %s\n", configOut.string().c_str(), error.c_str());
-        return 1;
-    }
+    // The settings first: whoever waits for the configuration finds them complete.
     if (!dataDir.empty()) {
         std::filesystem::create_directories(dataDir);
         const auto settings = dataDir / "Settings.xml";
@@ -265,11 +297,22 @@ int main(int argc, char **argv)
                 return 1;
             }
         }
+        if (!dazzleExe.empty() || !worldShipFolder.empty()) {
+            if (!pointAtSimulators(settings, dazzleExe, worldShipFolder, &error)) {
+                std::fprintf(stderr, "tidewell-sandbox: cannot write %s: %s\n", settings.string().c_str(),
+                             error.c_str());
+                return 1;
+            }
+        }
         const auto labels = dataDir / "ShippingLabels.xml";
         if (!std::filesystem::exists(labels) && !demoLabels(sandbox.state()).save(labels, &error)) {
             std::fprintf(stderr, "tidewell-sandbox: cannot write %s: %s\n", labels.string().c_str(), error.c_str());
             return 1;
         }
+    }
+    if (!sandbox.writeConfig(configOut, &error)) {
+        std::fprintf(stderr, "tidewell-sandbox: cannot write %s: %s\n", configOut.string().c_str(), error.c_str());
+        return 1;
     }
     std::printf("tidewell-sandbox listening on %s\n", sandbox.baseUrl().c_str());
     std::printf("configuration: %s\n", std::filesystem::absolute(configOut).string().c_str());

@@ -110,29 +110,33 @@ TEST_F(WebPageTest, TablesSelectsAndChangeEvents)
     table.deleteRow(1);
     EXPECT_EQ(table.rows().size(), 1u);
 
-    ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/PrintPostageForm-1.0.57.html"));
-    page::Element layout = s_page->element("Layout");
-    layout.addOption("Label.lyt", "Label.lyt");
-    layout.addOption("Other.lyt", "Other.lyt", true);
-    EXPECT_EQ(layout.options().size(), 2u);
-    EXPECT_EQ(layout.value(), "Other.lyt");
-    layout.setSelectedIndex(0);
-    EXPECT_EQ(layout.value(), "Label.lyt");
+    // The same page loaded again is a new document that numbers its elements
+    // afresh: they listen anew.
+    for (int pass = 0; pass < 2; ++pass) {
+        ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/PrintPostageForm-1.0.57.html"));
+        page::Element layout = s_page->element("Layout");
+        layout.addOption("Label.lyt", "Label.lyt");
+        layout.addOption("Other.lyt", "Other.lyt", true);
+        EXPECT_EQ(layout.options().size(), 2u);
+        EXPECT_EQ(layout.value(), "Other.lyt");
+        layout.setSelectedIndex(0);
+        EXPECT_EQ(layout.value(), "Label.lyt");
 
-    int changes = 0;
-    page::Element testMode = s_page->element("TestMode");
-    testMode.onChange([&] { ++changes; });
-    s_page->runJavaScript("document.getElementById('TestMode').click();");
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (changes) loop.quit();
-    });
-    poll.start(20);
-    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-    loop.exec();
-    EXPECT_EQ(changes, 1);
-    EXPECT_TRUE(testMode.checked());
+        int changes = 0;
+        page::Element testMode = s_page->element("TestMode");
+        testMode.onChange([&] { ++changes; });
+        s_page->runJavaScript("document.getElementById('TestMode').click();");
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (changes) loop.quit();
+        });
+        poll.start(20);
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        loop.exec();
+        EXPECT_EQ(changes, 1) << pass;
+        EXPECT_TRUE(testMode.checked()) << pass;
+    }
 }
 
 TEST_F(WebPageTest, OverlayIsOneElementShowingTheLatestMessageWithItsImage)

@@ -262,8 +262,10 @@ TEST_F(FillTest, OrderValuesAreEscapedInTheMarkup)
     FormFill f = fill(selection);
     EXPECT_EQ(f.selectedItemsHtml, "<b>Items being shipped in this postage:</b><br>Qty:  1,  [S&quot;1] "
                                    "<span title=\"7 8\">42</span> &lt;script&gt;x&lt;/script&gt; &amp; more <BR>");
-    EXPECT_EQ(f.linksHtml, "<a href=\"https://contact.example/ws/eBayISAPI.dll?ReturnUserEmail&amp;requested="
-                           "b%26b&amp;redirect=0&amp;iid=42&amp;MessageID=Shipped\">Contact Buyer</a>");
+    EXPECT_EQ(f.linksHtml,
+              "<a href=\"https://contact.example/ws/eBayISAPI.dll?ReturnUserEmail&amp;requested="
+              "b%26b&amp;redirect=0&amp;iid=42&amp;TransactionID=7%208&amp;ItemID=42&amp;MessageID=Shipped\">"
+              "Contact Buyer</a>");
     // Values for the page's inputs stay plain text.
     EXPECT_EQ(f.value("Description"), "<script>x</script> & more");
     EXPECT_EQ(f.value("MailClass"), "MEDIAMAIL");

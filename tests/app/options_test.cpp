@@ -5,6 +5,7 @@
 #include "pages/pages.h"
 #include "platform/web/webpage.h"
 #include "store/settings.h"
+#include "tests/app/real_page.h"
 #include "tests/support/fake_shell.h"
 #include "tests/support/temp_dir.h"
 #include "ui/options.h"
@@ -20,52 +21,15 @@ using namespace tw;
 
 namespace {
 
-class PageShell : public test::FakeShell {
-  public:
-    explicit PageShell(web::WebPage &page) : m_web(page)
-    {
-        page.documentReplaced = [this] { m_shown = false; };
-    }
-    page::Page &page() override { return m_web; }
-
-  private:
-    web::WebPage &m_web;
-};
-
-bool loadPage(web::WebPage &page, const std::string &url)
-{
-    bool ok = false;
-    QEventLoop loop;
-    auto c = QObject::connect(&page, &QWebEnginePage::loadFinished, &loop, [&](bool done) {
-        ok = done;
-        loop.quit();
-    });
-    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-    page.navigate(QUrl(QString::fromStdString(url)));
-    loop.exec();
-    QObject::disconnect(c);
-    return ok;
-}
-
-class OptionsPageTest : public ::testing::Test {
+class OptionsPageTest : public test::RealPageTest {
   protected:
-    static void SetUpTestSuite()
-    {
-        s_view = new QWebEngineView;
-        s_page = new web::WebPage(QWebEngineProfile::defaultProfile(), s_view);
-        s_view->setPage(s_page);
-        s_view->resize(1200, 800);
-        s_view->show();
-    }
-    static void TearDownTestSuite() { delete s_view; }
-
     void SetUp() override
     {
         session.openStore(dir.path());
         std::filesystem::create_directories(dir / "DAZzle");
         for (const char *name : {"b.lyt", "A.LYT", "Zebra Label.lyt", "readme.txt"})
             test::writeFile(dir / "DAZzle" / name, "x");
-        ASSERT_TRUE(loadPage(*s_page, pages::url(ui::kSettingsPage)));
+        ASSERT_TRUE(test::loadPage(*s_page, pages::url(ui::kSettingsPage)));
     }
     std::string value(const char *name) { return s_page->element(name).value(); }
     std::vector<std::string> options(const char *name)
@@ -77,14 +41,10 @@ class OptionsPageTest : public ::testing::Test {
     }
     std::string dazzleExe() const { return (dir / "DAZzle" / "DAZZLE.EXE").string(); }
 
-    static QWebEngineView *s_view;
-    static web::WebPage *s_page;
     test::TempDir dir;
     Session session;
-    PageShell shell{*s_page};
+    test::WebShell shell{*s_page};
 };
-QWebEngineView *OptionsPageTest::s_view = nullptr;
-web::WebPage *OptionsPageTest::s_page = nullptr;
 
 TEST_F(OptionsPageTest, AFreshFileShowsTheDefaultsInAlternatingRows)
 {

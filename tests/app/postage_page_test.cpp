@@ -8,6 +8,7 @@
 #include "postage/printing.h"
 #include "store/basFunctions.h"
 #include "store/settings.h"
+#include "tests/app/real_page.h"
 #include "tests/support/fake_shell.h"
 #include "tests/support/temp_dir.h"
 #include "ui/served.h"
@@ -22,41 +23,6 @@ using namespace tw;
 using namespace tw::postage;
 
 namespace {
-
-class WebShell : public test::FakeShell {
-  public:
-    explicit WebShell(web::WebPage &page) : m_web(page)
-    {
-        page.documentReplaced = [this] { m_shown = false; };
-    }
-    page::Page &page() override { return m_web; }
-
-  private:
-    web::WebPage &m_web;
-};
-
-// Pumps events until `done` holds, at most `ms`. A check asks the page and
-// so pumps events itself: the poll must not start another check inside it.
-bool until(const std::function<bool()> &done, int ms = 10000)
-{
-    QEventLoop loop;
-    QTimer poll, limit;
-    bool ok = done();
-    bool checking = false;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (checking) return;
-        checking = true;
-        ok = done();
-        checking = false;
-        if (ok) loop.quit();
-    });
-    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    if (ok) return true;
-    poll.start(20);
-    limit.start(ms);
-    loop.exec();
-    return ok;
-}
 
 std::string order(const std::string &item, const std::string &country, const std::string &state,
                   const std::string &service, const std::string &quantity, const std::string &price,
@@ -77,18 +43,8 @@ std::string order(const std::string &item, const std::string &country, const std
            "</Transaction>";
 }
 
-class PostagePageTest : public ::testing::Test {
+class PostagePageTest : public test::RealPageTest {
   protected:
-    static void SetUpTestSuite()
-    {
-        s_view = new QWebEngineView;
-        s_page = new web::WebPage(QWebEngineProfile::defaultProfile(), s_view);
-        s_view->setPage(s_page);
-        s_view->resize(1200, 900);
-        s_view->show();
-    }
-    static void TearDownTestSuite() { delete s_view; }
-
     void SetUp() override
     {
         session.openStore(dir / "data");
@@ -116,18 +72,8 @@ class PostagePageTest : public ::testing::Test {
         for (const std::string &item : items)
             rows.push_back({item, "0", "", "tok-1", true});
         ASSERT_TRUE(printing.selectOrders(rows));
-        bool loaded = false;
-        QEventLoop loop;
-        auto c = QObject::connect(s_page, &QWebEnginePage::loadFinished, &loop, [&](bool ok) {
-            loaded = ok;
-            loop.quit();
-        });
-        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-        s_page->navigate(QUrl(QString::fromStdString(
-            pages::url(kind == FormKind::Dazzle ? ui::kPrintPostagePage : ui::kPrintPostageWorldShipPage))));
-        loop.exec();
-        QObject::disconnect(c);
-        ASSERT_TRUE(loaded);
+        ASSERT_TRUE(test::loadPage(
+            *s_page, pages::url(kind == FormKind::Dazzle ? ui::kPrintPostagePage : ui::kPrintPostageWorldShipPage)));
         printing.DisplayPrintPostage(kind);
     }
     // Runs a script in the page, as the seller's typing and clicking would.
@@ -141,18 +87,14 @@ class PostagePageTest : public ::testing::Test {
     std::string value(const std::string &id) { return readForm(*s_page)[id]; }
     bool visible(const char *id) { return s_page->element(id).style("visibility").empty(); }
 
-    static QWebEngineView *s_view;
-    static web::WebPage *s_page;
     test::TempDir dir;
     std::filesystem::path dazzleDir = dir / "DAZzle dir";
     std::filesystem::path temp = dir / "temp";
     Session session;
-    WebShell shell{*s_page};
+    test::WebShell shell{*s_page};
     FeatureTable table;
     Printing printing{session, shell, table};
 };
-QWebEngineView *PostagePageTest::s_view = nullptr;
-web::WebPage *PostagePageTest::s_page = nullptr;
 
 TEST_F(PostagePageTest, TheDazzleFormIsFilledFromTheOrdersAndTheSettings)
 {
@@ -203,28 +145,28 @@ TEST_F(PostagePageTest, TheHandlersFollowTheSellersEdits)
     // and an empty country counts as the United States.
     edit("ToCountry", " USA ");
     edit("ToState", "NY");
-    EXPECT_TRUE(until([&] { return !visible("customs") && !visible("customsitems"); }));
+    EXPECT_TRUE(test::until([&] { return !visible("customs") && !visible("customsitems"); }));
     edit("ToState", "ae");
-    EXPECT_TRUE(until([&] { return visible("customs") && visible("customsitems"); }));
+    EXPECT_TRUE(test::until([&] { return visible("customs") && visible("customsitems"); }));
     js("document.getElementById('ToState').value = 'NY';");
     edit("ToCountry", "");
-    EXPECT_TRUE(until([&] { return !visible("customs"); }));
+    EXPECT_TRUE(test::until([&] { return !visible("customs"); }));
 
     // International First Class: the declared value chooses the customs form.
     edit("Value", "399.99");
     edit("MailClass", "INTLFIRST");
-    EXPECT_TRUE(until([&] { return value("CustomsFormType") == "CN22"; }));
+    EXPECT_TRUE(test::until([&] { return value("CustomsFormType") == "CN22"; }));
     edit("Value", "400");
     edit("MailClass", "INTLFIRST");
-    EXPECT_TRUE(until([&] { return value("CustomsFormType") == "CP72"; }));
+    EXPECT_TRUE(test::until([&] { return value("CustomsFormType") == "CP72"; }));
     edit("MailClass", "EXPRESS");
-    EXPECT_TRUE(until([&] { return !s_page->element("ExpressMailPremiumService").disabled(); }));
+    EXPECT_TRUE(test::until([&] { return !s_page->element("ExpressMailPremiumService").disabled(); }));
     EXPECT_FALSE(s_page->element("BalloonRate").disabled());
     EXPECT_EQ(s_page->element("Layout").options().size(), 2u);
 
     // The test-mode box is stored as the seller leaves it.
     js("document.getElementById('TestMode').click();");
-    EXPECT_TRUE(until([&] {
+    EXPECT_TRUE(test::until([&] {
         const xml::Document stored = xml::Document::load(session.store.path(store::Doc::Settings));
         return stored && stored.select("Settings/PrintPostageTestMode").text() == "False";
     }));
@@ -252,7 +194,7 @@ TEST_F(PostagePageTest, TheLabelIsSentAsTheSellerLeftTheForm)
     edit("ToName", "Ann & Bo");
     edit("WeightOz", "8");
     js("document.getElementById('CustomsCertify').checked = true;");
-    ASSERT_TRUE(until([&] { return value("CustomsCertify") == "True"; }));
+    ASSERT_TRUE(test::until([&] { return value("CustomsCertify") == "True"; }));
     // The DAZzle of this test is an empty file: the package is written, then
     // DAZzle cannot start, and the form is usable again.
     printing.PrintPostageSend();

@@ -11,6 +11,7 @@
 #include "sandbox/sandbox.h"
 #include "store/basFunctions.h"
 #include "store/settings.h"
+#include "tests/app/real_page.h"
 #include "tests/support/fake_shell.h"
 #include "tests/support/temp_dir.h"
 #include "ui/rows.h"
@@ -29,46 +30,8 @@ using namespace tw::ui;
 
 namespace {
 
-// The recording Shell, but over a real WebEngine page.
-class WebShell : public test::FakeShell {
-  public:
-    explicit WebShell(web::WebPage &page) : m_web(page)
-    {
-        page.documentReplaced = [this] { m_shown = false; };
-    }
-    page::Page &page() override { return m_web; }
-
-  private:
-    web::WebPage &m_web;
-};
-
-bool load(web::WebPage &page, const std::string &url)
-{
-    bool ok = false;
-    QEventLoop loop;
-    auto c = QObject::connect(&page, &QWebEnginePage::loadFinished, &loop, [&](bool done) {
-        ok = done;
-        loop.quit();
-    });
-    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-    page.navigate(QUrl(QString::fromStdString(url)));
-    loop.exec();
-    QObject::disconnect(c);
-    return ok;
-}
-
-class ViewPageTest : public ::testing::Test {
+class ViewPageTest : public test::RealPageTest {
   protected:
-    static void SetUpTestSuite()
-    {
-        s_view = new QWebEngineView;
-        s_page = new web::WebPage(QWebEngineProfile::defaultProfile(), s_view);
-        s_view->setPage(s_page);
-        s_view->resize(1200, 800);
-        s_view->show();
-    }
-    static void TearDownTestSuite() { delete s_view; }
-
     void SetUp() override
     {
         ASSERT_TRUE(sb.start());
@@ -83,7 +46,7 @@ class ViewPageTest : public ::testing::Test {
             orders::clsUSPSAPI usps(&quiet);
             orders::cmdDownloadOrders_Click(session, api, usps, quiet, {});
         }
-        ASSERT_TRUE(load(*s_page, pages::url(kMainPage)));
+        ASSERT_TRUE(test::loadPage(*s_page, pages::url(kMainPage)));
         registerTags(session, shell, table);
         table.setRedraw([this] { DisplayTransactions(session, shell); });
     }
@@ -106,17 +69,13 @@ class ViewPageTest : public ::testing::Test {
     }
     std::string caption(const char *id) { return s_page->element(id).innerText(); }
 
-    static QWebEngineView *s_view;
-    static web::WebPage *s_page;
     sandbox::Sandbox sb;
     Config previous;
     test::TempDir dir;
     Session session;
-    WebShell shell{*s_page};
+    test::WebShell shell{*s_page};
     FeatureTable table;
 };
-QWebEngineView *ViewPageTest::s_view = nullptr;
-web::WebPage *ViewPageTest::s_page = nullptr;
 
 TEST_F(ViewPageTest, EachViewDrawsItsOrdersSortedWithCaptionsAndColours)
 {
@@ -138,7 +97,9 @@ TEST_F(ViewPageTest, EachViewDrawsItsOrdersSortedWithCaptionsAndColours)
     SortedOrders expected = sortedOrders(session, kNotShipped);
     for (size_t k = 0; k < notShipped.size(); ++k) {
         EXPECT_EQ(notShipped[k][0], store::childText(expected.orders[k], "Item/ItemID")) << k;
-        if (k > 0) EXPECT_NE(notShipped[k][2], notShipped[k - 1][2]) << "rows " << k - 1 << " and " << k;
+        if (k > 0) {
+            EXPECT_NE(notShipped[k][2], notShipped[k - 1][2]) << "rows " << k - 1 << " and " << k;
+        }
     }
     EXPECT_EQ(s_page->element("TransactionsTable").rows()[0].cells()[1].innerText(), "Status");
     EXPECT_NE(s_page->element("submenu").innerHTML().find("Archive Tagged"), std::string::npos);
@@ -167,9 +128,12 @@ TEST_F(ViewPageTest, OutsideTextDoesNotRunAsScript)
     SetNodeChildText(first, "PaidTime", "2099-01-01T00:00:00Z");
     first.select("Buyer/UserID").setText("eve\"><svg onload=\"document.body.setAttribute('pwned','svg')\">");
     draw(kNotShipped);
-    QEventLoop settle;
-    QTimer::singleShot(300, &settle, &QEventLoop::quit);
-    settle.exec(); // give a would-be image error time to fire
+    // A broken image of our own, added after the rows: once its error has
+    // fired, one the rows had made would have fired too.
+    s_page->runJavaScript("var i = document.createElement('img'); i.onerror = function () {"
+                          " document.body.setAttribute('sentinel', '1'); }; i.src = 'x';"
+                          " document.body.appendChild(i);");
+    ASSERT_TRUE(test::until([&] { return s_page->body().attribute("sentinel") == "1"; }));
     EXPECT_EQ(s_page->body().attribute("pwned"), "");
     page::Element table = s_page->element("TransactionsTable");
     EXPECT_TRUE(table.query("script").empty());

@@ -1,5 +1,6 @@
 #include "platform/web/scheme.h"
 #include "platform/web/webpage.h"
+#include "tests/app/real_page.h"
 #include "ui/overlay.h"
 
 #include <QApplication>
@@ -29,22 +30,7 @@ bool load(web::WebPage &page, const QString &url)
     return ok;
 }
 
-class WebPageTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite()
-    {
-        s_view = new QWebEngineView;
-        s_page = new web::WebPage(QWebEngineProfile::defaultProfile(), s_view);
-        s_view->setPage(s_page);
-        s_view->resize(1024, 700);
-        s_view->show();
-    }
-    static void TearDownTestSuite() { delete s_view; }
-    static QWebEngineView *s_view;
-    static web::WebPage *s_page;
-};
-web::WebPage *WebPageTest::s_page = nullptr;
-QWebEngineView *WebPageTest::s_view = nullptr;
+class WebPageTest : public test::RealPageTest {};
 
 TEST_F(WebPageTest, ServesBundledPagesWhateverTheCaseOfThePath)
 {

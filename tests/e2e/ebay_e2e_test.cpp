@@ -165,7 +165,9 @@ TEST(EndToEndEbay, DownloadOrdersFillsTheStoreAndTheTabsAndComesBackReady)
         app.send("click mnuDownloadDaysofOrders");
         EXPECT_EQ(app.next("dialog"), "Download Orders | How many days (max 30):");
         EXPECT_EQ(app.next("clicked", 60000), "mnuDownloadDaysofOrders");
-        if (k == 3) EXPECT_TRUE(byDays().empty()) << "0, 31, abc and nothing download nothing";
+        if (k == 3) {
+            EXPECT_TRUE(byDays().empty()) << "0, 31, abc and nothing download nothing";
+        }
     }
     std::vector<std::string> days = byDays();
     ASSERT_EQ(days.size() >= 2, true) << app.output().toStdString();

@@ -46,7 +46,9 @@ std::string asUtf8(std::string bytes)
 // would make the document unsavable, so such a field is left out.
 bool isElementName(const std::string &name)
 {
-    return !name.empty() && xmlValidateNCName(reinterpret_cast<const xmlChar *>(name.c_str()), 0) == 0;
+    // libxml2 reads up to the first NUL: "A\0B" would pass as "A" and store B's value under A.
+    return !name.empty() && name.find('\0') == std::string::npos &&
+           xmlValidateNCName(reinterpret_cast<const xmlChar *>(name.c_str()), 0) == 0;
 }
 
 std::string valueOf(const std::vector<std::pair<std::string, std::string>> &pairs, std::string_view name)

@@ -123,7 +123,9 @@ TEST_F(ClientTest, ARefundRefusedByPayPalStillComesBack)
 
 TEST_F(ClientTest, FieldsThatCannotBeElementsAreLeftOutAndOddBytesKept)
 {
-    answer("ACK=Success&1BAD=x&a%20b=y&x%3Ay=z&TRANSACTIONID=T1&LASTNAME=M%FCller&FIRSTNAME=Zo%C3%AB%01");
+    // A name with a NUL in it must not pass for the name before the NUL.
+    answer("ACK=Success&1BAD=x&a%20b=y&x%3Ay=z&TRANSACTIONID=T1&LASTNAME=M%FCller&FIRSTNAME=Zo%C3%AB%01&"
+           "LASTNAME%00X=Evil");
     xml::Document result = api->GetTransactionDetails("T1");
     ASSERT_TRUE(result);
     std::vector<std::string> names;

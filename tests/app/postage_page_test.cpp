@@ -165,6 +165,7 @@ TEST_F(PostagePageTest, TheHandlersFollowTheSellersEdits)
     EXPECT_EQ(s_page->element("Layout").options().size(), 2u);
 
     // The test-mode box is stored as the seller leaves it.
+    ASSERT_TRUE(test::until([&] { return value("TestMode") == "True"; }));
     js("document.getElementById('TestMode').click();");
     EXPECT_TRUE(test::until([&] {
         const xml::Document stored = xml::Document::load(session.store.path(store::Doc::Settings));

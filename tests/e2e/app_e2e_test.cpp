@@ -14,6 +14,15 @@ using tw::test::TempDir;
 const char *kTokenSettings = "<?xml version=\"1.0\"?>\n<Settings><eBayAuthToken>AgAAAA-test</eBayAuthToken>"
                              "<DefaultBrowser>True</DefaultBrowser></Settings>\n";
 
+// Runs `script` once the page's fill has hidden its overlay: while the
+// overlay shows, a link is refused with "(Please wait)", as a seller's click is.
+QString afterFill(const QString &script)
+{
+    return "(function go() { var o = document.getElementById('ProcessingElement');"
+           " if (!o || o.style.visibility !== 'hidden') { setTimeout(go, 20); return; } " +
+           script + " })();";
+}
+
 TEST(EndToEnd, FirstRunCreatesTheStoreAndShowsTheWelcomePageWithDownloadsDisabled)
 {
     TempDir dir;
@@ -61,7 +70,8 @@ TEST(EndToEnd, CommandLinksRunOnlyFromOurOwnPagesAndOnlyWithTheKeyAction)
     // navigation) and refused: no action line follows.
     EXPECT_TRUE(app.nextLine("status")) << app.output().toStdString();
     // Neither link went back to the main page: the next page is Options.
-    server.scripts["/korva/settings.html"] = "location.href='HTTP://PLINTHWAY/?Action=SaveSettings&Button=Cancel';";
+    server.scripts["/korva/settings.html"] =
+        afterFill("location.href = 'HTTP://PLINTHWAY/?Action=SaveSettings&Button=Cancel';");
     app.send("click mnuOptions");
     EXPECT_TRUE(app.next("page").endsWith("/KORVA/settings.html")) << app.output().toStdString();
     // ... whose link in capitals runs its action.
@@ -96,7 +106,7 @@ TEST(EndToEnd, CancelOnTheOptionsPageReturnsToTheMainPageWithoutSaving)
     PageServer server;
     std::filesystem::create_directories(dir / "data");
     tw::test::writeFile(dir / "data" / "Settings.xml", kTokenSettings);
-    server.scripts["/korva/settings.html"] = "document.getElementById('CancelSettings').click();";
+    server.scripts["/korva/settings.html"] = afterFill("document.getElementById('CancelSettings').click();");
     Tidewell app(dir, server);
     EXPECT_TRUE(app.next("page").endsWith("/KORVA/main-1.0.47.html"));
     const std::string before = tw::test::readFile(dir / "data" / "Settings.xml");

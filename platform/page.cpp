@@ -204,4 +204,20 @@ std::vector<Element> Page::wrapAll(const std::vector<int> &handles)
     return out;
 }
 
+std::string cssString(std::string_view text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n' || c == '\r' || c == '\f') {
+            out += "\\a ";
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
 } // namespace tw::page

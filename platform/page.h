@@ -142,4 +142,8 @@ class Page {
     std::vector<Element> wrapAll(const std::vector<int> &handles);
 };
 
+// `text` as a CSS string in double quotes, for a value in an attribute
+// selector: quotes and backslashes escaped, line breaks as "\a ".
+std::string cssString(std::string_view text);
+
 } // namespace tw::page

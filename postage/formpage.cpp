@@ -7,23 +7,6 @@ namespace {
 
 constexpr std::string_view kFields = "input,select,textarea";
 
-// A value inside a CSS attribute selector's double quotes.
-std::string cssString(std::string_view text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n' || c == '\r' || c == '\f') {
-            out += "\\a ";
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 } // namespace
 
 FormValues readForm(page::Page &page)
@@ -54,7 +37,7 @@ void setByKey(page::Page &page, std::string_view path, const std::vector<std::pa
     std::string selector;
     for (const auto &[key, value] : values) {
         if (!selector.empty()) selector += ',';
-        selector += "[id=" + cssString(key) + "],[name=" + cssString(key) + "]";
+        selector += "[id=" + page::cssString(key) + "],[name=" + page::cssString(key) + "]";
     }
     // The browser hands the matches in document order; each keeps what it
     // has unless it is the first element of one of the keys.

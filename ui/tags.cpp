@@ -15,26 +15,9 @@ using store::compositeKey;
 constexpr std::string_view kOrderBoxes =
     "tr[TransactionID]:not([TransactionID=\"\"])[ItemID]:not([ItemID=\"\"]) input[name=\"tagged\"]";
 
-// A value inside a CSS attribute selector's double quotes.
-std::string cssString(std::string_view text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n' || c == '\r' || c == '\f') {
-            out += "\\a ";
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 std::string rowSelector(const std::string &transactionId, const std::string &itemId)
 {
-    return "tr[TransactionID=" + cssString(transactionId) + "][ItemID=" + cssString(itemId) + "]";
+    return "tr[TransactionID=" + page::cssString(transactionId) + "][ItemID=" + page::cssString(itemId) + "]";
 }
 
 page::Element table(Shell &shell);

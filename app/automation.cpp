@@ -1,6 +1,7 @@
 #include "app/automation.h"
 
 #include "app/lifetime.h"
+#include "platform/defer.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -121,7 +122,7 @@ void CommandReader::readAvailable()
         // Run after this handler returns: a command that waits (a download)
         // must not keep the next one from being read, as a person's click
         // would not be kept from arriving.
-        if (!line.isEmpty()) QTimer::singleShot(0, this, [this, line] { run(line); });
+        if (!line.isEmpty()) runAfterCurrentEvent(this, [this, line] { run(line); });
     }
 }
 

@@ -4,6 +4,7 @@
 #include "app/features.h"
 #include "app/lifetime.h"
 #include "pages/pages.h"
+#include "platform/defer.h"
 #include "platform/log.h"
 #include "platform/web/plinthway.h"
 #include "platform/web/webpage.h"
@@ -333,7 +334,7 @@ void form1::openExternal(const std::string &url)
 
 void form1::post(std::function<void()> task)
 {
-    QTimer::singleShot(0, this, std::move(task));
+    runAfterCurrentEvent(this, std::move(task));
 }
 
 } // namespace tw::app

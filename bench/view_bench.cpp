@@ -6,6 +6,7 @@
 #include "pages/pages.h"
 #include "platform/clock.h"
 #include "platform/config.h"
+#include "platform/defer.h"
 #include "platform/web/scheme.h"
 #include "platform/web/webpage.h"
 #include "store/session.h"
@@ -70,7 +71,7 @@ class PageShell : public Shell {
         m_page.navigate(QUrl(QString::fromStdString(url)));
     }
     void openExternal(const std::string &) override {}
-    void post(std::function<void()> task) override { QTimer::singleShot(0, std::move(task)); }
+    void post(std::function<void()> task) override { runAfterCurrentEvent(qApp, std::move(task)); }
 
   private:
     web::WebPage &m_page;

@@ -1,5 +1,6 @@
 #include "platform/web/webpage.h"
 
+#include "platform/defer.h"
 #include "platform/web/scheme.h"
 
 #include <QEventLoop>
@@ -140,7 +141,7 @@ WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
     setWebChannel(m_channel, QWebEngineScript::ApplicationWorld);
     connect(bridge, &PageBridge::elementChanged, this, [this](int handle) {
         // Run outside the channel's delivery, where the handler may wait on the page.
-        QTimer::singleShot(0, this, [this, handle] {
+        runAfterCurrentEvent(this, [this, handle] {
             auto it = m_changeHandlers.find(handle);
             if (it != m_changeHandlers.end() && live(handle)) it->second();
         });

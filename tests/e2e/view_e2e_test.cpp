@@ -133,7 +133,8 @@ TEST(EndToEndView, ViewsTagsNotesAndTheArchiveOnTheRealProgram)
         const std::string before = tw::test::readFile(dir / "data" / "Transactions.xml");
         command(devTools, "Action=ArchiveTagged");
         ASSERT_TRUE(waitFor([&] { return count(dir, "ArchivedTransactions.xml", "Transactions/Transaction") == 2; }));
-        EXPECT_NE(tw::test::readFile(dir / "data" / "Transactions.xml"), before);
+        // The archive is saved first, so a failure in between loses no order.
+        EXPECT_TRUE(waitFor([&] { return tw::test::readFile(dir / "data" / "Transactions.xml") != before; }));
         EXPECT_EQ(settle(devTools, kRows, quoted(QString::number(notShipped - 2))),
                   quoted(QString::number(notShipped - 2)));
         EXPECT_EQ(settle(devTools, "document.getElementById('TD_Archived').innerText", "\"Archived (2)\""),

@@ -1,6 +1,7 @@
 #include "platform/web/webpage.h"
 
 #include "platform/defer.h"
+#include "platform/log.h"
 #include "platform/web/scheme.h"
 
 #include <QEventLoop>
@@ -160,17 +161,27 @@ WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
     scripts().insert(script);
 
     connect(this, &QWebEnginePage::loadFinished, this, [this](bool ok) {
-        m_loading = false;
         m_refusing = false;
-        if (!ok && !m_requested.isEmpty() && url() != m_requested.toString().toStdString() && m_retries < 2) {
-            // Our load was swallowed by the end of a refused navigation: ask again.
-            ++m_retries;
-            load(m_requested);
-            return;
+        if (!ok) {
+            m_loading = false;
+            if (!m_requested.isEmpty() && url() != m_requested.toString().toStdString() && m_retries < 2) {
+                // Our load was swallowed by the end of a refused navigation: ask again.
+                ++m_retries;
+                load(m_requested);
+                return;
+            }
         }
         m_requested.clear();
         m_retries = 0;
-        if (ok && documentComplete) documentComplete(url());
+        if (!ok) return;
+        // The fill waits on the page; run from inside the browser's own
+        // signal, its answers could be held back until the call time-out.
+        // The document counts as loading until its fill starts.
+        runAfterCurrentEvent(this, [this, document = m_document] {
+            if (document != m_document) return; // replaced meanwhile: its own load fills it
+            m_loading = false;
+            if (documentComplete) documentComplete(url());
+        });
     });
 }
 
@@ -207,6 +218,7 @@ bool WebPage::acceptNavigationRequest(const QUrl &target, NavigationType type, b
                                 target.matches(QWebEnginePage::url(), QUrl::RemoveFragment);
     if (!withinDocument) {
         if (documentReplaced) documentReplaced();
+        ++m_document;
         m_loading = true;
         m_live.clear();
         m_changeHandlers.clear();
@@ -249,6 +261,7 @@ QVariant WebPage::call(const char *op, const QVariantList &args)
         state->loop = &loop;
         QTimer::singleShot(callTimeoutMs, &loop, &QEventLoop::quit);
         loop.exec();
+        if (!state->done) log::write("page", std::string("no answer from the page to ") + op + " within the time-out");
     }
     return state->value;
 }

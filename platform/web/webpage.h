@@ -35,7 +35,8 @@ class WebPage : public QWebEnginePage, public page::Page {
     // Asked before every main-frame navigation: (address, address of the
     // document that asked or "" for the program's own loads) -> cancel?
     std::function<bool(const std::string &url, const std::string &fromUrl)> beforeNavigate;
-    // A document has finished loading successfully.
+    // A document has finished loading successfully; called from the event
+    // loop right after the browser says so; loading() holds until then.
     std::function<void(const std::string &url)> documentComplete;
     // An accepted navigation replaces the document (with its overlay).
     std::function<void()> documentReplaced;
@@ -75,6 +76,8 @@ class WebPage : public QWebEnginePage, public page::Page {
   private:
     QUrl m_requested;
     bool m_loading = false;
+    // Counts the documents navigations have replaced.
+    quint64 m_document = 0;
     bool m_refusing = false;
     static constexpr int kRefusalSettleMs = 2000;
     int m_retries = 0;

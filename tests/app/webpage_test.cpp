@@ -1,6 +1,7 @@
 #include "platform/web/scheme.h"
 #include "platform/web/webpage.h"
 #include "tests/app/real_page.h"
+#include "tests/support/log_capture.h"
 #include "ui/overlay.h"
 
 #include <QApplication>
@@ -178,4 +179,20 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+TEST_F(WebPageTest, ACallThePageDoesNotAnswerInTimeIsEmptyAndLogged)
+{
+    test::LogCapture log;
+    ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));
+    const int saved = s_page->callTimeoutMs;
+    s_page->callTimeoutMs = 200;
+    // The page's script is busy for longer than a call may wait.
+    s_page->runJavaScript("var t = Date.now(); while (Date.now() - t < 1500) {}");
+    EXPECT_FALSE(s_page->element("TransactionsTable"));
+    s_page->callTimeoutMs = saved;
+    EXPECT_NE(log.text().find("page no answer from the page to find within the time-out"), std::string::npos)
+        << log.text();
+    // Once the script is done the page answers again.
+    EXPECT_TRUE(test::until([&] { return bool(s_page->element("TransactionsTable")); }));
 }

@@ -15,38 +15,22 @@ using namespace tw;
 
 namespace {
 
-// Loads `url` and waits (bounded) for it to finish.
-bool load(web::WebPage &page, const QString &url)
-{
-    bool ok = false;
-    QEventLoop loop;
-    auto c = QObject::connect(&page, &QWebEnginePage::loadFinished, &loop, [&](bool done) {
-        ok = done;
-        loop.quit();
-    });
-    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-    page.load(QUrl(url));
-    loop.exec();
-    QObject::disconnect(c);
-    return ok;
-}
-
 class WebPageTest : public test::RealPageTest {};
 
 TEST_F(WebPageTest, ServesBundledPagesWhateverTheCaseOfThePath)
 {
-    ASSERT_TRUE(load(*s_page, "tidewell://pages/korva/MAIN-1.0.47.HTML"));
+    ASSERT_TRUE(test::loadPage(*s_page, "tidewell://pages/korva/MAIN-1.0.47.HTML"));
     EXPECT_TRUE(s_page->element("TransactionsTable"));
     EXPECT_EQ(s_page->element("TransactionsTable").rows().size(), 1u);
     for (const char *id : {"TD_DeliveredNeedsFollowUp", "TD_InTransit", "TD_NotShipped", "TD_Archived", "message",
                            "submenu", "PrintPostageWorldShip"})
         EXPECT_TRUE(s_page->element(id)) << id;
-    EXPECT_FALSE(load(*s_page, "tidewell://pages/KORVA/no-such-page.html"));
+    EXPECT_FALSE(test::loadPage(*s_page, "tidewell://pages/KORVA/no-such-page.html"));
 }
 
 TEST_F(WebPageTest, ReadsAndWritesElementsTablesAndForms)
 {
-    ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/ContactBuyer.html"));
+    ASSERT_TRUE(test::loadPage(*s_page, "tidewell://pages/KORVA/ContactBuyer.html"));
     page::Page &p = *s_page;
     // By id and by name, across the document.
     page::Element subject = p.element("Subject");
@@ -83,7 +67,7 @@ TEST_F(WebPageTest, ReadsAndWritesElementsTablesAndForms)
 
 TEST_F(WebPageTest, TablesSelectsAndChangeEvents)
 {
-    ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));
+    ASSERT_TRUE(test::loadPage(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));
     page::Element table = s_page->element("TransactionsTable");
     page::Element row = table.insertRow();
     row.setAttribute("ItemID", "11");
@@ -100,7 +84,7 @@ TEST_F(WebPageTest, TablesSelectsAndChangeEvents)
     // The same page loaded again is a new document that numbers its elements
     // afresh: they listen anew.
     for (int pass = 0; pass < 2; ++pass) {
-        ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/PrintPostageForm-1.0.57.html"));
+        ASSERT_TRUE(test::loadPage(*s_page, "tidewell://pages/KORVA/PrintPostageForm-1.0.57.html"));
         page::Element layout = s_page->element("Layout");
         layout.addOption("Label.lyt", "Label.lyt");
         layout.addOption("Other.lyt", "Other.lyt", true);
@@ -128,7 +112,7 @@ TEST_F(WebPageTest, TablesSelectsAndChangeEvents)
 
 TEST_F(WebPageTest, OverlayIsOneElementShowingTheLatestMessageWithItsImage)
 {
-    ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));
+    ASSERT_TRUE(test::loadPage(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));
     s_page->element("Subject"); // absent here: no effect
     ui::ProcessingImageHide(*s_page);
     EXPECT_FALSE(s_page->element("ProcessingElement"));
@@ -148,7 +132,7 @@ TEST_F(WebPageTest, OverlayIsOneElementShowingTheLatestMessageWithItsImage)
 
 TEST_F(WebPageTest, CommandLinksReachTheProgramAsWrittenWithTheirPercentEncodingKept)
 {
-    ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));
+    ASSERT_TRUE(test::loadPage(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));
     std::vector<std::string> asked;
     s_page->beforeNavigate = [&](const std::string &url, const std::string &) {
         asked.push_back(url);
@@ -184,7 +168,7 @@ int main(int argc, char **argv)
 TEST_F(WebPageTest, ACallThePageDoesNotAnswerInTimeIsEmptyAndLogged)
 {
     test::LogCapture log;
-    ASSERT_TRUE(load(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));
+    ASSERT_TRUE(test::loadPage(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));
     const int saved = s_page->callTimeoutMs;
     s_page->callTimeoutMs = 200;
     // The page's script is busy for longer than a call may wait.

@@ -397,6 +397,11 @@ void form1::openExternal(const std::string &url)
         QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
 }
 
+void form1::rowsShown(int shown, int total)
+{
+    if (automationMode()) automationLine("rows", std::to_string(shown) + " of " + std::to_string(total));
+}
+
 void form1::post(std::function<void()> task)
 {
     runAfterCurrentEvent(this, std::move(task));

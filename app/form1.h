@@ -71,6 +71,7 @@ class form1 : public QMainWindow, public Shell {
     void navigate(const std::string &url, const std::string &target = {}) override;
     void openExternal(const std::string &url) override;
     void post(std::function<void()> task) override;
+    void rowsShown(int shown, int total) override;
 
   protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -230,6 +230,7 @@ void DisplayTransactions(Session &session, Shell &shell)
             batch += builder->row(sorted.orders[size_t(k)], k);
             if (++inBatch < batchSize && k + 1 < total) continue;
             table.appendHTML(batch);
+            shell.rowsShown(k + 1, total);
             batch.clear();
             inBatch = 0;
             batchSize *= 4;

@@ -239,9 +239,10 @@ std::optional<std::string> refundAmount(std::string_view typed)
 void registerRefunds(Session &session, Shell &shell, FeatureTable &table)
 {
     auto form = std::make_shared<OpenForm>();
-    table.addAction("DisplayPaypalRefundForm", [&session, &shell, form](const Params &params) {
-        DisplayPaypalRefundForm(session, shell, *form, params);
-    });
+    table.addAction(
+        "DisplayPaypalRefundForm",
+        [&session, &shell, form](const Params &params) { DisplayPaypalRefundForm(session, shell, *form, params); },
+        FeatureTable::Rows::AsShown);
     table.addPageFill(std::string(kRefundFormPage),
                       [&session, &shell, form](const std::string &) { fillForm(session, shell, *form); });
     table.addAction("PaypalRefundSend", [&session, &shell, &table, form](const Params &) {

@@ -131,47 +131,62 @@ void registerTags(Session &session, Shell &shell, FeatureTable &table)
         });
     });
 
-    table.addAction("AddNoteClick", [&shell](const Params &p) {
-        const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
-        if (page::Element area = inRow(shell, t, i, ".note")) area.setInnerHTML(noteEditorHtml(t, i));
-    });
-    table.addAction("SaveNoteClick", [&session, &shell](const Params &p) {
-        const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
-        page::Element input = inRow(shell, t, i, "input[name=\"note\"]");
-        if (!input) return;
-        const std::string text = input.value();
-        xml::Document &notes = session.store.doc(store::Doc::Notes);
-        xml::Node root = notes.root();
-        if (!root) return;
-        if (xml::Node old = notes.select("Notes/Note[TransactionID=$t and ItemID=$i]", {{"t", t}, {"i", i}}))
-            old.remove();
-        xml::Node note = notes.createElement("Note");
-        note.appendElement("TransactionID", t);
-        note.appendElement("ItemID", i);
-        note.appendElement("Text", text);
-        if (xml::Node first = root.firstElement())
-            root.insertBefore(note, first);
-        else
-            root.append(note);
-        session.store.save(store::Doc::Notes);
-    });
-    table.addAction("DeleteNoteClick", [&session, &shell](const Params &p) {
-        const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
-        if (page::Element area = inRow(shell, t, i, ".note")) area.setInnerHTML(addNoteHtml(t, i));
-        xml::Document &notes = session.store.doc(store::Doc::Notes);
-        if (xml::Node old = notes.select("Notes/Note[TransactionID=$t and ItemID=$i]", {{"t", t}, {"i", i}}))
-            old.remove();
-        session.store.save(store::Doc::Notes);
-    });
+    table.addAction(
+        "AddNoteClick",
+        [&shell](const Params &p) {
+            const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
+            if (page::Element area = inRow(shell, t, i, ".note")) area.setInnerHTML(noteEditorHtml(t, i));
+        },
+        FeatureTable::Rows::AsShown);
+    table.addAction(
+        "SaveNoteClick",
+        [&session, &shell](const Params &p) {
+            const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
+            page::Element input = inRow(shell, t, i, "input[name=\"note\"]");
+            if (!input) return;
+            const std::string text = input.value();
+            xml::Document &notes = session.store.doc(store::Doc::Notes);
+            xml::Node root = notes.root();
+            if (!root) return;
+            if (xml::Node old = notes.select("Notes/Note[TransactionID=$t and ItemID=$i]", {{"t", t}, {"i", i}}))
+                old.remove();
+            xml::Node note = notes.createElement("Note");
+            note.appendElement("TransactionID", t);
+            note.appendElement("ItemID", i);
+            note.appendElement("Text", text);
+            if (xml::Node first = root.firstElement())
+                root.insertBefore(note, first);
+            else
+                root.append(note);
+            session.store.save(store::Doc::Notes);
+        },
+        FeatureTable::Rows::AsShown);
+    table.addAction(
+        "DeleteNoteClick",
+        [&session, &shell](const Params &p) {
+            const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
+            if (page::Element area = inRow(shell, t, i, ".note")) area.setInnerHTML(addNoteHtml(t, i));
+            xml::Document &notes = session.store.doc(store::Doc::Notes);
+            if (xml::Node old = notes.select("Notes/Note[TransactionID=$t and ItemID=$i]", {{"t", t}, {"i", i}}))
+                old.remove();
+            session.store.save(store::Doc::Notes);
+        },
+        FeatureTable::Rows::AsShown);
 
     const Move archive{store::Doc::Transactions, store::Doc::ArchivedTransactions};
     const Move restore{store::Doc::ArchivedTransactions, store::Doc::Transactions};
-    table.addAction("ArchiveTransaction", [&session, &shell, &table, archive](const Params &p) {
-        moveAll(session, shell, table, archive, {{param(p, "itemID"), param(p, "transactionID"), {}, {}, true}});
-    });
-    table.addAction("RestoreTransaction", [&session, &shell, &table, restore](const Params &p) {
-        moveAll(session, shell, table, restore, {{param(p, "itemID"), param(p, "transactionID"), {}, {}, true}});
-    });
+    table.addAction(
+        "ArchiveTransaction",
+        [&session, &shell, &table, archive](const Params &p) {
+            moveAll(session, shell, table, archive, {{param(p, "itemID"), param(p, "transactionID"), {}, {}, true}});
+        },
+        FeatureTable::Rows::AsShown);
+    table.addAction(
+        "RestoreTransaction",
+        [&session, &shell, &table, restore](const Params &p) {
+            moveAll(session, shell, table, restore, {{param(p, "itemID"), param(p, "transactionID"), {}, {}, true}});
+        },
+        FeatureTable::Rows::AsShown);
     table.addAction("ArchiveAll", [&session, &shell, &table, archive](const Params &) {
         if (!shell.askYesNo("Confirm", "Are you sure you want to archive all transactions in this view?")) return;
         moveAll(session, shell, table, archive, orderRows(shell.page()));

@@ -51,12 +51,11 @@ std::string dollars(long long cents)
     return buffer;
 }
 
-// Our own links percent-encode their values.
+// The command link's values arrive decoded already.
 std::string linkValue(const Params &params, const char *key)
 {
     auto it = params.find(key);
-    if (it == params.end()) return {};
-    return QByteArray::fromPercentEncoding(QByteArray::fromStdString(it->second)).toStdString();
+    return it == params.end() ? std::string() : it->second;
 }
 
 // The stored order and the document that holds it: the active orders, or

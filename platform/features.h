@@ -21,7 +21,8 @@
 
 namespace tw {
 
-// The key=value pairs of one command link, verbatim.
+// The key=value pairs of one command link: keys verbatim, values
+// percent-decoded (ui/commandlink.h).
 using Params = std::map<std::string, std::string>;
 
 class FeatureTable {

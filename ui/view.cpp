@@ -222,8 +222,10 @@ std::string commandMenuHtml(std::string_view view, const xml::Document &settings
         !trim(settings::read(settingsDoc, "SMTPFrom")).empty())
         menu += entry("SendSMTPTemplateMessage", "Compose SMTP Message");
     menu += entry("PrintPostage", "Endicia");
+    // Archive All moves orders out of Transactions.xml: the Archived view has none to move.
     menu += view == kArchived ? "&nbsp;&nbsp;<a href=\"http://plinthway/?Action=RestoreTagged\">Restore Tagged</a>"
-                              : "&nbsp;&nbsp;<a href=\"http://plinthway/?Action=ArchiveTagged\">Archive Tagged</a>";
+                              : "&nbsp;&nbsp;<a href=\"http://plinthway/?Action=ArchiveTagged\">Archive Tagged</a>"
+                                "&nbsp;&nbsp;<a href=\"http://plinthway/?Action=ArchiveAll\">Archive All</a>";
     return "<div style=\"display: inline;white-space: nowrap;\">" + menu + "</div>";
 }
 

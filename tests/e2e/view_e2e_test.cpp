@@ -246,4 +246,81 @@ TEST(EndToEndView, ADrawingOf2000OrdersRefusesClicksAndTagAllTagsThemAll)
     EXPECT_FALSE(sb.requests("GetSellerTransactions").empty()) << app.output().toStdString();
 }
 
+// A row's own links, clicked as a seller clicks them: Add Note and Save on an
+// order whose item id holds a blank, "&", "#" and "%", then the row's Archive
+// link, and Restore from the Archived view.
+TEST(EndToEndView, ARowsOwnLinksNoteArchiveAndRestoreWhateverItsItemIdHolds)
+{
+    TempDir dir;
+    tw::sandbox::Sandbox sb;
+    ASSERT_TRUE(sb.start());
+    // The order not yet shipped that changed last gets such an id before the program sees it.
+    const std::string odd = "LOT 7&8 #9 100%";
+    tw::sandbox::Order *picked = nullptr;
+    for (auto &o : sb.state().orders)
+        if (!o.isShipped() && (!picked || o.modified > picked->modified)) picked = &o;
+    ASSERT_TRUE(picked);
+    picked->itemId = odd;
+    const std::string txn = picked->transactionId;
+    sb.state().reindex();
+    signIn(dir, sb);
+    const int port = freePort();
+    Tidewell app(dir, {sb.config().toIni(), "", port});
+    ASSERT_TRUE(app.next("page").endsWith(kMain)) << app.output().toStdString();
+    DevTools devTools(port);
+    ASSERT_TRUE(waitFor([&] { return !sb.requests("GetFeedback").empty(); })) << app.output().toStdString();
+    app.send("click cmdDownloadOrders");
+    ASSERT_TRUE(waitFor([&] { return !sb.requests("TrackV2").empty(); }, 30000)) << app.output().toStdString();
+
+    auto stored = [&](const char *file, const char *xpath) {
+        const tw::xml::Document doc = tw::xml::Document::load(dir / "data" / file);
+        return bool(doc.select(xpath, {{"i", odd}, {"t", txn}}));
+    };
+    const char *order = "Transactions/Transaction[Item/ItemID=$i and TransactionID=$t]";
+    ASSERT_TRUE(waitFor([&] { return stored("Transactions.xml", order); }));
+    // The download is over once its drawing is (the first view of a fresh store is Delivered).
+    ASSERT_TRUE(waitFor([&] { return count(dir, "Transactions.xml", "//Transaction[KORVA]") > 0; }));
+    ASSERT_EQ(
+        settle(devTools, "String(document.querySelectorAll('#TransactionsTable tr[ItemID]').length > 0)", "\"true\""),
+        "\"true\"");
+    const QString row = "Array.from(document.querySelectorAll('#TransactionsTable tr[ItemID]')).find(function (r) {"
+                        " return r.getAttribute('ItemID') === 'LOT 7&8 #9 100%'; })";
+    auto shown = [&](const QString &what) {
+        return settle(devTools,
+                      "(function () { var r = " + row + "; return String(!!(r && r.querySelector('" + what +
+                          "'))); })()",
+                      "\"true\"");
+    };
+    auto click = [&](const QString &action) {
+        devTools.evaluate(kMain, "setTimeout(function () { (" + row + ").querySelector('a[href*=\"Action=" + action +
+                                     "&\"]').click(); }, 0); true");
+    };
+
+    command(devTools, "Action=DisplayNotShipped");
+    ASSERT_EQ(shown("a[href*=\"Action=AddNoteClick&\"]"), "\"true\"") << app.output().toStdString();
+    EXPECT_EQ(settle(devTools,
+                     "String(!!document.querySelector('#submenu a[href=\"http://plinthway/?Action=ArchiveAll\"]'))",
+                     "\"true\""),
+              "\"true\"");
+
+    click("AddNoteClick");
+    ASSERT_EQ(shown("input[name=\"note\"]"), "\"true\"") << app.output().toStdString();
+    devTools.evaluate(kMain, "(" + row + ").querySelector('input[name=\"note\"]').value = 'Ring twice'; true");
+    click("SaveNoteClick");
+    EXPECT_TRUE(waitFor(
+        [&] { return stored("Notes.xml", "Notes/Note[ItemID=$i and TransactionID=$t and Text='Ring twice']"); }));
+
+    click("ArchiveTransaction");
+    ASSERT_TRUE(waitFor([&] { return stored("ArchivedTransactions.xml", order); })) << app.output().toStdString();
+    EXPECT_TRUE(waitFor([&] { return !stored("Transactions.xml", order); }));
+    EXPECT_EQ(settle(devTools, "String(!!(" + row + "))", "\"false\""), "\"false\"");
+
+    command(devTools, "Action=DisplayArchived");
+    ASSERT_EQ(shown("a[href*=\"Action=RestoreTransaction&\"]"), "\"true\"") << app.output().toStdString();
+    click("RestoreTransaction");
+    ASSERT_TRUE(waitFor([&] { return stored("Transactions.xml", order); })) << app.output().toStdString();
+    EXPECT_TRUE(waitFor([&] { return !stored("ArchivedTransactions.xml", order); }));
+    EXPECT_EQ(settle(devTools, "String(!!(" + row + "))", "\"false\""), "\"false\"");
+}
+
 } // namespace

@@ -194,6 +194,7 @@ TEST_F(ViewTest, TheCommandMenuFollowsTheViewAndTheSmtpSettings)
     EXPECT_EQ(notShipped.find("TagWithFeedback"), std::string::npos);
     EXPECT_EQ(notShipped.find("SendSMTPTemplateMessage"), std::string::npos);
     EXPECT_NE(notShipped.find("Action=ArchiveTagged\">Archive Tagged</a>"), std::string::npos);
+    EXPECT_NE(notShipped.find("<a href=\"http://plinthway/?Action=ArchiveAll\">Archive All</a>"), std::string::npos);
     EXPECT_EQ(notShipped.rfind("<div style=\"display: inline;white-space: nowrap;\">&nbsp;&nbsp;<a href=\"http://"
                                "plinthway/?Action=TagAll\">Tag All</a> ",
                                0),
@@ -207,6 +208,7 @@ TEST_F(ViewTest, TheCommandMenuFollowsTheViewAndTheSmtpSettings)
     EXPECT_NE(archived.find("Tag Items with Feedback"), std::string::npos);
     EXPECT_NE(archived.find("Restore Tagged"), std::string::npos);
     EXPECT_EQ(archived.find("Archive Tagged"), std::string::npos);
+    EXPECT_EQ(archived.find("ArchiveAll"), std::string::npos);
 }
 
 std::string feedbackAnswer(const std::string &ack, const std::string &timestamp)

@@ -52,7 +52,7 @@ description=$(dpkg-deb -f "$deb" Description)
 summary=$(head -n1 <<<"$description")
 long=$(tail -n +2 <<<"$description" | sed 's/^ //')
 if [ -z "$long" ]; then bad "the description has no long text"
-elif grep -q '^;' <<<"$long"; then bad "description lines start with ';': $(head -n1 <<<"$long")"
+elif grep -q '^;' <<<"$long"; then bad "description lines start with ';': $(grep -m1 '^;' <<<"$long")"
 elif [ "$(head -n1 <<<"$long")" = "$summary" ]; then bad "the description repeats its summary"
 else ok "description: $summary"; fi
 dpkg-deb -x "$deb" "$work/root"

@@ -97,8 +97,7 @@ bool removeIfNobodysLock(const std::filesystem::path &file)
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT; // gone already: try again
     bool removed = false;
-    struct stat held {
-    }, named{};
+    struct stat held = {}, named = {};
     // Still the file we opened, not one another program put there since.
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && ::stat(file.c_str(), &named) == 0 &&
         held.st_dev == named.st_dev && held.st_ino == named.st_ino)

@@ -148,8 +148,8 @@ int OrderMove::move(const std::vector<OrderRow> &rows)
 
 void OrderMove::undo()
 {
-    // Last step first: each node goes back beside the very node it was
-    // taken from, which the later steps' undoing has put back in place.
+    // Last step first: each node goes back before the node that followed
+    // it, which undoing the later steps has put back in place.
     while (!m_steps.empty()) {
         Step step = m_steps.back();
         m_steps.pop_back();

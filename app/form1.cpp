@@ -226,15 +226,21 @@ void form1::Form_Load()
         log::write("store", problem);
         messageBox("Tidewell", problem);
     });
+    // Read at each line, so a token stored during the run is covered at once.
+    log::setSecretSource([this] { return app::knownSecrets(m_session); });
+
+    // The browser loads the first page while the store is read: Settings.xml
+    // alone says which page (read as opening it will read it), and nothing of
+    // the page runs before the store is open, since no event is handled
+    // until then.
+    const xml::Document settingsFile = xml::Document::load(m_dataDir / store::info(store::Doc::Settings).file);
+    const bool noToken = settings::read(settingsFile, "eBayAuthToken").empty();
+    navigate(pages::url(noToken ? ui::kWelcomePage : ui::kMainPage));
+
     for (const std::string &problem : m_session.openStore(m_dataDir)) {
         log::write("store", problem);
         messageBox("Tidewell", problem);
     }
-    // Read at each line, so a token stored during the run is covered at once.
-    log::setSecretSource([this] { return app::knownSecrets(m_session); });
-
-    const bool noToken = settings::read(m_session.store.settings(), "eBayAuthToken").empty();
-    navigate(pages::url(noToken ? ui::kWelcomePage : ui::kMainPage));
 }
 
 void form1::resizeEvent(QResizeEvent *event)

@@ -21,7 +21,7 @@ const char *kTitles[] = {"Vintage brass lamp <b>rare</b>", "USB-C cable 2m & ada
 
 } // namespace
 
-std::string transactionsXml(int count, int firstTransaction)
+std::string transactionsXml(int count, int firstTransaction, bool withStatus)
 {
     std::string out = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Transactions>";
     out.reserve(size_t(count) * 1700 + 100);
@@ -36,6 +36,11 @@ std::string transactionsXml(int count, int firstTransaction)
         std::string shippedTime = shipped ? "<ShippedTime>" + std::to_string(year) + "-02-0" +
                                                 std::to_string(1 + k % 9) + "T10:00:00.000Z</ShippedTime>"
                                           : "";
+        // The state the program stores after its first pass: every other
+        // shipped order delivered, as trackingNumbersXml has it.
+        if (withStatus && shipped)
+            shippedTime += std::string("<KORVA><ShipmentStatus>") +
+                           ((k - (k + 2) / 3) % 2 == 0 ? "Delivered" : "Shipped") + "</ShipmentStatus></KORVA>";
         std::snprintf(
             buf, sizeof buf,
             "<Transaction xmlns=\"urn:ebay:apis:eBLBaseComponents\">"
@@ -139,7 +144,7 @@ std::string olderSettingsXml()
 
 std::filesystem::path dataFolder(int orders)
 {
-    auto dir = std::filesystem::temp_directory_path() / ("tidewell-bench-data-thirds-" + std::to_string(orders));
+    auto dir = std::filesystem::temp_directory_path() / ("tidewell-bench-data-thirds-v2-" + std::to_string(orders));
     if (std::filesystem::exists(dir / "Transactions.xml")) return dir;
     std::filesystem::create_directories(dir);
     auto write = [&](const char *name, const std::string &text) { xml::writeFileAtomically(dir / name, text); };
@@ -193,7 +198,7 @@ std::filesystem::path dataFolder(int orders)
     write("Items.xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?><Items/>");
     write("Settings.xml", olderSettingsXml());
     // Last: its presence says the folder is complete.
-    write("Transactions.xml", transactionsXml(orders));
+    write("Transactions.xml", transactionsXml(orders, 0, true));
     return dir;
 }
 

@@ -9,13 +9,16 @@ namespace tw::bench {
 
 // The text of a Transactions.xml holding `count` orders (ItemID 1100000000+k/3,
 // TransactionID k, so some items have several orders).
-std::string transactionsXml(int count, int firstTransaction = 0);
+// With `withStatus`, each shipped order holds the shipment state the
+// program's first pass over trackingNumbersXml(count) stores.
+std::string transactionsXml(int count, int firstTransaction = 0, bool withStatus = false);
 
 // Writes it to `file` once and reuses it when it is already there.
 std::filesystem::path transactionsFile(int count);
 
 // A whole data folder of a large seller, written once and reused: `orders`
-// active orders (a third each not shipped, in transit and delivered), a fifth
+// active orders (a third each not shipped, in transit and delivered, with the
+// shipment states stored as after an earlier run), a fifth
 // as many archived, one tracking record per shipped order, 2,000 questions, 2,000 sent messages,
 // 5,000 feedback entries, 1,000 notes, 2,000 shipping labels, and a
 // Settings.xml of an older version that start-up brings up to date.

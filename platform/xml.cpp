@@ -66,7 +66,8 @@ void ensureInit()
     (void)prefs;
 }
 
-constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
+// COMPACT keeps short texts inside their nodes: a large store takes less memory.
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_COMPACT;
 
 // --- local-name rewriting of XPath -----------------------------------------
 
@@ -364,6 +365,12 @@ std::string Node::namespaceUri() const
 std::string Node::text() const
 {
     if (!m_node) return {};
+    // Most elements hold one text node: read it without a copy in between.
+    if (m_node->type == XML_ELEMENT_NODE) {
+        xmlNodePtr child = m_node->children;
+        if (!child) return {};
+        if (!child->next && child->type == XML_TEXT_NODE) return S(child->content);
+    }
     xmlChar *content = xmlNodeGetContent(m_node);
     std::string result = S(content);
     xmlFree(content);
@@ -727,10 +734,11 @@ bool openTemp(const std::filesystem::path &file, TempFile &tmp, std::string *err
     return true;
 }
 
-// Whether load() would read `bytes`: the same parser and options, with the
-// document type and its entities recorded as a load records them, but
-// without building the elements, which is most of a load's cost.
-bool readsBack(std::string_view bytes, std::string *problem)
+// Whether load() would read the file `path`: the same parser and options,
+// with the document type and its entities recorded as a load records them,
+// but without building the elements, which is most of a load's cost. The
+// file is read a piece at a time: a large store file is never held twice.
+bool readsBack(const std::filesystem::path &path, std::string *problem)
 {
     t_lastError.clear();
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
@@ -748,7 +756,7 @@ bool readsBack(std::string_view bytes, std::string *problem)
     sax->comment = nullptr;
     sax->processingInstruction = nullptr;
     sax->reference = nullptr;
-    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.data(), int(bytes.size()), nullptr, nullptr, kParseOptions);
+    xmlDocPtr doc = xmlCtxtReadFile(ctxt, path.c_str(), nullptr, kParseOptions);
     xmlFreeParserCtxt(ctxt);
     if (doc) {
         xmlFreeDoc(doc);
@@ -820,13 +828,9 @@ bool Document::save(const std::filesystem::path &file, std::string *error, const
     }
     TempFile tmp;
     if (!openTemp(file, tmp, error, options.ownerOnly)) return false;
-    xmlBufferPtr buffer = xmlBufferCreate();
-    if (!buffer) {
-        if (error) *error = "out of memory";
-        return false;
-    }
-    std::unique_ptr<xmlBuffer, void (*)(xmlBufferPtr)> owned(buffer, xmlBufferFree);
-    xmlSaveCtxtPtr ctxt = xmlSaveToBuffer(buffer, "UTF-8", 0);
+    // Written straight to the file, a piece at a time: a store file of a
+    // hundred megabytes is not held in memory a second time while it saves.
+    xmlSaveCtxtPtr ctxt = xmlSaveToFd(tmp.fd, "UTF-8", 0);
     if (!ctxt) {
         if (error) *error = "cannot start writing " + file.string();
         return false;
@@ -834,20 +838,17 @@ bool Document::save(const std::filesystem::path &file, std::string *error, const
     long written = xmlSaveDoc(ctxt, m_doc.get());
     int closed = xmlSaveClose(ctxt);
     if (written < 0 || closed < 0) {
-        if (error) *error = "cannot write " + file.string();
+        if (error) *error = "cannot write " + tmp.path.string();
         return false;
     }
-    std::string_view bytes(reinterpret_cast<const char *>(xmlBufferContent(buffer)), size_t(xmlBufferLength(buffer)));
 
     // A file that does not read back would be kept aside at the next start
     // and its records lost: refuse it and keep the previous file.
     std::string problem;
-    if (!readsBack(bytes, &problem)) {
+    if (!readsBack(tmp.path, &problem)) {
         if (error) *error = "its text would not read back (" + problem + "); the previous file is kept";
         return false;
     }
-
-    if (!writeAll(tmp, bytes, error)) return false;
     return finish(file, tmp, error, options.beforeRename);
 }
 

@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 
 #include <cstdio>
+#include <future>
 #include <system_error>
 
 namespace tw::store {
@@ -86,17 +87,41 @@ std::vector<std::string> Store::open(const std::filesystem::path &dataDir)
     std::filesystem::create_directories(m_dataDir, ec);
 
     removeInterruptedSaves(m_dataDir);
+
+    // Transactions.xml, by far the largest, is read here while a second
+    // thread reads the others: opening waits for the slowest file, not for
+    // all of them one after the other. What follows is in table order.
+    struct Read {
+        bool exists = false;
+        xml::Document doc;
+        std::string error;
+    };
+    std::array<Read, kDocCount> read;
+    auto readOne = [this, &read](Doc d) {
+        std::error_code existsError;
+        Read &r = read[size_t(d)];
+        r.exists = std::filesystem::exists(path(d), existsError);
+        if (r.exists) r.doc = xml::Document::load(path(d), &r.error);
+    };
+    // ShippingLabels survives a second open within one run.
+    auto opens = [this](Doc d) { return !(d == Doc::ShippingLabels && !doc(d).isNull()); };
+    std::future<void> others = std::async(std::launch::async, [&] {
+        for (int k = 0; k < kDocCount; ++k)
+            if (Doc(k) != Doc::Transactions && opens(Doc(k))) readOne(Doc(k));
+    });
+    readOne(Doc::Transactions);
+    others.get();
+
     for (int k = 0; k < kDocCount; ++k) {
         Doc d = Doc(k);
         const DocInfo &di = info(d);
-        // ShippingLabels survives a second open within one run.
-        if (d == Doc::ShippingLabels && !doc(d).isNull()) continue;
+        if (!opens(d)) continue;
         m_protected[size_t(d)] = false; // opened again (a restored backup): judged anew
         std::filesystem::path file = path(d);
-        bool exists = std::filesystem::exists(file, ec);
+        bool exists = read[size_t(d)].exists;
         if (exists) {
-            std::string error;
-            xml::Document loaded = xml::Document::load(file, &error);
+            std::string error = read[size_t(d)].error;
+            xml::Document loaded = std::move(read[size_t(d)].doc);
             if (loaded && loaded.root() && loaded.root().name() == di.root) {
                 doc(d) = std::move(loaded);
                 continue;

@@ -129,13 +129,13 @@ bool clsPaypalAPI::call(const Credentials &c, std::string_view method,
                         const std::vector<std::pair<std::string_view, std::string_view>> &pairs, xml::Node container)
 {
     const bool signature = isSignatureMode(c.mode);
+    // A refund sent twice could pay the buyer back twice.
+    const bool refund = method == "RefundTransaction";
     http::Request request;
     request.method = "POST";
     request.url = config().get(signature ? "paypal/SignatureApiUrl" : "paypal/CertificateApiUrl");
     request.headers = {{"Content-Type", "text/xml; text/plain"}};
     request.timeoutMs = m_timeoutMs;
-    // A refund sent twice could pay the buyer back twice.
-    request.sendOnce = method == "RefundTransaction";
     if (!signature) {
         request.clientCertificate = config().get("paypal/ClientCertificate");
         request.clientCertificatePassword = config().get("paypal/ClientCertificatePassword");
@@ -166,9 +166,9 @@ bool clsPaypalAPI::call(const Credentials &c, std::string_view method,
             fail(c, FailureKind::CertificateMissing, std::string(kCertificateMissing));
         else {
             // The request may have reached PayPal: a refund must not simply be sent again.
-            const std::string after = request.sendOnce ? " The refund may have been made all the same: check the "
-                                                         "payment's details before you send it again."
-                                                       : " Try again later.";
+            const std::string after = refund ? " The refund may have been made all the same: check the "
+                                               "payment's details before you send it again."
+                                             : " Try again later.";
             if (response.timedOut) {
                 const int seconds = (m_timeoutMs + 999) / 1000;
                 fail(c, FailureKind::TimedOut,

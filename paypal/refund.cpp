@@ -185,7 +185,7 @@ void PaypalRefundSend(Session &session, Shell &shell, FeatureTable &table, OpenF
             details.remove();
         session.store.save(after.doc);
     };
-    if (answer && GetNodeText(answer.root(), "ACK") == "Success") {
+    if (answer && isSuccessAck(GetNodeText(answer.root(), "ACK"))) {
         dropDetails();
         finish();
         return;
@@ -193,7 +193,7 @@ void PaypalRefundSend(Session &session, Shell &shell, FeatureTable &table, OpenF
     // The refund may have reached PayPal without its answer reaching us:
     // what the order shows must come from PayPal again, and until then the
     // form has no payment to refund a second time.
-    if (failure.kind == FailureKind::NoAnswer || failure.kind == FailureKind::TimedOut) dropDetails();
+    if (failure.mayHaveHappened) dropDetails();
     if (!failure.message.empty()) shell.setStatus("PayPal refund failed: " + failure.message);
     refuse(kRefundFailed);
 }

@@ -285,8 +285,9 @@ void Printing::sendToDazzle(const FormValues &form, bool customs)
         return refuseSend("DAZzle could not be started (" + print->command.program.string() +
                           "). Check the DAZzle path in Tools > Options.");
 
-    m_dazzleWait = Wait{print->files.resultsFile, activeStoreDocument(m_session.currentView),
-                        selectionOrders(selection), std::nullopt};
+    m_dazzleWait =
+        Wait{print->files.resultsFile, activeStoreDocument(m_session.currentView), selectionOrders(selection),
+             std::nullopt, m_table.busy().hold(Busy::Options::wait("CancelPrintPostage", std::string(kDazzleTimer)))};
     m_shell.startTimer(kDazzleTimer);
 }
 
@@ -312,7 +313,8 @@ void Printing::sendToWorldShip(const FormValues &form)
 
     m_shell.ProcessingImageDisplay("Waiting for WorldShip");
     m_worldShipWait =
-        Wait{files->outputFile, activeStoreDocument(m_session.currentView), selectionOrders(selection), std::nullopt};
+        Wait{files->outputFile, activeStoreDocument(m_session.currentView), selectionOrders(selection), std::nullopt,
+             m_table.busy().hold(Busy::Options::wait("CancelPrintPostage", std::string(kWorldShipTimer)))};
     m_shell.startTimer(kWorldShipTimer);
 }
 

@@ -98,6 +98,8 @@ class Printing {
         std::vector<DazzleOrder> orders;
         // When the file was first there but did not read.
         std::optional<std::int64_t> unreadableSinceMs;
+        // The window stays busy until the wait ends (its Cancel excepted).
+        Busy::Token busy;
     };
 
     void PrintPostageComplete(const DazzleResults &results, const Wait &wait);

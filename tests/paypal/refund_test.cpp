@@ -350,6 +350,36 @@ TEST_F(RefundTest, EachAnswerLeavesTheOrderAndTheFormAsItSays)
     }
 }
 
+TEST_F(RefundTest, ClosingTheWindowWhileARefundWaitsAsksAndForgetsThePayment)
+{
+    LoopbackHttp peer;
+    Config c = sb.config();
+    c.set("paypal/SignatureApiUrl", peer.url("/nvp"));
+    setConfig(c);
+    std::vector<std::string> asked;
+    bool closing = false;
+    std::string savedMeanwhile;
+    // The seller closes the window once the refund has gone out, and closes anyway.
+    peer.setHandler([&](const RecordedRequest &) {
+        closing = table.busy().mayClose([&](const std::string &question) {
+            asked.push_back(question);
+            return true;
+        });
+        savedMeanwhile = storedFile();
+        return ScriptedResponse{200, "ACK=Success&REFUNDTRANSACTIONID=4RP55200GJ177180N", "text/plain"};
+    });
+    openForm();
+    send("0.55");
+    ASSERT_EQ(peer.requests().size(), 1u);
+    EXPECT_TRUE(closing);
+    EXPECT_EQ(asked, std::vector<std::string>{std::string(paypal::kCloseWhileRefunding)});
+    xml::Document saved = xml::Document::parse(savedMeanwhile);
+    EXPECT_FALSE(store::findOrder(saved, "11&2", "7").element("PaypalTransaction"));
+    EXPECT_TRUE(store::findOrder(saved, "12", "0").element("PaypalTransaction"));
+    // Once the wait is over, closing asks nothing.
+    EXPECT_TRUE(table.busy().mayClose([](const std::string &) { return false; }));
+}
+
 TEST_F(RefundTest, ACertificateProblemShowsAndTheRefundFails)
 {
     Config c = sb.config();

@@ -33,7 +33,7 @@ enum class FailureKind {
     // Certificate mode without a usable client certificate: none configured,
     // unreadable, or refused by PayPal in the TLS handshake.
     CertificateMissing,
-    // No complete answer: connection refused or dropped, TLS failure.
+    // No whole answer: connection refused, dropped or cut off, TLS failure.
     NoAnswer,
     // No answer within the time-out.
     TimedOut,

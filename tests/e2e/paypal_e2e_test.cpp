@@ -148,6 +148,38 @@ struct Downloaded {
     DevTools devTools;
 };
 
+// The RefundTransaction requests for one payment.
+std::vector<tw::sandbox::LoggedRequest> refundsOf(const tw::sandbox::Sandbox &sb, const std::string &paypalId)
+{
+    std::vector<tw::sandbox::LoggedRequest> out;
+    for (const auto &r : sb.requests("RefundTransaction"))
+        if (r.body.find("&TRANSACTIONID=" + paypalId + "&") != std::string::npos) out.push_back(r);
+    return out;
+}
+
+// Draws the order's view, follows its Refund link and waits for the form
+// filled with its payment.
+void openRefundForm(Tidewell &app, DevTools &devTools, const TempDir &dir, const tw::sandbox::Order &order)
+{
+    display(devTools, viewOf(dir, order));
+    ASSERT_TRUE(settle(devTools, kMain, rowText(order), [](const QString &a) {
+                    return a.contains("(Overcharged)") && a.contains("PayPal payment $");
+                }).contains("(Overcharged)"));
+    later(devTools, kMain,
+          QString::fromStdString("var rows = document.querySelectorAll('#TransactionsTable tr[ItemID]');"
+                                 "for (var i = 0; i < rows.length; ++i)"
+                                 "  if (rows[i].getAttribute('ItemID') === '" +
+                                 order.itemId + "' && rows[i].getAttribute('TransactionID') === '" +
+                                 order.transactionId +
+                                 "') location.href = rows[i].querySelector('a[href*=\"DisplayPaypalRefundForm\"]')"
+                                 ".href;"));
+    ASSERT_TRUE(app.nextContaining("page", kForm).endsWith(kForm)) << app.output().toStdString();
+    const QString id = QString::fromStdString(order.paypalTransactionId);
+    ASSERT_TRUE(settle(devTools, kForm, "document.getElementById('topleft_td').innerText", [&](const QString &a) {
+                    return a.contains(id);
+                }).contains(id));
+}
+
 TEST(EndToEndPaypal, PaymentsInTheRowsPendingAskedAgainAndARefundFromTheOverchargedLink)
 {
     TempDir dir;
@@ -220,26 +252,10 @@ TEST(EndToEndPaypal, PaymentsInTheRowsPendingAskedAgainAndARefundFromTheOverchar
     EXPECT_EQ(detailsAsked(sb, pending->transactionId).size(), 3u);
 
     // The overcharged order's refund link opens the form with the difference.
-    const QString view = viewOf(dir, *overcharged);
-    display(devTools, view);
-    ASSERT_TRUE(settle(devTools, kMain, rowText(*overcharged), [](const QString &a) {
-                    return a.contains("(Overcharged)") && a.contains("PayPal payment $");
-                }).contains("(Overcharged)"));
-    later(devTools, kMain,
-          QString::fromStdString("var rows = document.querySelectorAll('#TransactionsTable tr[ItemID]');"
-                                 "for (var i = 0; i < rows.length; ++i)"
-                                 "  if (rows[i].getAttribute('ItemID') === '" +
-                                 overcharged->itemId + "' && rows[i].getAttribute('TransactionID') === '" +
-                                 overcharged->transactionId +
-                                 "') location.href = rows[i].querySelector('a[href*=\"DisplayPaypalRefundForm\"]')"
-                                 ".href;"));
-    ASSERT_TRUE(app.nextContaining("page", kForm).endsWith(kForm)) << app.output().toStdString();
+    ASSERT_NO_FATAL_FAILURE(openRefundForm(app, devTools, dir, *overcharged));
     EXPECT_EQ(settle(devTools, kForm, "document.getElementById('AMT').value",
                      [&](const QString &a) { return a == QString::fromStdString(refund); }),
               QString::fromStdString(refund));
-    EXPECT_TRUE(settle(devTools, kForm, "document.getElementById('topleft_td').innerText", [&](const QString &a) {
-                    return a.contains(QString::fromStdString(overcharged->paypalTransactionId));
-                }).contains(QString::fromStdString(overcharged->paypalTransactionId)));
 
     auto sendWith = [&](const std::string &amount) {
         later(devTools, kForm,
@@ -286,38 +302,6 @@ TEST(EndToEndPaypal, PaymentsInTheRowsPendingAskedAgainAndARefundFromTheOverchar
     EXPECT_EQ(app.output().indexOf(tw::sandbox::kPaypalSignature), -1);
 }
 
-// The RefundTransaction requests for one payment.
-std::vector<tw::sandbox::LoggedRequest> refundsOf(const tw::sandbox::Sandbox &sb, const std::string &paypalId)
-{
-    std::vector<tw::sandbox::LoggedRequest> out;
-    for (const auto &r : sb.requests("RefundTransaction"))
-        if (r.body.find("&TRANSACTIONID=" + paypalId + "&") != std::string::npos) out.push_back(r);
-    return out;
-}
-
-// Draws the order's view, follows its Refund link and waits for the form
-// filled with its payment.
-void openRefundForm(Tidewell &app, DevTools &devTools, const TempDir &dir, const tw::sandbox::Order &order)
-{
-    display(devTools, viewOf(dir, order));
-    ASSERT_TRUE(settle(devTools, kMain, rowText(order), [](const QString &a) {
-                    return a.contains("(Overcharged)") && a.contains("PayPal payment $");
-                }).contains("(Overcharged)"));
-    later(devTools, kMain,
-          QString::fromStdString("var rows = document.querySelectorAll('#TransactionsTable tr[ItemID]');"
-                                 "for (var i = 0; i < rows.length; ++i)"
-                                 "  if (rows[i].getAttribute('ItemID') === '" +
-                                 order.itemId + "' && rows[i].getAttribute('TransactionID') === '" +
-                                 order.transactionId +
-                                 "') location.href = rows[i].querySelector('a[href*=\"DisplayPaypalRefundForm\"]')"
-                                 ".href;"));
-    ASSERT_TRUE(app.nextContaining("page", kForm).endsWith(kForm)) << app.output().toStdString();
-    const QString id = QString::fromStdString(order.paypalTransactionId);
-    ASSERT_TRUE(settle(devTools, kForm, "document.getElementById('topleft_td').innerText", [&](const QString &a) {
-                    return a.contains(id);
-                }).contains(id));
-}
-
 // A refund goes to PayPal once: a double click on Send sends one, a refund
 // answered SuccessWithWarning counts as made, and one whose answer is cut off
 // cannot be sent again from the form; what the row shows next is PayPal's word.
@@ -350,7 +334,7 @@ TEST(EndToEndPaypal, ARefundIsSentOnceWhateverItsAnswer)
     // program starts on the first), PayPal answering with a warning: one
     // refund, taken as made, and the view shows PayPal's word on it.
     const tw::sandbox::Order &first = *overcharged[0];
-    openRefundForm(app, devTools, dir, first);
+    ASSERT_NO_FATAL_FAILURE(openRefundForm(app, devTools, dir, first));
     sb.injectFault({.call = "RefundTransaction", .kind = tw::sandbox::FaultKind::AckWarning});
     later(devTools, kForm,
           "var b = document.getElementById('PaypalRefund');"
@@ -375,7 +359,7 @@ TEST(EndToEndPaypal, ARefundIsSentOnceWhateverItsAnswer)
     // The answer cut off halfway (PayPal made the refund): the seller is told
     // it may have been made, and Send again sends nothing.
     const tw::sandbox::Order &second = *overcharged[1];
-    openRefundForm(app, devTools, dir, second);
+    ASSERT_NO_FATAL_FAILURE(openRefundForm(app, devTools, dir, second));
     sb.injectFault({.call = "RefundTransaction", .kind = tw::sandbox::FaultKind::Truncated});
     const QString send = "document.getElementById('PaypalRefund').click();";
     later(devTools, kForm, send);

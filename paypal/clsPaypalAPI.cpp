@@ -61,6 +61,11 @@ std::string valueOf(const std::vector<std::pair<std::string, std::string>> &pair
 
 } // namespace
 
+bool isSuccessAck(std::string_view ack)
+{
+    return ack == "Success" || ack == "SuccessWithWarning";
+}
+
 struct clsPaypalAPI::Credentials {
     std::string user, password, signature, mode;
 };
@@ -129,13 +134,14 @@ bool clsPaypalAPI::call(const Credentials &c, std::string_view method,
                         const std::vector<std::pair<std::string_view, std::string_view>> &pairs, xml::Node container)
 {
     const bool signature = isSignatureMode(c.mode);
+    // A refund sent twice could pay the buyer back twice: an answer that does
+    // not settle it leaves it "may have been made".
+    const bool refund = method == "RefundTransaction";
     http::Request request;
     request.method = "POST";
     request.url = config().get(signature ? "paypal/SignatureApiUrl" : "paypal/CertificateApiUrl");
     request.headers = {{"Content-Type", "text/xml; text/plain"}};
     request.timeoutMs = m_timeoutMs;
-    // A refund sent twice could pay the buyer back twice.
-    request.sendOnce = method == "RefundTransaction";
     if (!signature) {
         request.clientCertificate = config().get("paypal/ClientCertificate");
         request.clientCertificatePassword = config().get("paypal/ClientCertificatePassword");
@@ -160,52 +166,64 @@ bool clsPaypalAPI::call(const Credentials &c, std::string_view method,
     auto logResult = [&](const std::string &result) {
         log::write("paypal", std::string(method) + ": " + result + " (" + std::to_string(timer.elapsed()) + " ms)");
     };
+    // The request may have reached PayPal: a refund must not simply be sent again.
+    const std::string after = refund ? " The refund may have been made all the same: check the "
+                                       "payment's details before you send it again."
+                                     : " Try again later.";
+    auto lost = [&](FailureKind kind, std::string message) {
+        fail(c, kind, std::move(message) + after);
+        m_failure.mayHaveHappened = refund;
+        return false;
+    };
     if (!response.ok) {
         logResult(response.timedOut ? "no answer within the time-out" : "no answer");
-        if (response.clientCertificateFailed)
+        // The handshake failed before the request went out.
+        if (response.clientCertificateFailed) {
             fail(c, FailureKind::CertificateMissing, std::string(kCertificateMissing));
-        else {
-            // The request may have reached PayPal: a refund must not simply be sent again.
-            const std::string after = request.sendOnce ? " The refund may have been made all the same: check the "
-                                                         "payment's details before you send it again."
-                                                       : " Try again later.";
-            if (response.timedOut) {
-                const int seconds = (m_timeoutMs + 999) / 1000;
-                fail(c, FailureKind::TimedOut,
-                     "PayPal did not answer within " + std::to_string(seconds) +
-                         (seconds == 1 ? " second." : " seconds.") + after);
-            } else {
-                fail(c, FailureKind::NoAnswer, "PayPal could not be reached (" + response.error + ")." + after);
-            }
+            return false;
         }
-        return false;
+        if (response.timedOut) {
+            const int seconds = (m_timeoutMs + 999) / 1000;
+            return lost(FailureKind::TimedOut, "PayPal did not answer within " + std::to_string(seconds) +
+                                                   (seconds == 1 ? " second." : " seconds."));
+        }
+        return lost(FailureKind::NoAnswer, "PayPal could not be reached (" + response.error + ").");
     }
 
     const auto fields = parseNvp(response.body.toStdString());
     bool hasAck = false;
     for (const auto &[name, value] : fields)
         hasAck |= name == "ACK";
+    const std::string status = " (HTTP " + std::to_string(response.status) + ")";
+    // A server error may come after PayPal acted on a refund, whatever its body says.
+    if (response.status >= 500 && refund) {
+        logResult("server error, HTTP " + std::to_string(response.status));
+        return lost(FailureKind::NotNameValuePairs, "PayPal answered with a server error" + status + ".");
+    }
     if (!hasAck) {
         logResult("not an API answer, HTTP " + std::to_string(response.status));
         // An error page of a proxy or of PayPal's web front, not the API.
-        std::string status = response.status != 200 ? " (HTTP " + std::to_string(response.status) + ")" : "";
-        fail(c, FailureKind::NotNameValuePairs,
-             "PayPal's answer could not be read" + status + ": it was not an API answer. Try again later.");
-        return false;
+        return lost(FailureKind::NotNameValuePairs, "PayPal's answer could not be read" +
+                                                        (response.status != 200 ? status : std::string()) +
+                                                        ": it was not an API answer.");
     }
-    storeNvp(container, fields);
 
     const std::string ack = valueOf(fields, "ACK");
     const std::string code = valueOf(fields, "L_ERRORCODE0");
     logResult("ACK " + ack + (code.empty() ? "" : ", error " + code));
-    if (ack == "Success") {
+    if (isSuccessAck(ack)) {
         m_failure = {};
-    } else {
-        std::string reason = valueOf(fields, "L_LONGMESSAGE0");
-        if (reason.empty()) reason = valueOf(fields, "L_SHORTMESSAGE0");
-        if (reason.empty()) reason = "PayPal answered \"" + ack + "\".";
-        fail(c, FailureKind::NotSuccess, reason);
+        storeNvp(container, fields);
+        return true;
     }
+    std::string reason = valueOf(fields, "L_LONGMESSAGE0");
+    if (reason.empty()) reason = valueOf(fields, "L_SHORTMESSAGE0");
+    if (reason.empty()) reason = "PayPal answered \"" + ack + "\".";
+    // Only a failure refuses a refund; a word we do not know settles nothing.
+    if (refund && ack != "Failure" && ack != "FailureWithWarning")
+        return lost(FailureKind::NotSuccess, "PayPal answered \"" + ack + "\".");
+    fail(c, FailureKind::NotSuccess, reason);
+    storeNvp(container, fields);
     return true;
 }
 

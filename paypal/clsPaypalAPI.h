@@ -33,13 +33,13 @@ enum class FailureKind {
     // Certificate mode without a usable client certificate: none configured,
     // unreadable, or refused by PayPal in the TLS handshake.
     CertificateMissing,
-    // No complete answer: connection refused or dropped, TLS failure.
+    // No whole answer: connection refused, dropped or cut off, TLS failure.
     NoAnswer,
     // No answer within the time-out.
     TimedOut,
     // The answer was not name-value pairs (an HTML error page, say).
     NotNameValuePairs,
-    // PayPal answered, with an ACK other than "Success".
+    // PayPal answered, with an ACK that is not a success (see isSuccessAck).
     NotSuccess,
 };
 
@@ -47,7 +47,15 @@ struct Failure {
     FailureKind kind = FailureKind::None;
     // For the seller; empty when kind is None.
     std::string message;
+    // A refund whose answer did not settle what PayPal did: none came whole
+    // (dropped, cut off, timed out), an error page or a 5xx came instead, or
+    // an ACK we do not know. PayPal may have made the refund.
+    bool mayHaveHappened = false;
 };
+
+// "Success" and "SuccessWithWarning": PayPal did what was asked (the warning
+// is about something else). Every other ACK is not a success.
+bool isSuccessAck(std::string_view ack);
 
 // The seller-facing text of FailureKind::CertificateMissing.
 inline constexpr std::string_view kCertificateMissing = "PayPal Certificate is missing from your computer.";
@@ -61,14 +69,17 @@ class clsPaypalAPI {
 
     // The payment `transactionId`: a document whose root PaypalTransactions
     // holds one PaypalTransaction element with the answer's fields. Null when
-    // nothing usable came back, including an ACK other than "Success".
+    // nothing usable came back, including an ACK that is not a success.
     xml::Document GetTransactionDetails(std::string_view transactionId);
 
     // Refunds `amount` of the payment `transactionId`. `refundType` ("Full",
-    // "Partial", "Other"), `amount` and `note` are sent as given. The answer
-    // document (root RefundTransactionResponse) whatever its ACK; the caller
-    // checks ACK. When ACK is not "Success", lastFailure() holds PayPal's
-    // reason as well. Null when no usable answer came back.
+    // "Partial", "Other"), `amount` and `note` are sent as given, once: never
+    // again on a new connection. The answer document (root
+    // RefundTransactionResponse) when PayPal's ACK says for certain whether
+    // the refund was made; the caller checks it with isSuccessAck, and when
+    // it is not a success lastFailure() holds PayPal's reason. Null
+    // otherwise, and lastFailure().mayHaveHappened is set unless nothing
+    // reached PayPal (incomplete credentials, the certificate).
     xml::Document RefundTransaction(std::string_view transactionId, std::string_view refundType,
                                     std::string_view amount, std::string_view note);
 

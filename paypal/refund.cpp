@@ -96,6 +96,19 @@ std::vector<xml::Node> selectedOrders(const Session &session)
     return out;
 }
 
+// Forgets PayPal's details of the order, so that the next drawing fetches
+// them afresh (showing a refund) and the form has no payment to refund until
+// then. The order is looked up by its keys: a wait may have moved it.
+void dropDetails(Session &session, std::string_view itemId, std::string_view transactionId)
+{
+    const Located found = locate(session, itemId, transactionId);
+    if (!found.order) return;
+    for (xml::Node details = found.order.element("PaypalTransaction"); details;
+         details = found.order.element("PaypalTransaction"))
+        details.remove();
+    session.store.save(found.doc);
+}
+
 void DisplayPaypalRefundForm(Session &session, Shell &shell, OpenForm &form, const Params &params)
 {
     shell.ProcessingImageHide();
@@ -170,29 +183,27 @@ void PaypalRefundSend(Session &session, Shell &shell, FeatureTable &table, OpenF
     if (itemId.empty() || transactionId.empty()) return refuse(kNoTransaction);
 
     clsPaypalAPI api(session.store.settings());
-    xml::Document answer = api.RefundTransaction(paypalId, type, *amount, note);
+    xml::Document answer(nullptr);
+    {
+        // A window closed during the wait leaves the refund unknown: the
+        // next start asks PayPal before it offers the payment again.
+        const Busy::Token waiting = table.busy().hold(
+            Busy::Options::askBeforeClose(std::string(kCloseWhileRefunding), [&session, itemId, transactionId] {
+                dropDetails(session, itemId, transactionId);
+            }));
+        answer = api.RefundTransaction(paypalId, type, *amount, note);
+    }
     const Failure &failure = api.lastFailure();
     if (failure.kind == FailureKind::CertificateMissing) shell.ProcessingImageDisplay(kCertificateMissing);
-    // Gone, the details are fetched afresh at the next drawing and show the
-    // refund. The order is found again: the call pumped events, and the order
-    // may have moved.
-    auto dropDetails = [&] {
-        const Located after = locate(session, itemId, transactionId);
-        if (!after.order) return;
-        for (xml::Node details = after.order.element("PaypalTransaction"); details;
-             details = after.order.element("PaypalTransaction"))
-            details.remove();
-        session.store.save(after.doc);
-    };
-    if (answer && GetNodeText(answer.root(), "ACK") == "Success") {
-        dropDetails();
+    if (answer && isSuccessAck(GetNodeText(answer.root(), "ACK"))) {
+        dropDetails(session, itemId, transactionId);
         finish();
         return;
     }
     // The refund may have reached PayPal without its answer reaching us:
     // what the order shows must come from PayPal again, and until then the
     // form has no payment to refund a second time.
-    if (failure.kind == FailureKind::NoAnswer || failure.kind == FailureKind::TimedOut) dropDetails();
+    if (failure.mayHaveHappened) dropDetails(session, itemId, transactionId);
     if (!failure.message.empty()) shell.setStatus("PayPal refund failed: " + failure.message);
     refuse(kRefundFailed);
 }

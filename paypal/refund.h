@@ -26,6 +26,10 @@ inline constexpr std::string_view kNoPaypalTransaction =
 inline constexpr std::string_view kNoTransaction =
     "We cannot locate the Transaction for this refund.  The refund will not be issued.";
 inline constexpr std::string_view kRefundFailed = "Refund failed.";
+// Asked when the window is closed while PayPal's answer to a refund is awaited.
+inline constexpr std::string_view kCloseWhileRefunding =
+    "Tidewell is waiting for PayPal's answer to a refund. If you close now, the refund may still be made; "
+    "Tidewell asks PayPal about the payment before it offers a refund again. Close anyway?";
 
 // The payment summary of the form (its topleft_td) for `order`: the PayPal
 // transaction id, the payer's e-mail (`placeholder` instead when

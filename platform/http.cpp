@@ -1,20 +1,16 @@
 #include "platform/http.h"
 
 #include "platform/config.h"
+#include "platform/http_reader.h"
 #include "platform/log.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QIODevice>
 #include <QMetaEnum>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPointer>
 #include <QRegularExpression>
-#include <QThread>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
@@ -22,60 +18,13 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
+#include <QSslSocket>
 #endif
 
-#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 namespace tw::http {
 namespace {
-
-// One per thread; owned by the application object so that it goes away
-// before Qt does.
-thread_local QPointer<QNetworkAccessManager> t_manager;
-
-// Run by the application object's destructor while the object is still
-// whole: the manager's own thread may deliver a last event through it while
-// it stops, which crashed once the application had cleared itself.
-void dropManager()
-{
-    delete t_manager.data();
-}
-
-QNetworkAccessManager &manager()
-{
-    if (!t_manager) {
-        t_manager = new QNetworkAccessManager(QCoreApplication::instance());
-        if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
-            qAddPostRoutine(dropManager);
-    }
-    return *t_manager;
-}
-
-// A body that can be read once only: Qt cannot rewind it to send the
-// request a second time, and ends the exchange with an error instead.
-class OneShotBody : public QIODevice {
-  public:
-    explicit OneShotBody(QByteArray bytes) : m_bytes(std::move(bytes)) { open(QIODevice::ReadOnly); }
-    bool isSequential() const override { return true; }
-    bool reset() override { return false; }
-    qint64 bytesAvailable() const override { return m_bytes.size() - m_at + QIODevice::bytesAvailable(); }
-
-  protected:
-    qint64 readData(char *data, qint64 maxSize) override
-    {
-        const qint64 n = std::min(maxSize, qint64(m_bytes.size()) - m_at);
-        std::memcpy(data, m_bytes.constData() + m_at, size_t(n));
-        m_at += n;
-        return n;
-    }
-    qint64 writeData(const char *, qint64) override { return -1; }
-
-  private:
-    QByteArray m_bytes;
-    qint64 m_at = 0;
-};
 
 #ifndef QT_NO_SSL
 bool applyClientCertificate(QSslConfiguration &ssl, const Request &request, std::string *error)
@@ -146,11 +95,11 @@ std::string describeForLog(const Request &request, const QUrl &url)
     return out;
 }
 
-// The kind of transport failure by its name in Qt, which never holds the
-// address (Qt's error texts do, query and all).
-std::string failureForLog(QNetworkReply::NetworkError error)
+// The kind of socket failure by its name in Qt, which never holds the
+// address.
+std::string failureForLog(QAbstractSocket::SocketError error)
 {
-    const char *key = QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(error);
+    const char *key = QMetaEnum::fromType<QAbstractSocket::SocketError>().valueToKey(error);
     return key ? key : "error " + std::to_string(int(error));
 }
 
@@ -163,17 +112,17 @@ int defaultTimeoutMs()
     return seconds * 1000;
 }
 
+// One request on a connection of its own, closed when the answer is whole.
+// Nothing is ever sent twice: a connection that fails is the exchange's end.
 struct Exchange::Impl {
     std::function<void(Response)> done;
-    QPointer<QNetworkReply> reply;
-    // The manager of an exchange with a client certificate; null otherwise.
-    QPointer<QNetworkAccessManager> ownManager;
+    QPointer<QTcpSocket> socket;
+    ResponseReader reader;
+    QByteArray requestBytes;
     QTimer timer;
     QObject context;
-    bool timedOut = false;
     bool finished = false;
     std::string logWhat;
-    std::string logFailure; // the failure's kind for the log, when the reply failed
     QElapsedTimer elapsed;
 
     void logEnd(const std::string &result) const
@@ -181,7 +130,7 @@ struct Exchange::Impl {
         log::write("http", logWhat + ": " + result + " (" + std::to_string(elapsed.elapsed()) + " ms)");
     }
 
-    void finish(Response response)
+    void finish(Response response, const std::string &failureForLog = {})
     {
         if (finished) return;
         finished = true;
@@ -191,10 +140,76 @@ struct Exchange::Impl {
         else if (response.timedOut)
             logEnd("no answer within the time-out");
         else
-            logEnd("failed, " + (logFailure.empty() ? std::string("not sent") : logFailure));
+            logEnd("failed, " + (failureForLog.empty() ? std::string("not sent") : failureForLog));
         QObject::disconnect(&context, nullptr, nullptr, nullptr);
-        if (ownManager) ownManager->deleteLater();
+        dropSocket();
         if (done) done(std::move(response));
+    }
+
+    void dropSocket()
+    {
+        if (!socket) return;
+        QObject::disconnect(socket, nullptr, &context, nullptr);
+        socket->abort();
+        socket->deleteLater();
+        socket = nullptr;
+    }
+
+    void succeed()
+    {
+        Response r;
+        r.ok = true;
+        r.status = reader.status();
+        r.body = reader.body();
+        r.headers = reader.headers();
+        finish(std::move(r));
+    }
+
+    void fail(std::string error, const std::string &kind, bool certificate = false)
+    {
+        Response r;
+        r.status = reader.status();
+        r.error = std::move(error);
+        r.clientCertificateFailed = certificate;
+        finish(std::move(r), kind);
+    }
+
+    void onData()
+    {
+        if (!socket) return;
+        switch (reader.feed(socket->readAll())) {
+        case ResponseReader::State::Whole:
+            return succeed();
+        case ResponseReader::State::Bad:
+            return fail(reader.problem(), "answer not HTTP");
+        case ResponseReader::State::Reading:
+            return;
+        }
+    }
+
+    // The connection ended (closed by the server, or an error).
+    void onEnd(QAbstractSocket::SocketError error)
+    {
+        if (finished || !socket) return;
+        if (socket->bytesAvailable() > 0) {
+            onData();
+            if (finished) return;
+        }
+        const bool remoteClosed = error == QAbstractSocket::RemoteHostClosedError;
+        if (remoteClosed && reader.closed() == ResponseReader::State::Whole) return succeed();
+        QString text = socket->errorString();
+#ifndef QT_NO_SSL
+        if (auto *ssl = qobject_cast<QSslSocket *>(socket.data()); ssl && !ssl->sslHandshakeErrors().isEmpty())
+            text = ssl->sslHandshakeErrors().first().errorString();
+#endif
+        if (reader.started())
+            return fail("the connection ended before the whole answer had arrived (" + text.toStdString() + ")",
+                        "answer cut off, " + failureForLog(error));
+#ifndef QT_NO_SSL
+        fail(text.toStdString(), failureForLog(error), isClientCertificateAlert(text));
+#else
+        fail(text.toStdString(), failureForLog(error));
+#endif
     }
 };
 
@@ -204,28 +219,36 @@ Exchange::Exchange(const Request &request, std::function<void(Response)> done) :
     impl->done = std::move(done);
     impl->elapsed.start();
 
-    QNetworkRequest qr{QUrl(QString::fromStdString(request.url))};
-    impl->logWhat = describeForLog(request, qr.url());
-    for (const auto &[name, value] : request.headers)
-        qr.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
+    const QUrl url(QString::fromStdString(request.url));
+    impl->logWhat = describeForLog(request, url);
+    const bool https = url.scheme() == "https";
 
     std::string setupError;
     bool certificateFailed = false;
+    bool ready = url.isValid() && (https || url.scheme() == "http") && !url.host().isEmpty();
+    if (!ready) setupError = "the address is not an http or https address";
 #ifndef QT_NO_SSL
-    QSslConfiguration ssl = qr.sslConfiguration();
-    bool ready = qr.url().scheme() != "https" || applyExtraAuthorities(ssl, &setupError);
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    if (ready && https) ready = applyExtraAuthorities(ssl, &setupError);
     if (ready && !request.clientCertificate.empty()) {
         ready = applyClientCertificate(ssl, request, &setupError);
         certificateFailed = !ready;
     }
-    if (ready) qr.setSslConfiguration(ssl);
 #else
-    bool ready = request.clientCertificate.empty();
-    if (!ready) {
-        setupError = "this build has no TLS support for client certificates";
-        certificateFailed = true;
+    if (ready && (https || !request.clientCertificate.empty())) {
+        ready = false;
+        setupError = "this build has no TLS support";
+        certificateFailed = !request.clientCertificate.empty();
     }
 #endif
+    impl->timer.setSingleShot(true);
+    QObject::connect(&impl->timer, &QTimer::timeout, &impl->context, [impl] {
+        Response r;
+        r.timedOut = true;
+        r.error = "no answer within the time-out";
+        impl->finish(std::move(r));
+    });
+    impl->timer.start(request.timeoutMs > 0 ? request.timeoutMs : defaultTimeoutMs());
     if (!ready) {
         // Reported from the event loop, as every other ending is.
         QTimer::singleShot(0, &impl->context, [impl, setupError, certificateFailed] {
@@ -237,71 +260,78 @@ Exchange::Exchange(const Request &request, std::function<void(Response)> done) :
         return;
     }
 
-    // A shared manager keeps connections open and reuses them whatever
-    // certificate a later request names: a client identity gets its own.
-    QNetworkAccessManager *nam = &manager();
-    if (!request.clientCertificate.empty()) {
-        impl->ownManager = new QNetworkAccessManager(QCoreApplication::instance());
-        nam = impl->ownManager;
+    // The request, whole, before the connection opens.
+    const int defaultPort = https ? 443 : 80;
+    QByteArray host = url.host(QUrl::FullyEncoded).toUtf8();
+    if (host.contains(':')) host = "[" + host + "]";
+    if (url.port(defaultPort) != defaultPort) host += ":" + QByteArray::number(url.port());
+    QByteArray target = url.path(QUrl::FullyEncoded).toUtf8();
+    if (target.isEmpty()) target = "/";
+    if (url.hasQuery()) target += "?" + url.query(QUrl::FullyEncoded).toUtf8();
+    const bool post = request.method == "POST";
+    QByteArray out = QByteArray(post ? "POST " : "GET ") + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
+    bool hasType = false, hasAgent = false;
+    for (const auto &[name, value] : request.headers) {
+        const QByteArray n = QByteArray::fromStdString(name);
+        // A line break in a value would start a header of its own.
+        QByteArray v = QByteArray::fromStdString(value);
+        v.replace('\r', ' ').replace('\n', ' ');
+        hasType |= n.compare("Content-Type", Qt::CaseInsensitive) == 0;
+        hasAgent |= n.compare("User-Agent", Qt::CaseInsensitive) == 0;
+        out += n + ": " + v + "\r\n";
     }
-    QNetworkReply *reply = nullptr;
-    if (request.method != "POST") {
-        reply = nam->get(qr);
-    } else if (request.sendOnce) {
-        qr.setHeader(QNetworkRequest::ContentLengthHeader, request.body.size());
-        qr.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
-        auto *body = new OneShotBody(request.body);
-        reply = nam->post(qr, body);
-        body->setParent(reply);
-    } else {
-        reply = nam->post(qr, request.body);
+    if (!hasAgent) out += "User-Agent: Mozilla/5.0\r\n";
+    if (post) {
+        if (!hasType) out += "Content-Type: application/x-www-form-urlencoded\r\n";
+        out += "Content-Length: " + QByteArray::number(request.body.size()) + "\r\n";
     }
-    impl->reply = reply;
+    out += "Connection: close\r\n\r\n";
+    if (post) out += request.body;
+    impl->requestBytes = out;
 
-    impl->timer.setSingleShot(true);
-    QObject::connect(&impl->timer, &QTimer::timeout, &impl->context, [impl] {
-        impl->timedOut = true;
-        if (impl->reply) impl->reply->abort();
-    });
-    QObject::connect(reply, &QNetworkReply::finished, &impl->context, [impl] {
-        QNetworkReply *r = impl->reply;
-        Response response;
-        if (r) {
-            response.status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            response.body = r->readAll();
-            for (const auto &[name, value] : r->rawHeaderPairs())
-                response.headers.emplace_back(name.toLower().toStdString(), value.toStdString());
-            response.timedOut = impl->timedOut;
-            // An HTTP error status is still a complete answer; the callers read its body.
-            response.ok = !impl->timedOut && (r->error() == QNetworkReply::NoError || response.status != 0);
-            if (!response.ok) {
-                impl->logFailure = failureForLog(r->error());
-                response.error = impl->timedOut ? "no answer within the time-out" : r->errorString().toStdString();
+    QTcpSocket *socket = nullptr;
 #ifndef QT_NO_SSL
-                response.clientCertificateFailed = !impl->timedOut && isClientCertificateAlert(r->errorString());
+    if (https) {
+        auto *s = new QSslSocket;
+        s->setSslConfiguration(ssl);
+        socket = s;
+    }
 #endif
-            }
-            r->deleteLater();
-        }
-        impl->finish(std::move(response));
+    if (!socket) socket = new QTcpSocket;
+    impl->socket = socket;
+    QObject::connect(socket, &QTcpSocket::readyRead, &impl->context, [impl] { impl->onData(); });
+    QObject::connect(socket, &QAbstractSocket::errorOccurred, &impl->context,
+                     [impl](QAbstractSocket::SocketError error) { impl->onEnd(error); });
+    QObject::connect(socket, &QAbstractSocket::disconnected, &impl->context,
+                     [impl] { impl->onEnd(QAbstractSocket::RemoteHostClosedError); });
+    auto send = [impl] {
+        if (impl->socket) impl->socket->write(impl->requestBytes);
+    };
+#ifndef QT_NO_SSL
+    if (auto *s = qobject_cast<QSslSocket *>(socket))
+        QObject::connect(s, &QSslSocket::encrypted, &impl->context, send);
+    else
+#endif
+        QObject::connect(socket, &QAbstractSocket::connected, &impl->context, send);
+    // Started from the event loop, so that no ending is reported from inside
+    // this constructor.
+    QTimer::singleShot(0, &impl->context, [impl, hostName = url.host(), port = quint16(url.port(defaultPort))] {
+        if (!impl->socket) return;
+#ifndef QT_NO_SSL
+        if (auto *s = qobject_cast<QSslSocket *>(impl->socket.data())) return s->connectToHostEncrypted(hostName, port);
+#endif
+        impl->socket->connectToHost(hostName, port);
     });
-    impl->timer.start(request.timeoutMs > 0 ? request.timeoutMs : defaultTimeoutMs());
 }
 
 Exchange::~Exchange()
 {
     if (!m_impl) return;
-    bool wasFinished = m_impl->finished;
+    const bool wasFinished = m_impl->finished;
     m_impl->finished = true;
     QObject::disconnect(&m_impl->context, nullptr, nullptr, nullptr);
-    QNetworkReply *r = m_impl->reply;
     if (!wasFinished) m_impl->logEnd("abandoned");
-    if (r && !wasFinished) {
-        QObject::disconnect(r, nullptr, &m_impl->context, nullptr);
-        r->abort();
-        r->deleteLater();
-    }
-    if (m_impl->ownManager && !wasFinished) m_impl->ownManager->deleteLater();
+    m_impl->dropSocket();
 }
 
 bool Exchange::finished() const

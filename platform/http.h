@@ -1,11 +1,17 @@
 #pragma once
-// HTTP exchanges over Qt Network, for the outside services (eBay, USPS,
-// PayPal). Everything runs on the calling thread: a synchronous exchange
-// waits in a nested event loop, so the user interface and other completions
-// keep running during the wait. Every exchange ends by its time-out at the
-// latest. TLS certificate checks are always on; the configuration key
-// net/ExtraCaCertificates names a PEM file of authorities trusted in addition
-// to the system's (the sandbox's test authority, a company's own).
+// HTTP/1.1 exchanges over Qt Network's sockets, for the outside services
+// (eBay, USPS, PayPal). Everything runs on the calling thread: a synchronous
+// exchange waits in a nested event loop, so the user interface and other
+// completions keep running during the wait. Every exchange ends by its
+// time-out at the latest. TLS certificate checks are always on; the
+// configuration key net/ExtraCaCertificates names a PEM file of authorities
+// trusted in addition to the system's (the sandbox's test authority, a
+// company's own).
+//
+// Each exchange has a connection of its own, closed at its end, and sends
+// its request once: a connection that fails is never tried again behind the
+// caller's back, since the server may have acted on the request (a refund).
+// No redirect is followed and no proxy is used.
 
 #include <QByteArray>
 
@@ -23,24 +29,19 @@ using Headers = std::vector<std::pair<std::string, std::string>>;
 struct Request {
     std::string method = "GET"; // "GET" or "POST"
     std::string url;
-    Headers headers; // sent in this order, after nothing of ours
+    Headers headers; // sent in this order, after Host
     QByteArray body; // POST only
     // Milliseconds; 0 means the configured net/TimeoutSeconds.
     int timeoutMs = 0;
-    // A POST that must never reach the server twice (a refund). Left alone,
-    // Qt sends a request again on a new connection when the first one closed
-    // before the answer, although the server may have acted on it; with this
-    // set the exchange fails instead.
-    bool sendOnce = false;
     // PKCS#12 client certificate file and its password (PayPal); none when empty.
-    // An exchange with a client certificate gets connections of its own, so it
-    // never rides on a connection opened with another identity.
     std::string clientCertificate;
     std::string clientCertificatePassword;
 };
 
 struct Response {
-    // True when a complete HTTP response arrived (any status code).
+    // True when a whole HTTP response arrived (any status code): all of the
+    // body its length or its chunks announced. An exchange that broke off
+    // earlier is no answer, however much had come; its body is left empty.
     bool ok = false;
     bool timedOut = false;
     int status = 0;

@@ -103,7 +103,7 @@ struct Sandbox::Impl {
     Reply tradingApi(const Request &request, bool warn, bool fail);
     Reply usps(const Request &request, bool fail);
     Reply uspsRest(const Request &request, const std::string &call, const RestFaults &faults);
-    Reply paypal(const Request &request, bool fail);
+    Reply paypal(const Request &request, bool warn, bool fail);
     Reply page(const Request &request);
 };
 

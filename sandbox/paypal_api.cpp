@@ -92,7 +92,7 @@ std::string maskNvpSecrets(const std::string &text)
     return out;
 }
 
-Reply Sandbox::Impl::paypal(const Request &request, bool fail)
+Reply Sandbox::Impl::paypal(const Request &request, bool warn, bool fail)
 {
     const auto params = splitQuery(request.body, true);
     auto param = [&](const char *name) {
@@ -111,6 +111,16 @@ Reply Sandbox::Impl::paypal(const Request &request, bool fail)
                       {"ACK", ack},
                       {"VERSION", version},
                       {"BUILD", "1073465"}};
+    };
+    // A success that carries a warning: the call was done all the same.
+    auto success = [&] {
+        Fields f = common(warn ? "SuccessWithWarning" : "Success");
+        if (warn)
+            f.insert(f.end(), {{"L_ERRORCODE0", "10000"},
+                               {"L_SHORTMESSAGE0", "Sandbox warning"},
+                               {"L_LONGMESSAGE0", "The sandbox answers this call with a warning"},
+                               {"L_SEVERITYCODE0", "Warning"}});
+        return f;
     };
     auto answer = [&](Fields fields) {
         Reply r;
@@ -168,7 +178,7 @@ Reply Sandbox::Impl::paypal(const Request &request, bool fail)
                                         : std::string()});
             f.push_back({"CLOSINGDATE", paypalTime(order->created)});
         }
-        const Fields ok = common("Success");
+        const Fields ok = success();
         f.insert(f.end(), ok.begin(), ok.end());
         f.insert(f.end(), {{"FIRSTNAME", payment.firstName},
                            {"LASTNAME", payment.lastName},
@@ -231,7 +241,7 @@ Reply Sandbox::Impl::paypal(const Request &request, bool fail)
     refund.time = ebayNow();
     payment.refunds.push_back(refund);
 
-    Fields f = common("Success");
+    Fields f = success();
     f.insert(f.end(), {{"REFUNDTRANSACTIONID", refund.refundTransactionId},
                        {"FEEREFUNDAMT", money(refund.fee)},
                        {"GROSSREFUNDAMT", money(refund.gross)},

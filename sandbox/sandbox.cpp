@@ -335,7 +335,7 @@ Reply Sandbox::Impl::answer(const Request &request, const std::string &service, 
     } else if (service == "usps")
         reply = usps(request, fail);
     else if (service == "paypal")
-        reply = paypal(request, fail);
+        reply = paypal(request, warn, fail);
     else if (request.tls) {
         reply.status = 404;
         reply.contentType = "text/html; charset=utf-8";

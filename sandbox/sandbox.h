@@ -81,8 +81,10 @@ enum class FaultKind {
     Http500,      // HTTP 500 with a short HTML body
     Drop,         // close the connection without answering
     MalformedXml, // a body that is not well-formed XML
-    Truncated,    // announce the full length, send half of it, close
-    AckWarning,   // eBay: normal payload, Ack "Warning" with a warning in Errors
+    Truncated,    // announce the full length, send half of it, close (after the
+                  // call was done: a refund is made)
+    AckWarning,   // eBay: normal payload, Ack "Warning" with a warning in Errors;
+                  // PayPal: the call done, ACK=SuccessWithWarning with a warning in L_ fields
     AckFailure,   // eBay: Ack "Failure" with Errors/ShortMessage; USPS: a root Error;
                   // PayPal: ACK=Failure with an internal error
     HtmlPage,     // HTTP 200 with an HTML error page instead of the answer

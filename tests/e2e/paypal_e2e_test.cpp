@@ -148,6 +148,38 @@ struct Downloaded {
     DevTools devTools;
 };
 
+// The RefundTransaction requests for one payment.
+std::vector<tw::sandbox::LoggedRequest> refundsOf(const tw::sandbox::Sandbox &sb, const std::string &paypalId)
+{
+    std::vector<tw::sandbox::LoggedRequest> out;
+    for (const auto &r : sb.requests("RefundTransaction"))
+        if (r.body.find("&TRANSACTIONID=" + paypalId + "&") != std::string::npos) out.push_back(r);
+    return out;
+}
+
+// Draws the order's view, follows its Refund link and waits for the form
+// filled with its payment.
+void openRefundForm(Tidewell &app, DevTools &devTools, const TempDir &dir, const tw::sandbox::Order &order)
+{
+    display(devTools, viewOf(dir, order));
+    ASSERT_TRUE(settle(devTools, kMain, rowText(order), [](const QString &a) {
+                    return a.contains("(Overcharged)") && a.contains("PayPal payment $");
+                }).contains("(Overcharged)"));
+    later(devTools, kMain,
+          QString::fromStdString("var rows = document.querySelectorAll('#TransactionsTable tr[ItemID]');"
+                                 "for (var i = 0; i < rows.length; ++i)"
+                                 "  if (rows[i].getAttribute('ItemID') === '" +
+                                 order.itemId + "' && rows[i].getAttribute('TransactionID') === '" +
+                                 order.transactionId +
+                                 "') location.href = rows[i].querySelector('a[href*=\"DisplayPaypalRefundForm\"]')"
+                                 ".href;"));
+    ASSERT_TRUE(app.nextContaining("page", kForm).endsWith(kForm)) << app.output().toStdString();
+    const QString id = QString::fromStdString(order.paypalTransactionId);
+    ASSERT_TRUE(settle(devTools, kForm, "document.getElementById('topleft_td').innerText", [&](const QString &a) {
+                    return a.contains(id);
+                }).contains(id));
+}
+
 TEST(EndToEndPaypal, PaymentsInTheRowsPendingAskedAgainAndARefundFromTheOverchargedLink)
 {
     TempDir dir;
@@ -220,26 +252,10 @@ TEST(EndToEndPaypal, PaymentsInTheRowsPendingAskedAgainAndARefundFromTheOverchar
     EXPECT_EQ(detailsAsked(sb, pending->transactionId).size(), 3u);
 
     // The overcharged order's refund link opens the form with the difference.
-    const QString view = viewOf(dir, *overcharged);
-    display(devTools, view);
-    ASSERT_TRUE(settle(devTools, kMain, rowText(*overcharged), [](const QString &a) {
-                    return a.contains("(Overcharged)") && a.contains("PayPal payment $");
-                }).contains("(Overcharged)"));
-    later(devTools, kMain,
-          QString::fromStdString("var rows = document.querySelectorAll('#TransactionsTable tr[ItemID]');"
-                                 "for (var i = 0; i < rows.length; ++i)"
-                                 "  if (rows[i].getAttribute('ItemID') === '" +
-                                 overcharged->itemId + "' && rows[i].getAttribute('TransactionID') === '" +
-                                 overcharged->transactionId +
-                                 "') location.href = rows[i].querySelector('a[href*=\"DisplayPaypalRefundForm\"]')"
-                                 ".href;"));
-    ASSERT_TRUE(app.nextContaining("page", kForm).endsWith(kForm)) << app.output().toStdString();
+    ASSERT_NO_FATAL_FAILURE(openRefundForm(app, devTools, dir, *overcharged));
     EXPECT_EQ(settle(devTools, kForm, "document.getElementById('AMT').value",
                      [&](const QString &a) { return a == QString::fromStdString(refund); }),
               QString::fromStdString(refund));
-    EXPECT_TRUE(settle(devTools, kForm, "document.getElementById('topleft_td').innerText", [&](const QString &a) {
-                    return a.contains(QString::fromStdString(overcharged->paypalTransactionId));
-                }).contains(QString::fromStdString(overcharged->paypalTransactionId)));
 
     auto sendWith = [&](const std::string &amount) {
         later(devTools, kForm,
@@ -284,6 +300,86 @@ TEST(EndToEndPaypal, PaymentsInTheRowsPendingAskedAgainAndARefundFromTheOverchar
     }));
     EXPECT_EQ(app.output().indexOf(tw::sandbox::kPaypalPassword), -1);
     EXPECT_EQ(app.output().indexOf(tw::sandbox::kPaypalSignature), -1);
+}
+
+// A refund goes to PayPal once: a double click on Send sends one, a refund
+// answered SuccessWithWarning counts as made, and one whose answer is cut off
+// cannot be sent again from the form; what the row shows next is PayPal's word.
+TEST(EndToEndPaypal, ARefundIsSentOnceWhateverItsAnswer)
+{
+    TempDir dir;
+    tw::sandbox::Sandbox sb;
+    ASSERT_TRUE(sb.start());
+    std::vector<const tw::sandbox::Order *> overcharged;
+    for (const auto &o : sb.state().orders) {
+        if (o.paymentMethod != "PayPal" || !o.isShipped() || o.shippingCost < 2) continue;
+        const auto &p = sb.state().paypal.at(o.paypalTransactionId);
+        if (p.pendingFetches == 0 && p.refunds.empty() && overcharged.size() < 2) overcharged.push_back(&o);
+    }
+    ASSERT_EQ(overcharged.size(), 2u);
+    writeSettings(dir, sb, "Signature");
+    std::string labels = "<?xml version=\"1.0\" encoding=\"utf-8\"?><ShippingLabels>";
+    for (const tw::sandbox::Order *o : overcharged)
+        labels += "<ShippingLabel><PackingList><Item><ItemID>" + o->itemId + "</ItemID><TransactionID>" +
+                  o->transactionId + "</TransactionID></Item></PackingList><Carrier>USPS</Carrier><Postage>" +
+                  money(o->shippingCost - 0.75) + "</Postage></ShippingLabel>";
+    tw::test::writeFile(dir / "data" / "ShippingLabels.xml", labels + "</ShippingLabels>");
+
+    Downloaded run(dir, sb, sb.config().toIni(), freePort());
+    Tidewell &app = run.app;
+    DevTools &devTools = run.devTools;
+    const QString refunded = "(Partially-Refunded)";
+
+    // Send clicked twice in quick succession (the second click lands as the
+    // program starts on the first), PayPal answering with a warning: one
+    // refund, taken as made, and the view shows PayPal's word on it.
+    const tw::sandbox::Order &first = *overcharged[0];
+    ASSERT_NO_FATAL_FAILURE(openRefundForm(app, devTools, dir, first));
+    sb.injectFault({.call = "RefundTransaction", .kind = tw::sandbox::FaultKind::AckWarning});
+    later(devTools, kForm,
+          "var b = document.getElementById('PaypalRefund');"
+          "new MutationObserver(function (changes, observer) {"
+          "  var o = document.getElementById('ProcessingElement');"
+          "  if (!o || o.textContent.indexOf('Refunding Payment') < 0) return;"
+          "  observer.disconnect(); b.click();"
+          "}).observe(document.body, {childList: true, subtree: true, characterData: true});"
+          "b.click();");
+    ASSERT_TRUE(app.nextContaining("page", kMain).endsWith(kMain)) << app.output().toStdString();
+    ASSERT_EQ(refundsOf(sb, first.paypalTransactionId).size(), 1u);
+    EXPECT_NE(refundsOf(sb, first.paypalTransactionId)[0].response.find("ACK=SuccessWithWarning"), std::string::npos);
+    EXPECT_TRUE(settle(devTools, kMain, rowText(first), [&](const QString &a) {
+                    return a.contains(refunded);
+                }).contains(refunded));
+    // The second click was refused, not run after the first.
+    EXPECT_EQ(app.output().count("action: PaypalRefundSend\n"), 1) << app.output().toStdString();
+    EXPECT_EQ(app.output().count("overlay: Refunding Payment\n"), 1) << app.output().toStdString();
+    EXPECT_EQ(app.output().indexOf("dialog: PayPal Refund"), -1) << app.output().toStdString();
+    EXPECT_EQ(refundsOf(sb, first.paypalTransactionId).size(), 1u);
+
+    // The answer cut off halfway (PayPal made the refund): the seller is told
+    // it may have been made, and Send again sends nothing.
+    const tw::sandbox::Order &second = *overcharged[1];
+    ASSERT_NO_FATAL_FAILURE(openRefundForm(app, devTools, dir, second));
+    sb.injectFault({.call = "RefundTransaction", .kind = tw::sandbox::FaultKind::Truncated});
+    const QString send = "document.getElementById('PaypalRefund').click();";
+    later(devTools, kForm, send);
+    // The status comes first, then the box.
+    EXPECT_NE(app.nextContaining("status", "may have been made", 60000), "") << app.output().toStdString();
+    EXPECT_EQ(app.next("dialog"), "PayPal Refund | Refund failed.");
+    ASSERT_EQ(refundsOf(sb, second.paypalTransactionId).size(), 1u);
+    EXPECT_EQ(settle(devTools, kForm, "document.getElementById('PaypalRefund').disabled ? 'disabled' : 'usable'",
+                     [](const QString &a) { return a == "usable"; }),
+              "usable");
+    later(devTools, kForm, send);
+    EXPECT_EQ(app.next("dialog", 60000), "PayPal Refund | We cannot locate the Paypal Transaction for this refund.  "
+                                         "The refund will not be issued.");
+    EXPECT_EQ(refundsOf(sb, second.paypalTransactionId).size(), 1u);
+    later(devTools, kForm, "document.getElementById('CancelPaypalRefund').click();");
+    ASSERT_TRUE(app.nextContaining("page", kMain).endsWith(kMain)) << app.output().toStdString();
+    EXPECT_TRUE(settle(devTools, kMain, rowText(second), [&](const QString &a) {
+                    return a.contains(refunded);
+                }).contains(refunded));
+    EXPECT_EQ(refundsOf(sb, second.paypalTransactionId).size(), 1u);
 }
 
 TEST(EndToEndPaypal, CertificateModeOverTlsWithAndWithoutTheClientCertificate)

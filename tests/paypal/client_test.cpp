@@ -87,12 +87,35 @@ TEST_F(ClientTest, AnAnswerWithoutAnAmpersandAfterItsFirstCharacterGivesNothing)
     EXPECT_NE(api->lastFailure().message.find("HTTP 503"), std::string::npos) << api->lastFailure().message;
 }
 
-TEST_F(ClientTest, DetailsNeedAckSuccessAndTellPayPalsReasonOtherwise)
+TEST_F(ClientTest, AckSaysWhetherTheCallWasDoneAndOnlyAFailureRefusesARefund)
 {
-    answer("ACK=SuccessWithWarning&TRANSACTIONID=1&L_SHORTMESSAGE0=Warned");
-    EXPECT_TRUE(api->GetTransactionDetails("1").isNull());
-    EXPECT_EQ(api->lastFailure().kind, FailureKind::NotSuccess);
-    EXPECT_EQ(api->lastFailure().message, "Warned");
+    const struct {
+        const char *ack;
+        bool done;    // details given, refund made
+        bool refused; // a refund's answer comes back as PayPal's refusal
+        const char *reason;
+    } acks[] = {
+        {"Success", true, false, ""},        {"SuccessWithWarning", true, false, ""},
+        {"Failure", false, true, "Warned"},  {"FailureWithWarning", false, true, "Warned"},
+        {"Warning", false, false, "Warned"}, {"", false, false, "Warned"},
+    };
+    for (const auto &a : acks) {
+        const std::string text = std::string("ACK=") + a.ack + "&TRANSACTIONID=1&L_SHORTMESSAGE0=Warned";
+        answer(text);
+        EXPECT_EQ(bool(api->GetTransactionDetails("1")), a.done) << a.ack;
+        EXPECT_EQ(api->lastFailure().kind, a.done ? FailureKind::None : FailureKind::NotSuccess) << a.ack;
+        EXPECT_EQ(api->lastFailure().message, a.reason) << a.ack;
+        EXPECT_FALSE(api->lastFailure().mayHaveHappened) << a.ack;
+
+        answer(text);
+        xml::Document refund = api->RefundTransaction("1", "Full", "", "");
+        EXPECT_EQ(bool(refund), a.done || a.refused) << a.ack;
+        EXPECT_EQ(GetNodeText(refund, "RefundTransactionResponse/ACK", "(none)"),
+                  a.done || a.refused ? a.ack : "(none)");
+        EXPECT_EQ(paypal::isSuccessAck(a.ack), a.done) << a.ack;
+        // Any other word leaves the refund unsettled: it may have been made.
+        EXPECT_EQ(api->lastFailure().mayHaveHappened, !a.done && !a.refused) << a.ack;
+    }
 
     // PayPal's long message wins; a secret echoed in it is masked.
     answer(std::string("ACK=Failure&L_SHORTMESSAGE0=Security+error&L_LONGMESSAGE0=Bad+password+") +

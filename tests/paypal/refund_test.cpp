@@ -8,6 +8,7 @@
 #include "store/order_index.h"
 #include "tests/paypal/paypal_fixture.h"
 #include "tests/support/fake_shell.h"
+#include "tests/support/loopback_http.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -257,6 +258,126 @@ TEST_F(RefundTest, ALostAnswerForgetsThePaymentSoItIsNotRefundedTwice)
     EXPECT_EQ(GetNodeText(session.store.transactions(), "//PaypalTransaction[TRANSACTIONID=$id]/PAYMENTSTATUS", {},
                           {{"id", payment->transactionId}}),
               "Partially-Refunded");
+}
+
+// Every kind of answer to a refund, and what it leaves: a refund PayPal made
+// closes the form and drops the details; one PayPal refused keeps both, for
+// the seller to correct and send again; one whose answer did not settle what
+// PayPal did drops the details, so the form has nothing to send again until
+// PayPal has been asked anew.
+TEST_F(RefundTest, EachAnswerLeavesTheOrderAndTheFormAsItSays)
+{
+    enum class Road { Made, Refused, Lost };
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n";
+    const std::string success = "ACK=Success&REFUNDTRANSACTIONID=4RP55200GJ177180N&GROSSREFUNDAMT=0%2e55";
+    auto nvp = [](std::string body, int status = 200) {
+        return ScriptedResponse{status, std::move(body), "text/plain"};
+    };
+    auto raw = [](std::string bytes) {
+        ScriptedResponse r;
+        r.raw = std::move(bytes);
+        return r;
+    };
+    ScriptedResponse dropped;
+    dropped.drop = true;
+    const struct {
+        const char *what;
+        ScriptedResponse reply;
+        Road road;
+        const char *status; // in the status bar after "PayPal refund failed: "
+    } cases[] = {
+        {"Success", nvp(success), Road::Made, ""},
+        {"SuccessWithWarning", nvp("ACK=SuccessWithWarning&L_SEVERITYCODE0=Warning&L_LONGMESSAGE0=Later"), Road::Made,
+         ""},
+        {"Failure", nvp("ACK=Failure&L_ERRORCODE0=10009&L_LONGMESSAGE0=Too+much"), Road::Refused, "Too much"},
+        {"FailureWithWarning", nvp("ACK=FailureWithWarning&L_SHORTMESSAGE0=Refused"), Road::Refused, "Refused"},
+        {"an ACK nobody knows", nvp("ACK=PartialSuccess&L_SHORTMESSAGE0=Hmm"), Road::Lost,
+         "PayPal answered \"PartialSuccess\". The refund may have been made"},
+        {"cut off after its ACK", raw(head + "Content-Length: 200\r\n\r\n" + success.substr(0, 25)), Road::Lost,
+         "PayPal could not be reached ("},
+        {"chunked, cut off", raw(head + "Transfer-Encoding: chunked\r\n\r\n10\r\nACK=Success&REFU\r\n"), Road::Lost,
+         "PayPal could not be reached ("},
+        {"an HTML page", nvp("<html><a href=\"/?a=1&amp;b=2\">Sorry</a></html>"), Road::Lost,
+         "PayPal's answer could not be read: it was not an API answer. The refund may have been made"},
+        {"a 500 that reads like a refusal", nvp("ACK=Failure&L_LONGMESSAGE0=Internal+Error", 500), Road::Lost,
+         "PayPal answered with a server error (HTTP 500). The refund may have been made"},
+        {"a 503 page", nvp("<html>busy</html>", 503), Road::Lost,
+         "PayPal answered with a server error (HTTP 503). The refund may have been made"},
+        {"dropped", dropped, Road::Lost, "PayPal could not be reached ("},
+    };
+    LoopbackHttp peer;
+    ScriptedResponse next;
+    peer.setHandler([&](const RecordedRequest &) { return next; });
+    Config c = sb.config();
+    c.set("paypal/SignatureApiUrl", peer.url("/nvp"));
+    setConfig(c);
+    const std::string orders = storedFile();
+    for (const auto &k : cases) {
+        writeFile(session.store.path(store::Doc::Transactions), orders);
+        session.store.transactions() = xml::Document::load(session.store.path(store::Doc::Transactions));
+        shell.statuses.clear();
+        const int redrawsBefore = redraws;
+        openForm();
+        next = k.reply;
+        const size_t asked = peer.requests().size();
+        send("0.55");
+        ASSERT_EQ(peer.requests().size(), asked + 1) << k.what;
+
+        const bool made = k.road == Road::Made;
+        EXPECT_EQ(shell.boxes.empty(), made) << k.what;
+        if (made)
+            EXPECT_TRUE(shell.statuses.empty()) << k.what << ": " << shell.lastStatus();
+        else
+            EXPECT_EQ(shell.lastStatus().rfind(std::string("PayPal refund failed: ") + k.status, 0), 0u)
+                << k.what << ": " << shell.lastStatus();
+        xml::Document saved = xml::Document::load(session.store.path(store::Doc::Transactions));
+        EXPECT_EQ(bool(store::findOrder(saved, "11&2", "7").element("PaypalTransaction")), k.road == Road::Refused)
+            << k.what;
+        EXPECT_TRUE(store::findOrder(saved, "12", "0").element("PaypalTransaction")) << k.what;
+        EXPECT_EQ(redraws, redrawsBefore + (made ? 1 : 0)) << k.what;
+        EXPECT_EQ(bool(session.orderSelection), !made) << k.what;
+        EXPECT_FALSE(shell.processingShown()) << k.what;
+
+        // Sent again: only after a refusal does the form ask PayPal a second time.
+        next = nvp("ACK=Failure&L_SHORTMESSAGE0=Again");
+        send("0.55");
+        EXPECT_EQ(peer.requests().size(), asked + (k.road == Road::Refused ? 2 : 1)) << k.what;
+        const std::string_view second = k.road == Road::Refused ? paypal::kRefundFailed
+                                        : made                  ? paypal::kNoTransaction
+                                                                : paypal::kNoPaypalTransaction;
+        EXPECT_EQ(shell.boxes.back().second, second) << k.what;
+        ASSERT_TRUE(table.runAction({{"Action", "CancelPaypalRefund"}}));
+    }
+}
+
+TEST_F(RefundTest, ClosingTheWindowWhileARefundWaitsAsksAndForgetsThePayment)
+{
+    LoopbackHttp peer;
+    Config c = sb.config();
+    c.set("paypal/SignatureApiUrl", peer.url("/nvp"));
+    setConfig(c);
+    std::vector<std::string> asked;
+    bool closing = false;
+    std::string savedMeanwhile;
+    // The seller closes the window once the refund has gone out, and closes anyway.
+    peer.setHandler([&](const RecordedRequest &) {
+        closing = table.busy().mayClose([&](const std::string &question) {
+            asked.push_back(question);
+            return true;
+        });
+        savedMeanwhile = storedFile();
+        return ScriptedResponse{200, "ACK=Success&REFUNDTRANSACTIONID=4RP55200GJ177180N", "text/plain"};
+    });
+    openForm();
+    send("0.55");
+    ASSERT_EQ(peer.requests().size(), 1u);
+    EXPECT_TRUE(closing);
+    EXPECT_EQ(asked, std::vector<std::string>{std::string(paypal::kCloseWhileRefunding)});
+    xml::Document saved = xml::Document::parse(savedMeanwhile);
+    EXPECT_FALSE(store::findOrder(saved, "11&2", "7").element("PaypalTransaction"));
+    EXPECT_TRUE(store::findOrder(saved, "12", "0").element("PaypalTransaction"));
+    // Once the wait is over, closing asks nothing.
+    EXPECT_TRUE(table.busy().mayClose([](const std::string &) { return false; }));
 }
 
 TEST_F(RefundTest, ACertificateProblemShowsAndTheRefundFails)

@@ -95,6 +95,15 @@ struct LoopbackHttp::Impl {
         }
         requests.push_back(std::move(request));
         if (response.silent) return;
+        if (response.drop) {
+            socket->abort();
+            return;
+        }
+        if (!response.raw.empty()) {
+            socket->write(response.raw.data(), qint64(response.raw.size()));
+            socket->disconnectFromHost();
+            return;
+        }
         std::string out = "HTTP/1.1 " + std::to_string(response.status) + " " + reason(response.status) +
                           "\r\nContent-Type: " + response.contentType +
                           "\r\nContent-Length: " + std::to_string(response.body.size()) +

@@ -28,6 +28,12 @@ struct ScriptedResponse {
     std::string contentType = "text/xml; charset=utf-8";
     // Never answer: the client's time-out has to end the exchange.
     bool silent = false;
+    // Close the connection without answering.
+    bool drop = false;
+    // When set, these bytes go out instead of the answer built from the
+    // fields above (status line and headers included), and the connection
+    // closes: for answers that are cut off or framed oddly.
+    std::string raw = {};
 };
 
 class LoopbackHttp {

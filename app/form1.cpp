@@ -91,8 +91,59 @@ form1::form1(const std::filesystem::path &dataDir) : m_dataDir(dataDir)
 
     buildMenus();
 
-    connect(cmdDownloadOrders, &QPushButton::clicked, this, [this] { m_features.click("cmdDownloadOrders"); });
-    connect(Label1, &ClickableLabel::clicked, this, [this] { m_features.click("Label1"); });
+    connect(cmdDownloadOrders, &QPushButton::clicked, this, [this] { click("cmdDownloadOrders"); });
+    connect(Label1, &ClickableLabel::clicked, this, [this] { click("Label1"); });
+
+    Busy &busy = m_features.busy();
+    busy.setPoster([this](std::function<void()> task) { post(std::move(task)); });
+    busy.onChange = [this](bool busyNow) {
+        applyEnabled();
+        // An operation's overlay goes when the last of its work has ended (a
+        // hide in between would show the page idle while it is not). Posted:
+        // the hide waits on the page, and nothing may start inside it.
+        if (!busyNow)
+            post([this] {
+                if (!m_features.busy().busy() && m_processingShown) ProcessingImageHide();
+            });
+    };
+}
+
+void form1::click(std::string_view objectName)
+{
+    // A click the busy window refuses (its control greyed a moment late,
+    // say) is told like a refused link.
+    if (m_features.busy().busy()) {
+        if (m_browser) m_browser->pleaseWait();
+        return;
+    }
+    m_features.click(objectName);
+}
+
+std::vector<QObject *> form1::controls() const
+{
+    std::vector<QObject *> out{cmdDownloadOrders, Label1};
+    for (QAction *a : {mnuRestoreBackup, mnuAuthorizeeBayID, mnuDownloadDaysofOrders, mnuOptions, mnuVisitWebsite,
+                       mnuReport, mnuOnlineHelp, mnuAbout})
+        out.push_back(a);
+    return out;
+}
+
+void form1::applyEnabled()
+{
+    const bool busy = m_features.busy().busy();
+    for (QObject *control : controls()) {
+        auto wanted = m_wantEnabled.find(control->objectName().toStdString());
+        const bool on = !busy && (wanted == m_wantEnabled.end() || wanted->second);
+        if (auto *action = qobject_cast<QAction *>(control))
+            action->setEnabled(on);
+        else if (auto *widget = qobject_cast<QWidget *>(control))
+            widget->setEnabled(on);
+    }
+}
+
+bool form1::mayClose()
+{
+    return m_features.busy().mayClose([this](const std::string &question) { return askYesNo("Tidewell", question); });
 }
 
 form1::~form1() = default;
@@ -126,10 +177,12 @@ void form1::buildMenus()
     help->addSeparator();
     mnuAbout = add(help, "mnuAbout", "&About Tidewell");
 
-    connect(mnuExit, &QAction::triggered, this, [this] { Form_Unload(); });
+    connect(mnuExit, &QAction::triggered, this, [this] {
+        if (mayClose()) Form_Unload();
+    });
     for (QAction *a : {mnuRestoreBackup, mnuAuthorizeeBayID, mnuDownloadDaysofOrders, mnuOptions, mnuVisitWebsite,
                        mnuReport, mnuOnlineHelp, mnuAbout})
-        connect(a, &QAction::triggered, this, [this, a] { m_features.click(a->objectName().toStdString()); });
+        connect(a, &QAction::triggered, this, [this, a] { click(a->objectName().toStdString()); });
 }
 
 void form1::Form_Load()
@@ -139,9 +192,9 @@ void form1::Form_Load()
                        .arg(TW_VERSION_MINOR)
                        .arg(TW_VERSION_PATCH));
 
-    cmdDownloadOrders->setEnabled(false);
-    Label1->setEnabled(false);
-    mnuDownloadDaysofOrders->setEnabled(false);
+    setEnabled("cmdDownloadOrders", false);
+    setEnabled("Label1", false);
+    setEnabled("mnuDownloadDaysofOrders", false);
 
     app::composeFeatures(m_session, *this, m_features);
     m_browser = std::make_unique<ui::Browser>(m_session, *this, m_features);
@@ -160,6 +213,9 @@ void form1::Form_Load()
             automationLine("action", name == params.end() ? std::string() : name->second);
         };
     m_page->documentReplaced = [this] { m_processingShown = false; };
+    m_page->runChangeHandler = [this](std::function<void()> handler) {
+        m_features.busy().whenIdle(std::move(handler));
+    };
     m_page->newWindowPage = [] {
         auto *window = web::PlinthwayWindow::instance(QWebEngineProfile::defaultProfile());
         window->show();
@@ -201,6 +257,10 @@ void form1::Form_Resize()
 
 void form1::closeEvent(QCloseEvent *event)
 {
+    if (!mayClose()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     Form_Unload();
 }
@@ -227,12 +287,15 @@ void form1::setStatus(std::string_view text, int panel)
 
 void form1::ProcessingImageDisplay(std::string_view message)
 {
-    ui::ProcessingImageDisplay(*m_page, message);
+    if (automationMode()) automationLine("overlay", message);
     m_processingShown = true;
+    ui::ProcessingImageDisplay(*m_page, message);
 }
 
 void form1::ProcessingImageHide()
 {
+    // While the window is busy the overlay stays; it goes when the work ends.
+    if (m_features.busy().busy()) return;
     m_processingShown = false;
     ui::ProcessingImageHide(*m_page);
 }
@@ -298,11 +361,13 @@ QTimer *form1::timer(std::string_view objectName) const
 
 void form1::setEnabled(std::string_view objectName, bool enabled)
 {
+    m_wantEnabled[std::string(objectName)] = enabled;
     const QString n = qs(objectName);
+    const bool on = enabled && !m_features.busy().busy();
     if (auto *action = findChild<QAction *>(n))
-        action->setEnabled(enabled);
+        action->setEnabled(on);
     else if (auto *widget = findChild<QWidget *>(n))
-        widget->setEnabled(enabled);
+        widget->setEnabled(on);
 }
 
 void form1::startTimer(std::string_view objectName)
@@ -330,6 +395,11 @@ void form1::openExternal(const std::string &url)
         automationLine("open", url);
     else
         QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}
+
+void form1::rowsShown(int shown, int total)
+{
+    if (automationMode()) automationLine("rows", std::to_string(shown) + " of " + std::to_string(total));
 }
 
 void form1::post(std::function<void()> task)

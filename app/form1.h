@@ -13,7 +13,9 @@
 #include <QMainWindow>
 
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QPushButton;
@@ -69,22 +71,33 @@ class form1 : public QMainWindow, public Shell {
     void navigate(const std::string &url, const std::string &target = {}) override;
     void openExternal(const std::string &url) override;
     void post(std::function<void()> task) override;
+    void rowsShown(int shown, int total) override;
 
   protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
   private:
+    // A click of a control or menu entry, refused while the window is busy.
+    void click(std::string_view objectName);
     void Form_Resize();
     [[noreturn]] void Form_Unload();
     void buildMenus();
     QTimer *timer(std::string_view objectName) const;
+    // Every control and menu entry the seller can start work with (not Exit).
+    std::vector<QObject *> controls() const;
+    // Each control as its features want it, and off while the window is busy.
+    void applyEnabled();
+    // Whether the window may close now (a refund on its way asks first).
+    bool mayClose();
 
     std::filesystem::path m_dataDir;
     Session m_session;
     FeatureTable m_features;
     std::unique_ptr<ui::Browser> m_browser;
     bool m_processingShown = false;
+    // What the features last set for each control, by object name; on when never set.
+    std::map<std::string, bool, std::less<>> m_wantEnabled;
 
     QWebEngineView *WebBrowser1;
     tw::web::WebPage *m_page;

@@ -10,6 +10,12 @@ namespace {
 
 const char *kFirst[] = {"Mary", "José", "Li", "Sean", "Ana", "Tom", "Zoë", "Raj"};
 const char *kLast[] = {"O'Brien", "Smith & Sons", "Müller", "Nguyen", "García", "Kowalski", "Dubois", "Tanaka"};
+// A third of the orders not shipped; of the shipped, every other one delivered.
+bool shippedOrder(int k)
+{
+    return k % 3 != 0;
+}
+
 const char *kTitles[] = {"Vintage brass lamp <b>rare</b>", "USB-C cable 2m & adapter",     "Wool scarf, hand-knit",
                          "Replacement filter (pack of 3)", "Children's book \"The Tide\"", "Ceramic mug 12oz"};
 
@@ -26,7 +32,7 @@ std::string transactionsXml(int count, int firstTransaction)
         const std::string firstText = xml::escape(kFirst[k % 8]), lastText = xml::escape(kLast[(k / 8) % 8]),
                           titleText = xml::escape(kTitles[k % 6]);
         const char *first = firstText.c_str(), *last = lastText.c_str(), *title = titleText.c_str();
-        bool shipped = k % 4 != 0;
+        bool shipped = shippedOrder(k);
         std::string shippedTime = shipped ? "<ShippedTime>" + std::to_string(year) + "-02-0" +
                                                 std::to_string(1 + k % 9) + "T10:00:00.000Z</ShippedTime>"
                                           : "";
@@ -88,17 +94,13 @@ std::string transactionsXml(int count, int firstTransaction)
 
 std::filesystem::path transactionsFile(int count)
 {
-    auto file = std::filesystem::temp_directory_path() / ("tidewell-bench-orders-" + std::to_string(count) + ".xml");
+    auto file =
+        std::filesystem::temp_directory_path() / ("tidewell-bench-orders-thirds-" + std::to_string(count) + ".xml");
     if (!std::filesystem::exists(file)) xml::writeFileAtomically(file, transactionsXml(count));
     return file;
 }
 
 namespace {
-
-bool shippedOrder(int k)
-{
-    return k % 4 != 0; // as transactionsXml writes them
-}
 
 std::string trackingNumber(int k)
 {
@@ -113,7 +115,7 @@ std::string trackingNumbersXml(int count)
     int shipped = 0;
     for (int k = 0; k < count; ++k) {
         if (!shippedOrder(k)) continue;
-        bool delivered = shipped++ % 4 == 0;
+        bool delivered = shipped++ % 2 == 0;
         out += "<TrackingNumber ID=\"" + trackingNumber(k) +
                "\"><LastChecked>2008-01-01 00:00:00</LastChecked><TrackSummary><EventTime>9:24 am</EventTime>"
                "<EventDate>January 7, 2008</EventDate><Event>" +
@@ -137,7 +139,7 @@ std::string olderSettingsXml()
 
 std::filesystem::path dataFolder(int orders)
 {
-    auto dir = std::filesystem::temp_directory_path() / ("tidewell-bench-data-" + std::to_string(orders));
+    auto dir = std::filesystem::temp_directory_path() / ("tidewell-bench-data-thirds-" + std::to_string(orders));
     if (std::filesystem::exists(dir / "Transactions.xml")) return dir;
     std::filesystem::create_directories(dir);
     auto write = [&](const char *name, const std::string &text) { xml::writeFileAtomically(dir / name, text); };

@@ -77,18 +77,20 @@ std::vector<std::string> FeatureTable::actionNames() const
     return keys(m_actions);
 }
 
-bool FeatureTable::click(std::string_view objectName) const
+bool FeatureTable::click(std::string_view objectName)
 {
     auto it = m_commands.find(objectName);
-    if (it == m_commands.end()) return false;
+    if (it == m_commands.end() || m_busy.busy()) return false;
+    Busy::Token hold = m_busy.hold();
     it->second();
     return true;
 }
 
-bool FeatureTable::tick(std::string_view objectName) const
+bool FeatureTable::tick(std::string_view objectName)
 {
     auto it = m_timers.find(objectName);
-    if (it == m_timers.end()) return false;
+    if (it == m_timers.end() || !m_busy.allowsTick(objectName)) return false;
+    Busy::Token hold = m_busy.hold(Busy::Options::wait("", std::string(objectName)));
     it->second();
     return true;
 }
@@ -105,7 +107,9 @@ std::vector<std::string> FeatureTable::timerNames() const
 
 void FeatureTable::RefreshGrid() const
 {
-    if (m_redraw) m_redraw();
+    if (!m_redraw) return;
+    Busy::Token hold = m_busy.hold();
+    m_redraw();
 }
 
 } // namespace tw

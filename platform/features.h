@@ -9,6 +9,8 @@
 // A name registered twice is a programming error: the second registration
 // throws std::logic_error, which the composition test catches.
 
+#include "platform/busy.h"
+
 #include <functional>
 #include <map>
 #include <string>
@@ -51,11 +53,17 @@ class FeatureTable {
     void setRedraw(Handler redraw);
 
     // Runs the action named by params["Action"]; false when there is none.
+    // The caller decides whether the window may take it (busy().allowsAction).
     bool runAction(const Params &params) const;
     bool hasAction(std::string_view name) const;
     std::vector<std::string> actionNames() const;
-    bool click(std::string_view objectName) const;
-    bool tick(std::string_view objectName) const;
+    // A click runs only while the window is idle, and holds it busy while it
+    // runs; false when refused or nobody handles it.
+    bool click(std::string_view objectName);
+    // A tick runs while the window is idle (holding it busy meanwhile) or
+    // busy with the operation that owns the timer; otherwise it is skipped
+    // (the timer comes back).
+    bool tick(std::string_view objectName);
     std::vector<std::string> commandNames() const;
     std::vector<std::string> timerNames() const;
     const std::vector<std::pair<std::string, PageHandler>> &pageFills() const { return m_fills; }
@@ -65,6 +73,9 @@ class FeatureTable {
     // Redraws the current view; operations that change orders end with it.
     void RefreshGrid() const;
 
+    // The window's one busy state.
+    Busy &busy() const { return m_busy; }
+
   private:
     std::map<std::string, Action, std::less<>> m_actions;
     std::map<std::string, Handler, std::less<>> m_commands;
@@ -73,6 +84,8 @@ class FeatureTable {
     std::vector<PageHandler> m_watchers;
     std::vector<NavigationHandler> m_navigationWatchers;
     Handler m_redraw;
+    // Mutable: holding the window busy is not a change of what is registered.
+    mutable Busy m_busy;
 };
 
 } // namespace tw

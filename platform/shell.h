@@ -71,6 +71,14 @@ class Shell {
     virtual void openExternal(const std::string &url) = 0;
     // Runs `task` once the current event has been handled.
     virtual void post(std::function<void()> task) = 0;
+
+    // The drawn view has `shown` of its `total` rows on the page (automation
+    // mode reports it; nothing else needs to know).
+    virtual void rowsShown(int shown, int total)
+    {
+        (void)shown;
+        (void)total;
+    }
 };
 
 } // namespace tw

@@ -425,7 +425,7 @@ void Printing::sendToDazzle(const FormValues &form, bool customs)
         return refuseSend("DAZzle could not be started (" + print->command.program.string() +
                           "). Check the DAZzle path in Tools > Options.");
     }
-    m_watch[size_t(Carrier::Dazzle)] = Watch{true, std::nullopt};
+    m_watch[size_t(Carrier::Dazzle)] = Watch{holdWhileWaiting(Carrier::Dazzle), std::nullopt};
     m_shell.startTimer(kDazzleTimer);
 }
 
@@ -467,7 +467,7 @@ void Printing::sendToWorldShip(const FormValues &form)
     // One shipment per form: the link goes until the answer says otherwise.
     showWorldShipSend(false);
     m_shell.ProcessingImageDisplay("Waiting for WorldShip");
-    m_watch[size_t(Carrier::WorldShip)] = Watch{true, std::nullopt};
+    m_watch[size_t(Carrier::WorldShip)] = Watch{holdWhileWaiting(Carrier::WorldShip), std::nullopt};
     m_shell.startTimer(kWorldShipTimer);
 }
 
@@ -476,8 +476,8 @@ void Printing::CancelPrintPostage()
     for (Carrier carrier : {Carrier::Dazzle, Carrier::WorldShip}) {
         std::optional<Watch> &watch = m_watch[size_t(carrier)];
         if (!watch) m_shell.stopTimer(timerOf(carrier)); // nothing to wait for
-        if (!watch || !watch->foreground) continue;
-        watch->foreground = false;
+        if (!watch || !watch->foreground()) continue;
+        watch->busy.reset();
         xml::Document &labels = ensureShippingLabels(m_session.store);
         std::optional<PostageWait> wait = storedWait(labels, carrier);
         if (!wait) {
@@ -516,6 +516,12 @@ void Printing::resumeWaits()
             m_watch[size_t(carrier)] = Watch{};
             m_shell.startTimer(timerOf(carrier));
         }
+}
+
+Busy::Token Printing::holdWhileWaiting(Carrier carrier)
+{
+    // Nothing else runs while the seller watches the wait; its Cancel does.
+    return m_table.busy().hold(Busy::Options::wait("CancelPrintPostage", std::string(timerOf(carrier))));
 }
 
 void Printing::unwatch(Carrier carrier)
@@ -595,7 +601,7 @@ void Printing::tick(Carrier carrier)
 
 void Printing::endWait(Carrier carrier, const std::string &message, bool answerRead)
 {
-    const bool foreground = m_watch[size_t(carrier)] && m_watch[size_t(carrier)]->foreground;
+    const bool foreground = m_watch[size_t(carrier)] && m_watch[size_t(carrier)]->foreground();
     const std::optional<PostageWait> wait = storedWait(ensureShippingLabels(m_session.store), carrier);
     dropWait(m_session.store.doc(store::Doc::ShippingLabels), carrier);
     m_session.store.save(store::Doc::ShippingLabels);
@@ -625,7 +631,7 @@ bool Printing::recordAnswer(Carrier carrier, const std::function<void()> &append
     dropWait(labels, carrier);
     if (m_session.store.save(store::Doc::ShippingLabels)) return true;
     m_session.store.doc(store::Doc::ShippingLabels) = xml::Document::parse(before);
-    const bool foreground = m_watch[size_t(carrier)] && m_watch[size_t(carrier)]->foreground;
+    const bool foreground = m_watch[size_t(carrier)] && m_watch[size_t(carrier)]->foreground();
     // Kept in the store as it was: the next start records it.
     unwatch(carrier);
     if (foreground) m_shell.ProcessingImageHide();
@@ -670,7 +676,7 @@ size_t Printing::uploadLabel(const RecordedLabel &label, std::string_view carrie
 
 void Printing::completeDazzle(const PostageWait &wait, DazzleResults &results)
 {
-    const bool foreground = m_watch[size_t(Carrier::Dazzle)]->foreground;
+    const bool foreground = m_watch[size_t(Carrier::Dazzle)]->foreground();
     std::vector<RecordedLabel> recorded;
     std::vector<std::string> postage, refusals;
     for (DazzlePackage &package : results.packages) {
@@ -721,7 +727,7 @@ void Printing::completeDazzle(const PostageWait &wait, DazzleResults &results)
 void Printing::completeWorldShip(const PostageWait &wait, const WorldShipOutput &output)
 {
     if (!output.shipped()) return endWait(Carrier::WorldShip, notShippedMessage(output), true);
-    const bool foreground = m_watch[size_t(Carrier::WorldShip)]->foreground;
+    const bool foreground = m_watch[size_t(Carrier::WorldShip)]->foreground();
     RecordedLabel label;
     if (!recordAnswer(Carrier::WorldShip,
                       [&] { label = appendWorldShipLabel(m_session.store, output, wait.orders, m_session.eBayNow()); }))

@@ -114,12 +114,17 @@ class Printing {
   private:
     // How a stored wait is being watched in this run.
     struct Watch {
-        // The seller watches it on the form (overlay, send button); false
-        // once left, or for a wait of an earlier run.
-        bool foreground = false;
+        // Held while the seller watches the wait on the form (overlay, send
+        // button): the window stays busy, its Cancel excepted. None once
+        // left, or for a wait of an earlier run: its answer is completed in
+        // the background, by a tick the window lets run when it is idle.
+        Busy::Token busy;
         // When the answer was first there but did not read.
         std::optional<std::int64_t> unreadableSinceMs;
+
+        bool foreground() const { return bool(busy); }
     };
+    Busy::Token holdWhileWaiting(Carrier carrier);
 
     void tick(Carrier carrier);
     void completeDazzle(const PostageWait &wait, DazzleResults &results);

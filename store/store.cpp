@@ -78,6 +78,7 @@ Store::Store()
 
 std::vector<std::string> Store::open(const std::filesystem::path &dataDir)
 {
+    changed();
     std::vector<std::string> problems;
     std::error_code ec;
     m_dataDir = std::filesystem::absolute(dataDir, ec);
@@ -133,6 +134,7 @@ std::vector<std::string> Store::open(const std::filesystem::path &dataDir)
 
 bool Store::save(Doc d)
 {
+    changed();
     std::string error;
     if (m_protected[size_t(d)])
         error = "the unreadable file it holds is kept, not overwritten";

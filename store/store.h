@@ -5,6 +5,7 @@
 #include "platform/xml.h"
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -63,6 +64,13 @@ class Store {
     // Saves Transactions.xml and TrackingNumbers.xml.
     bool SaveData();
 
+    // Counts the changes: each save (every change is saved, or undone when
+    // its save fails) and each document opened or replaced. Work that waits
+    // while other events run compares it to know whether what it looked up
+    // before the wait still stands.
+    std::uint64_t generation() const { return m_generation; }
+    void changed() { ++m_generation; }
+
     // Told of every failed save, with a sentence for the user.
     void setSaveErrorHandler(std::function<void(const std::string &)> handler) { m_onSaveError = std::move(handler); }
 
@@ -71,6 +79,7 @@ class Store {
     std::array<xml::Document, kDocCount> m_docs;
     std::array<bool, kDocCount> m_protected{};
     std::function<void(const std::string &)> m_onSaveError;
+    std::uint64_t m_generation = 0;
 };
 
 // The name a malformed store file is kept under, beside the original:

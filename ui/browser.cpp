@@ -16,7 +16,11 @@
 namespace tw::ui {
 namespace {
 
-constexpr std::string_view kCancelPostageLink = "http://plinthway/?action=cancelprintpostage";
+std::string actionOf(const Params &params)
+{
+    auto it = params.find("Action");
+    return it == params.end() ? std::string() : it->second;
+}
 
 bool isWebAddress(std::string_view url)
 {
@@ -56,6 +60,16 @@ Browser::Browser(Session &session, Shell &shell, FeatureTable &table)
     mobjGenericHtmlEventHandler.DataChanged = [this] { mobjGenericHtmlEventHandler_DataChanged(); };
 }
 
+void Browser::pleaseWait()
+{
+    m_shell.post([this] {
+        if (!m_shell.processingShown()) return;
+        page::Element overlay = m_shell.page().element("ProcessingElement");
+        if (overlay && overlay.innerText().find("Please wait") == std::string::npos)
+            overlay.appendHTML("<br>(Please wait)");
+    });
+}
+
 bool Browser::isOutsideLink(const std::string &url) const
 {
     // Only web addresses go to a browser: a file: or other link that merely
@@ -76,13 +90,17 @@ bool Browser::WebBrowser1_BeforeNavigate2(const std::string &url, const std::str
 {
     m_shell.setStatus("");
 
-    if (lower(url) != kCancelPostageLink && m_shell.processingShown()) {
-        m_shell.post([this] {
-            page::Element overlay = m_shell.page().element("ProcessingElement");
-            if (overlay && overlay.innerText().find("Please wait") == std::string::npos)
-                overlay.appendHTML("<br>(Please wait)");
-        });
-        return true;
+    // What the program loads itself (and the redirects of it) goes through;
+    // anything the seller or a page starts waits for the work in progress.
+    const bool programsOwn = fromUrl.empty() || fromUrl.rfind("redirect:", 0) == 0;
+    Busy &busy = m_table.busy();
+    if (busy.busy() && !programsOwn) {
+        const bool cancel =
+            isCommandLink(url) && isOwnPage(fromUrl) && busy.allowsAction(actionOf(parseCommandLink(url)));
+        if (!cancel) {
+            pleaseWait();
+            return true;
+        }
     }
 
     if (!isCommandLink(url)) {
@@ -114,8 +132,12 @@ bool Browser::WebBrowser1_BeforeNavigate2(const std::string &url, const std::str
     // A page from elsewhere (an eBay page, say) cannot command the program.
     if (!isOwnPage(fromUrl)) return true;
     Params params = parseCommandLink(url);
-    m_shell.post([this, params] {
+    // Busy from this moment, before the action's first page call: a second
+    // click meanwhile is refused, not run inside this one.
+    auto hold = std::make_shared<Busy::Token>(busy.hold());
+    m_shell.post([this, params, hold] {
         m_table.runAction(params);
+        hold->reset();
         if (actionDone) actionDone(params);
     });
     return true;
@@ -124,6 +146,7 @@ bool Browser::WebBrowser1_BeforeNavigate2(const std::string &url, const std::str
 void Browser::WebBrowser1_DocumentComplete(const std::string &url)
 {
     const std::string address = lower(url);
+    Busy::Token hold = m_table.busy().hold();
     if (address == lower(pageUrl(kMainPage)) && !m_session.mainPageInitialised) {
         m_session.mainPageInitialised = true;
         FirstTimeInit(m_session, m_shell);

@@ -40,6 +40,9 @@ class Browser {
     static std::string pageUrl(std::string_view path);
     static bool isOwnPage(const std::string &url);
 
+    // The seller acted while the window is busy: the overlay says so once.
+    void pleaseWait();
+
   private:
     bool isOutsideLink(const std::string &url) const;
 

@@ -14,7 +14,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace tw::ui {
 namespace {
@@ -210,15 +212,25 @@ void DisplayTransactions(Session &session, Shell &shell)
                 cells[1].setInnerHTML(view == kNotShipped ? "Status" : "Days<br />Since<br />Shipped");
         }
         fetchPaypalDetails(session, shell, view, sorted);
-        const RowBuilder builder(session, view, clock().localNow());
+        // The orders are the drawing's own copies; what the builder looked up
+        // in the store is looked up again when the store changed while the
+        // window handled events between batches.
+        const DateTime now = clock().localNow();
+        std::optional<RowBuilder> builder;
+        std::uint64_t builtAt = 0;
         const int total = int(sorted.orders.size());
         int batchSize = kFirstBatch;
         std::string batch;
         int inBatch = 0;
         for (int k = 0; k < total; ++k) {
-            batch += builder.row(sorted.orders[size_t(k)], k);
+            if (!builder || builtAt != session.store.generation()) {
+                builder.emplace(session, view, now);
+                builtAt = session.store.generation();
+            }
+            batch += builder->row(sorted.orders[size_t(k)], k);
             if (++inBatch < batchSize && k + 1 < total) continue;
             table.appendHTML(batch);
+            shell.rowsShown(k + 1, total);
             batch.clear();
             inBatch = 0;
             batchSize *= 4;

@@ -142,9 +142,19 @@ WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
     setWebChannel(m_channel, QWebEngineScript::ApplicationWorld);
     connect(bridge, &PageBridge::elementChanged, this, [this](int handle) {
         // Run outside the channel's delivery, where the handler may wait on the page.
-        runAfterCurrentEvent(this, [this, handle] {
-            auto it = m_changeHandlers.find(handle);
-            if (it != m_changeHandlers.end() && live(handle)) it->second();
+        runAfterCurrentEvent(this, [this, handle, document = m_document] {
+            auto run = [this, handle, document] {
+                if (document != m_document) return; // its form has gone
+                auto it = m_changeHandlers.find(handle);
+                if (it == m_changeHandlers.end() || !live(handle)) return;
+                // A copy: the handler may replace the document, and the handlers with it.
+                std::function<void()> handler = it->second;
+                handler();
+            };
+            if (runChangeHandler)
+                runChangeHandler(run);
+            else
+                run();
         });
     });
 

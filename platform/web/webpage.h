@@ -40,6 +40,9 @@ class WebPage : public QWebEnginePage, public page::Page {
     std::function<void(const std::string &url)> documentComplete;
     // An accepted navigation replaces the document (with its overlay).
     std::function<void()> documentReplaced;
+    // Runs an element's change handler; by default at once. The window runs
+    // them only while it is idle.
+    std::function<void(std::function<void()> handler)> runChangeHandler;
     // Asked for the page of a new window a link wants (target frames).
     std::function<QWebEnginePage *()> newWindowPage;
 

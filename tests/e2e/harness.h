@@ -163,6 +163,7 @@ class Tidewell {
         return e2e::waitFor([this] { return m_process.state() == QProcess::NotRunning; }, ms);
     }
     int exitCode() const { return m_process.exitCode(); }
+    qint64 pid() const { return m_process.processId(); }
     // Ends it as a crash or a power cut would: nothing of its own runs.
     void kill()
     {

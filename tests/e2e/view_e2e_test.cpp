@@ -176,4 +176,67 @@ TEST(EndToEndView, ViewsTagsNotesAndTheArchiveOnTheRealProgram)
         "\"rgb(205, 205, 255)\"");
 }
 
+// A click on Download Orders while a view of 2,000 orders is being drawn is
+// refused: nothing runs inside the drawing, and its rows come out whole and in
+// order. Once the drawing is over, the button works.
+TEST(EndToEndView, DownloadOrdersClickedDuringADrawingIsRefused)
+{
+    TempDir dir;
+    tw::sandbox::Sandbox sb;
+    ASSERT_TRUE(sb.start());
+    signIn(dir, sb);
+    constexpr int kOrders = 2000;
+    std::string orders = "<?xml version=\"1.0\" encoding=\"utf-8\"?><Transactions>";
+    for (int k = 0; k < kOrders; ++k) {
+        char paidTime[32];
+        std::snprintf(paidTime, sizeof paidTime, "2026-11-%02dT%02d:%02d:00.000Z", 1 + k % 28, k % 24, k % 60);
+        orders += "<Transaction xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Item><ItemID>" +
+                  std::to_string(2200000000 + k) + "</ItemID><Title>Lamp " + std::to_string(k) +
+                  "</Title></Item><TransactionID>" + std::to_string(k) + "</TransactionID><Buyer><UserID>buyer" +
+                  std::to_string(k % 97) + "</UserID></Buyer><PaidTime>" + std::string(paidTime) +
+                  "</PaidTime></Transaction>";
+    }
+    tw::test::writeFile(dir / "data" / "Transactions.xml", orders + "</Transactions>");
+    // The same order the drawing must give: newest payment first, then buyer.
+    std::vector<std::pair<std::string, std::string>> keys;
+    {
+        tw::xml::Document doc = tw::xml::Document::load(dir / "data" / "Transactions.xml");
+        for (tw::xml::Node t : doc.selectAll("Transactions/Transaction"))
+            keys.emplace_back(t.element("PaidTime").text(), t.element("Buyer").element("UserID").text());
+    }
+    std::string settingsXml = tw::test::readFile(dir / "data" / "Settings.xml");
+    settingsXml.replace(settingsXml.find("</Settings>"), 11, "<LastTab>NotShipped</LastTab></Settings>");
+    tw::test::writeFile(dir / "data" / "Settings.xml", settingsXml);
+
+    const int port = freePort();
+    Tidewell app(dir, {sb.config().toIni(), "", port});
+    // The second batch of rows is on its way: the drawing is under way.
+    ASSERT_FALSE(app.nextContaining("overlay", QString("of %1").arg(kOrders), 60000).isEmpty())
+        << app.output().toStdString();
+    app.send("click cmdDownloadOrders");
+    ASSERT_EQ(app.next("clicked", 60000), "cmdDownloadOrders") << app.output().toStdString();
+    ASSERT_TRUE(app.next("page", 60000).endsWith(kMain)) << app.output().toStdString();
+    DevTools devTools(port);
+    ASSERT_EQ(settle(devTools, kRows, quoted(QString::number(kOrders)), 60000), quoted(QString::number(kOrders)));
+    EXPECT_TRUE(sb.requests("GetSellerTransactions").empty()) << "a download ran inside the drawing";
+
+    // Rows in the drawing's order: paid time descending, then buyer.
+    const QString shown = valueOf(
+        devTools.evaluate(kMain, "Array.prototype.map.call(document.querySelectorAll('#TransactionsTable tr[ItemID]'),"
+                                 "function (r) { return r.getAttribute('TransactionID'); }).join(',')"));
+    std::vector<int> order;
+    for (const QString &id : shown.split(','))
+        order.push_back(id.toInt());
+    ASSERT_EQ(order.size(), size_t(kOrders));
+    for (size_t i = 1; i < order.size(); ++i) {
+        const auto &a = keys[size_t(order[i - 1])], &b = keys[size_t(order[i])];
+        EXPECT_TRUE(a.first > b.first || (a.first == b.first && a.second <= b.second))
+            << "row " << i << " out of order";
+    }
+
+    app.send("click cmdDownloadOrders");
+    EXPECT_EQ(app.next("clicked", 60000), "cmdDownloadOrders");
+    EXPECT_FALSE(sb.requests("GetSellerTransactions").empty()) << app.output().toStdString();
+}
+
 } // namespace

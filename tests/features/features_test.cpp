@@ -185,3 +185,89 @@ TEST_F(FeaturesTest, CancelLinksOnOtherPagesBringTheViewBack)
 }
 
 } // namespace
+
+namespace {
+
+// One operation at a time: while work holds the window, nothing the seller
+// starts runs inside it, but the program's own loads and the work's own
+// cancel and timer do.
+TEST_F(FeaturesTest, WhileTheWindowIsBusyOnlyTheWorksOwnCancelAndTimerRun)
+{
+    ui::Browser browser(session, shell, table);
+    session.mainPageInitialised = true;
+    shell.newDocument(pages::url(ui::kMainPage));
+    const std::string ownPage = shell.fake.address;
+    Busy &busy = table.busy();
+
+    // A link is taken: the window is busy at once, before its action's first
+    // page call, so a second click before it runs is refused.
+    ASSERT_TRUE(browser.WebBrowser1_BeforeNavigate2("http://plinthway/?Action=CancelMessage", ownPage));
+    EXPECT_TRUE(busy.busy());
+    EXPECT_TRUE(browser.WebBrowser1_BeforeNavigate2("http://plinthway/?Action=DisplayArchived", ownPage));
+    EXPECT_FALSE(table.click("mnuOptions"));
+    shell.runPosted();
+    EXPECT_FALSE(busy.busy());
+    EXPECT_NE(session.currentView, "Archived");
+    EXPECT_TRUE(shell.navigations.empty());
+
+    struct Case {
+        std::string cancel, timer, link, from;
+        bool linkRuns;
+    };
+    const Case cases[] = {
+        {"", "", "http://plinthway/?Action=TagAll", ownPage, false},
+        {"CancelPrintPostage", "tmrWaitingForDazzle", "http://plinthway/?Action=CancelPrintPostage", ownPage, true},
+        // A cancel named by another page's document is still not ours to obey.
+        {"CancelPrintPostage", "tmrWaitingForDazzle", "http://plinthway/?Action=CancelPrintPostage",
+         "https://evil.example/", false},
+        {"CancelPrintPostage", "", "http://plinthway/?Action=ArchiveAll", ownPage, false},
+        {"", "", "https://www.ebay.com/some/page", ownPage, false},
+    };
+    for (const Case &c : cases) {
+        Busy::Token work = busy.hold(Busy::Options::wait(c.cancel, c.timer));
+        int changes = 0;
+        busy.whenIdle([&changes] { ++changes; });
+        shell.startTimer("tmrWaitingForDazzle");
+        EXPECT_EQ(busy.allowsAction("CancelPrintPostage"), c.cancel == "CancelPrintPostage") << c.link;
+        // Cancelled navigations all; a plain web address only because the window is busy.
+        EXPECT_TRUE(browser.WebBrowser1_BeforeNavigate2(c.link, c.from)) << c.link;
+        shell.runPosted();
+        EXPECT_EQ(!shell.timers["tmrWaitingForDazzle"], c.linkRuns) << c.link;
+        // The program's own loads are not the seller's clicks.
+        EXPECT_FALSE(browser.WebBrowser1_BeforeNavigate2(pages::url(ui::kMainPage), ""));
+        EXPECT_FALSE(table.click("mnuOptions")) << c.link;
+        EXPECT_EQ(table.tick("tmrWaitingForDazzle"), c.timer == "tmrWaitingForDazzle") << c.link;
+        EXPECT_FALSE(table.tick("tmrWaitingForWorldShip"));
+        EXPECT_EQ(changes, 0) << "a change event ran inside the work";
+        work.reset();
+        shell.runPosted();
+        EXPECT_EQ(changes, 1) << c.link;
+        EXPECT_FALSE(busy.busy());
+    }
+
+    // Closing while a refund waits asks; closing anyway runs the hold's clean-up.
+    bool cleaned = false;
+    {
+        Busy::Token refund = busy.hold(
+            Busy::Options::askBeforeClose("A refund is on its way. Close anyway?", [&cleaned] { cleaned = true; }));
+        std::vector<std::string> asked;
+        EXPECT_FALSE(busy.mayClose([&asked](const std::string &q) {
+            asked.push_back(q);
+            return false;
+        }));
+        EXPECT_FALSE(cleaned);
+        EXPECT_TRUE(busy.mayClose([](const std::string &) { return true; }));
+        EXPECT_TRUE(cleaned);
+        EXPECT_EQ(asked, std::vector<std::string>{"A refund is on its way. Close anyway?"});
+    }
+    EXPECT_TRUE(busy.mayClose([](const std::string &) { return false; }));
+
+    // Idle again: a click runs, and holds the window while it does.
+    bool busyInside = false;
+    table.addCommand("testProbe", [&] { busyInside = busy.busy(); });
+    EXPECT_TRUE(table.click("testProbe"));
+    EXPECT_TRUE(busyInside);
+    EXPECT_FALSE(busy.busy());
+}
+
+} // namespace

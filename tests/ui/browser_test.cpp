@@ -148,6 +148,8 @@ TEST_F(BrowserTest, AuthorisationCancelPageBlanksTheBrowserWhateverItsCase)
 
 TEST_F(BrowserTest, BusyGuardRefusesNavigationAndSaysPleaseWaitOnce)
 {
+    table.addAction("CancelPrintPostage", [this](const Params &p) { ran.push_back(p); });
+    Busy::Token work = table.busy().hold(Busy::Options::wait("CancelPrintPostage", ""));
     shell.ProcessingImageDisplay("Downloading");
     EXPECT_TRUE(click("http://plinthway/?Action=TagAll"));
     EXPECT_TRUE(click(Browser::pageUrl(kHelpPage)));
@@ -156,12 +158,11 @@ TEST_F(BrowserTest, BusyGuardRefusesNavigationAndSaysPleaseWaitOnce)
     EXPECT_NE(html.find("Downloading<br>(Please wait)"), std::string::npos);
     EXPECT_EQ(html.find("Please wait"), html.rfind("Please wait"));
 
-    // Cancelling postage is the one way through.
-    table.addAction("CancelPrintPostage", [this](const Params &p) { ran.push_back(p); });
+    // The wait's own cancel is the one way through.
     EXPECT_TRUE(click("http://plinthway/?Action=CancelPrintPostage"));
     EXPECT_EQ(ran.size(), 1u);
 
-    shell.ProcessingImageHide();
+    work.reset();
     EXPECT_FALSE(click(Browser::pageUrl(kHelpPage)));
 }
 

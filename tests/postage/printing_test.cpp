@@ -265,6 +265,11 @@ const Answer kAnswers[] = {
      "WorldShip's answer could not be read ("},
 };
 
+void PrintTo(const Answer &a, std::ostream *os)
+{
+    *os << a.name;
+}
+
 class AnswerTest : public PrintingTest, public ::testing::WithParamInterface<Answer> {};
 
 TEST_P(AnswerTest, LeavesTheLabelUploadsAndOrdersAsTheAnswerSays)

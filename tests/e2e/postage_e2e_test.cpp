@@ -18,6 +18,7 @@ using tw::test::TempDir;
 const QString kMain = "/KORVA/main-1.0.47.html";
 const QString kDazzleForm = "/KORVA/PrintPostageForm-1.0.57.html";
 const QString kWorldShipForm = "/KORVA/PrintPostageFormWorldShip-1.0.57.html";
+const QString kRows = "document.querySelectorAll('#TransactionsTable tr[ItemID]').length";
 
 QString valueOf(const QString &json)
 {
@@ -125,6 +126,47 @@ class PostageEndToEnd : public ::testing::Test {
                     .contains("true"))
                 << s.itemId;
     }
+    // The program on the sandbox, with DAZzle's files in the test's own
+    // temporary folder, its orders downloaded and Not Shipped drawn.
+    struct Running {
+        std::unique_ptr<Tidewell> app;
+        std::unique_ptr<DevTools> devTools;
+        size_t notShipped = 0;
+    };
+    Running startWithOrders()
+    {
+        Running r;
+        const bool hadTmp = qEnvironmentVariableIsSet("TMPDIR");
+        const QByteArray tmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QByteArray::fromStdString((dir / "tmp").string()));
+        const int port = freePort();
+        r.app = std::make_unique<Tidewell>(dir, Tidewell::Options{sb.config().toIni(), "No", port});
+        // An empty TMPDIR is not an unset one: the tests after this one need
+        // the system's temporary folder back.
+        if (hadTmp)
+            qputenv("TMPDIR", tmp);
+        else
+            qunsetenv("TMPDIR");
+        Tidewell &app = *r.app;
+        EXPECT_TRUE(app.next("page").endsWith(kMain)) << app.output().toStdString();
+        r.devTools = std::make_unique<DevTools>(port);
+        EXPECT_TRUE(waitFor([&] { return !sb.requests("GetFeedback").empty(); })) << app.output().toStdString();
+        EXPECT_TRUE(waitIdle(*r.devTools, kMain));
+        app.send("click cmdDownloadOrders");
+        EXPECT_TRUE(waitFor([&] { return count(dir, "Transactions.xml", "//Transaction[KORVA]") > 0; }, 60000))
+            << app.output().toStdString();
+        r.notShipped = count(dir, "Transactions.xml", "Transactions/Transaction[not(ShippedTime)]");
+        const QString n = QString::number(r.notShipped);
+        // Asked again while the end of the download still refuses navigation.
+        EXPECT_TRUE(waitFor(
+            [&] {
+                later(*r.devTools, kMain, "location.href = 'http://plinthway/?Action=DisplayNotShipped';");
+                return settle(*r.devTools, kMain, kRows, n, 5000) == n;
+            },
+            60000));
+        return r;
+    }
+
     size_t shipped(const std::vector<Sale> &orders)
     {
         size_t n = 0;
@@ -142,35 +184,12 @@ TEST_F(PostageEndToEnd, LabelsThroughDazzleAndWorldShipReachEbayAndMoveTheOrders
     worldship.start(TW_WORLDSHIP_SIM, {QString::fromStdString((dir / "world ship").string())});
     ASSERT_TRUE(worldship.waitForStarted(10000));
 
-    // DAZzle's files go to the system's temporary folder: the test's own.
-    const bool hadTmp = qEnvironmentVariableIsSet("TMPDIR");
-    const QByteArray tmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QByteArray::fromStdString((dir / "tmp").string()));
-    const int port = freePort();
-    Tidewell app(dir, {sb.config().toIni(), "No", port});
-    // An empty TMPDIR is not an unset one: the tests after this one need
-    // the system's temporary folder back.
-    if (hadTmp)
-        qputenv("TMPDIR", tmp);
-    else
-        qunsetenv("TMPDIR");
-    ASSERT_TRUE(app.next("page").endsWith(kMain)) << app.output().toStdString();
-    DevTools devTools(port);
-    ASSERT_TRUE(waitFor([&] { return !sb.requests("GetFeedback").empty(); })) << app.output().toStdString();
-    ASSERT_TRUE(waitIdle(devTools, kMain));
-
-    app.send("click cmdDownloadOrders");
-    ASSERT_TRUE(waitFor([&] { return count(dir, "Transactions.xml", "//Transaction[KORVA]") > 0; }, 60000))
-        << app.output().toStdString();
-    const QString rows = "document.querySelectorAll('#TransactionsTable tr[ItemID]').length";
-    const size_t notShipped = count(dir, "Transactions.xml", "Transactions/Transaction[not(ShippedTime)]");
-    // Asked again while the end of the download still refuses navigation.
-    ASSERT_TRUE(waitFor(
-        [&] {
-            later(devTools, kMain, "location.href = 'http://plinthway/?Action=DisplayNotShipped';");
-            return settle(devTools, kMain, rows, QString::number(notShipped), 5000) == QString::number(notShipped);
-        },
-        60000));
+    Running running = startWithOrders();
+    ASSERT_FALSE(HasFailure());
+    Tidewell &app = *running.app;
+    DevTools &devTools = *running.devTools;
+    const size_t notShipped = running.notShipped;
+    const QString rows = kRows;
 
     // --- DAZzle: two of buyer A's three orders, the third left out. ---
     tag(devTools, dazzleOrders);
@@ -271,30 +290,12 @@ TEST_F(PostageEndToEnd, ALabelLeftWithCancelReachesEbayAndAWorldShipErrorShipsNo
     QProcess worldship;
     worldship.start(TW_WORLDSHIP_SIM, {QString::fromStdString((dir / "world ship").string())});
     ASSERT_TRUE(worldship.waitForStarted(10000));
-    const bool hadTmp = qEnvironmentVariableIsSet("TMPDIR");
-    const QByteArray tmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QByteArray::fromStdString((dir / "tmp").string()));
-    const int port = freePort();
-    Tidewell app(dir, {sb.config().toIni(), "No", port});
-    if (hadTmp)
-        qputenv("TMPDIR", tmp);
-    else
-        qunsetenv("TMPDIR");
-    ASSERT_TRUE(app.next("page").endsWith(kMain)) << app.output().toStdString();
-    DevTools devTools(port);
-    ASSERT_TRUE(waitFor([&] { return !sb.requests("GetFeedback").empty(); })) << app.output().toStdString();
-    ASSERT_TRUE(waitIdle(devTools, kMain));
-    app.send("click cmdDownloadOrders");
-    ASSERT_TRUE(waitFor([&] { return count(dir, "Transactions.xml", "//Transaction[KORVA]") > 0; }, 60000))
-        << app.output().toStdString();
-    const QString rows = "document.querySelectorAll('#TransactionsTable tr[ItemID]').length";
-    const size_t notShipped = count(dir, "Transactions.xml", "Transactions/Transaction[not(ShippedTime)]");
-    ASSERT_TRUE(waitFor(
-        [&] {
-            later(devTools, kMain, "location.href = 'http://plinthway/?Action=DisplayNotShipped';");
-            return settle(devTools, kMain, rows, QString::number(notShipped), 5000) == QString::number(notShipped);
-        },
-        60000));
+    Running running = startWithOrders();
+    ASSERT_FALSE(HasFailure());
+    Tidewell &app = *running.app;
+    DevTools &devTools = *running.devTools;
+    const size_t notShipped = running.notShipped;
+    const QString rows = kRows;
 
     // --- DAZzle takes the label, the seller leaves, DAZzle prints it later. ---
     tag(devTools, dazzleOrders);
@@ -346,7 +347,8 @@ TEST_F(PostageEndToEnd, ALabelLeftWithCancelReachesEbayAndAWorldShipErrorShipsNo
     EXPECT_EQ(settle(devTools, kMain, rows, QString::number(notShipped - 2)), QString::number(notShipped - 2));
     const QString worldShipRows = QString::fromStdString(
         "document.querySelectorAll('#TransactionsTable tr[ItemID=\"" + worldShipOrders[0].itemId +
-        "\"], #TransactionsTable tr[ItemID=\"" + worldShipOrders[1].itemId + "\"]').length");
+        "\"][TransactionID=\"" + worldShipOrders[0].transactionId + "\"], #TransactionsTable tr[ItemID=\"" +
+        worldShipOrders[1].itemId + "\"][TransactionID=\"" + worldShipOrders[1].transactionId + "\"]').length");
     EXPECT_EQ(settle(devTools, kMain, worldShipRows, "2"), "2");
 
     worldship.kill();

@@ -210,16 +210,6 @@ TEST_F(PrintingTest, AnErrorStatusStoresNothingAndTheButtonCanBeUsedAgain)
     EXPECT_EQ(button(), "Print Postage");
     EXPECT_FALSE(buttonDisabled());
     EXPECT_FALSE(shell.processingShown());
-
-    f = form(FormKind::Dazzle);
-    f["TestMode"] = "True";
-    printing->sendToDazzle(f, false);
-    EXPECT_NE(readFile(temp / "KORVA-Dazzle-Packages.xml").find("Test=\"YES\""), std::string::npos);
-    ASSERT_TRUE(runDazzle());
-    ASSERT_EQ(shell.boxes.size(), 2u);
-    EXPECT_EQ(shell.boxes[1].second, "Test Complete.");
-    EXPECT_FALSE(buttonDisabled());
-
     EXPECT_TRUE(labels().empty());
     EXPECT_TRUE(sb.requests("CompleteSale").empty());
     EXPECT_EQ(readFile(session.store.path(store::Doc::Transactions)), before);

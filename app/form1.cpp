@@ -320,13 +320,18 @@ void form1::messageBox(std::string_view title, std::string_view text)
         scriptedAnswer(title, text, false);
         return;
     }
-    QMessageBox::information(this, qs(title), qs(text), QMessageBox::Ok);
+    // Texts carry eBay's, PayPal's and mail servers' words: never markup.
+    QMessageBox box(QMessageBox::Information, qs(title), qs(text), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 bool form1::askYesNo(std::string_view title, std::string_view text)
 {
     if (automationMode()) return scriptedAnswer(title, text, true);
-    return QMessageBox::question(this, qs(title), qs(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, qs(title), qs(text), QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
+    return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<std::string> form1::inputBox(std::string_view title, std::string_view prompt, std::string_view initial)

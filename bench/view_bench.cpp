@@ -3,6 +3,8 @@
 // floor, the same rows' HTML put into the table in one call with the layout
 // forced; how soon the first rows are on screen; and the rows' HTML alone.
 
+#include "bench/order_data.h"
+#include "orders/shipment.h"
 #include "pages/pages.h"
 #include "platform/clock.h"
 #include "platform/config.h"
@@ -24,6 +26,7 @@
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -185,12 +188,12 @@ bool loadMainPage()
 void BM_RowHtml1000(benchmark::State &state)
 {
     Data d = makeData(1000);
-    ui::SortedOrders sorted = ui::sortedOrders(*d.session, ui::kDeliveredNeedsFollowUp);
+    const std::vector<xml::Node> sorted = ui::viewOrders(d.session->store, ui::kDeliveredNeedsFollowUp);
     for (auto _ : state) {
         ui::RowBuilder builder(*d.session, ui::kDeliveredNeedsFollowUp, tw::clock().localNow());
         size_t bytes = 0;
-        for (size_t k = 0; k < sorted.orders.size(); ++k)
-            bytes += builder.row(sorted.orders[k], int(k)).size();
+        for (size_t k = 0; k < sorted.size(); ++k)
+            bytes += builder.row(sorted[k], int(k)).size();
         benchmark::DoNotOptimize(bytes);
     }
 }
@@ -225,11 +228,11 @@ void drawView(benchmark::State &state)
 void floorView(benchmark::State &state)
 {
     Data d = makeData(int(state.range(0)));
-    ui::SortedOrders sorted = ui::sortedOrders(*d.session, ui::kDeliveredNeedsFollowUp);
+    const std::vector<xml::Node> sorted = ui::viewOrders(d.session->store, ui::kDeliveredNeedsFollowUp);
     ui::RowBuilder builder(*d.session, ui::kDeliveredNeedsFollowUp, tw::clock().localNow());
     std::string html;
-    for (size_t k = 0; k < sorted.orders.size(); ++k)
-        html += builder.row(sorted.orders[k], int(k));
+    for (size_t k = 0; k < sorted.size(); ++k)
+        html += builder.row(sorted[k], int(k));
     for (auto _ : state) {
         if (!loadMainPage()) state.SkipWithError("main page did not load");
         page::Element table = g_page->element("TransactionsTable");
@@ -240,6 +243,82 @@ void floorView(benchmark::State &state)
         state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
     }
 }
+
+// Each step of a tab click on a large seller's store (a third each not
+// shipped, in transit and delivered), the table holding the Delivered view
+// when In Transit is clicked: the status pass (first and with nothing to
+// change), the view's order, the counts, the rows' lookups, clearing the
+// table, the first screenful into the page, and the whole click to the first
+// rows painted.
+void BM_DrawSteps(benchmark::State &state)
+{
+    const int count = int(state.range(0));
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("tidewell-steps-bench-" + std::to_string(count));
+    std::filesystem::remove_all(dir);
+    std::filesystem::copy(bench::dataFolder(count), dir);
+    Session session;
+    session.openStore(dir);
+    session.eBayDetails = xml::Document::parse(
+        "<GeteBayDetailsResponse><ShippingServiceDetails><ShippingService>USPSPriority</ShippingService>"
+        "<ShippingCarrier>USPS</ShippingCarrier><Description>Priority Mail</Description></ShippingServiceDetails>"
+        "</GeteBayDetailsResponse>");
+    session.feedbackRating = xml::Document::parse("<GetFeedbackResponse><Ack>Failure</Ack></GetFeedbackResponse>");
+    PageShell shell(*g_page);
+    Busy busy;
+    busy.setPoster([](std::function<void()> task) { runAfterCurrentEvent(qApp, std::move(task)); });
+    std::map<std::string, double> ms;
+    auto step = [&ms](const char *name, auto &&work) {
+        QElapsedTimer t;
+        t.start();
+        work();
+        ms[name] = double(t.nsecsElapsed()) / 1e6;
+    };
+    for (auto _ : state) {
+        if (!loadMainPage()) state.SkipWithError("main page did not load");
+        step("status_first_ms", [&] { orders::UpdateShipmentStatus(session.store); });
+        step("status_again_ms", [&] { orders::UpdateShipmentStatus(session.store); });
+        step("sort_ms", [&] { benchmark::DoNotOptimize(ui::viewOrders(session.store, ui::kInTransit)); });
+        step("counts_ms", [&] { benchmark::DoNotOptimize(orders::countViews(session.store)); });
+        step("lookups_ms", [&] { ui::RowBuilder(session, ui::kInTransit, tw::clock().localNow()); });
+        // The Delivered view whole in the table, then In Transit clicked.
+        session.currentView = std::string(ui::kDeliveredNeedsFollowUp);
+        ui::DisplayTransactions(session, shell);
+        const int rows = mainWorld(*g_page, "document.querySelectorAll('#TransactionsTable tr').length").toInt();
+        if (rows < count / 4) state.SkipWithError("the Delivered view was not drawn");
+        ui::View view(session, shell, &busy);
+        session.currentView = std::string(ui::kInTransit);
+        mainWorld(*g_page, "window.__first = 0; var t = document.getElementById('TransactionsTable');"
+                           "new MutationObserver(function (m, o) {"
+                           "  if (t.querySelector('tr[ItemID]')) { o.disconnect();"
+                           "    requestAnimationFrame(function () { window.__first = performance.now(); }); }"
+                           "}).observe(t, {childList: true, subtree: true});"
+                           "window.__start = performance.now(); true");
+        step("click_draw_ms", [&] { view.draw(); });
+        mainWorld(*g_page, "document.body.offsetHeight");
+        ms["click_first_rows_painted_ms"] = mainWorld(*g_page, "window.__first - window.__start").toDouble();
+        // The steps inside the page, alone.
+        ui::DisplayTransactions(session, shell);
+        page::Element table = g_page->element("TransactionsTable");
+        step("clear_ms", [&] {
+            table.keepRows(1);
+            mainWorld(*g_page, "document.body.offsetHeight");
+        });
+        const std::vector<xml::Node> orders = ui::viewOrders(session.store, ui::kInTransit);
+        step("first_batch_ms", [&] {
+            ui::RowBuilder builder(session, ui::kInTransit, tw::clock().localNow());
+            std::string html;
+            for (size_t k = 0; k < 30 && k < orders.size(); ++k)
+                html += builder.row(orders[k], int(k));
+            table.appendHTML(html);
+            mainWorld(*g_page, "document.body.offsetHeight");
+        });
+        state.SetIterationTime(ms["click_first_rows_painted_ms"] / 1e3);
+    }
+    for (const auto &[name, value] : ms)
+        state.counters[name] = value;
+}
+BENCHMARK(BM_DrawSteps)->Arg(10000)->Arg(50000)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 BENCHMARK(drawView)
     ->Name("BM_DrawView")

@@ -34,6 +34,7 @@ tw_default(web FeedbackForm "https://tidewell.example/feedback" "bug report and 
 tw_default(web CertificatePage "https://tidewell.example/certificate-install.html" "PayPal certificate instructions")
 tw_default(privacy PlaceholderEmail "buyer@example.invalid" "address shown in place of buyers' e-mail in private mode")
 tw_default(net TimeoutSeconds "60" "time-out of every HTTP exchange, in seconds")
+tw_default(net SmtpEndOfDataTimeoutSeconds "600" "how long an SMTP server may take to answer the end of a message, in seconds")
 tw_default(net ExtraCaCertificates "" "PEM file of certificate authorities trusted besides the system's")
 
 file(WRITE ${CMAKE_BINARY_DIR}/generated/config_defaults.inc.tmp "${TW_CONFIG_DEFAULTS}")

@@ -78,6 +78,7 @@ SendResult sendSmtpMessage(const SmtpMessage &message, const std::function<void(
 
     net::SendMail mail;
     mail.TimeoutValue = message.timeoutSeconds;
+    mail.EndOfDataTimeoutValue = message.endOfDataTimeoutSeconds;
     if (trace) {
         mail.ReportEvents = true;
         mail.onSessionTrace = trace;
@@ -94,6 +95,7 @@ SendResult sendSmtpMessage(const SmtpMessage &message, const std::function<void(
         mail.SendMessage();
         result.sent = true;
     } catch (const net::NetError &e) {
+        result.mayHaveBeenSent = mail.MayHaveBeenSent();
         result.errorNumber = e.number();
         result.errorSource = e.source();
         result.errorDescription = e.description();
@@ -174,6 +176,9 @@ OrderEmailResult sendOrderEmail(const EmailRun &run, xml::Node order, xml::Docum
     }
     ComposedEmail email =
         composeOrderEmail(order, run.subjectTemplate, run.bodyTemplate, run.shippingLabels, run.eBayDetails);
+    // What the record needs, taken now: the wait below lets other events run.
+    xml::Document alone;
+    alone.setRoot(order);
     SmtpMessage message;
     message.server = run.server;
     message.port = run.port;
@@ -184,13 +189,14 @@ OrderEmailResult sendOrderEmail(const EmailRun &run, xml::Node order, xml::Docum
     message.body = email.body;
     message.date = clock.localNow();
     message.timeoutSeconds = run.timeoutSeconds;
+    message.endOfDataTimeoutSeconds = run.endOfDataTimeoutSeconds;
     result.send = sendSmtpMessage(message, trace);
     if (!result.send.sent) {
-        result.status = OrderEmailResult::Failed;
+        result.status = result.send.mayHaveBeenSent ? OrderEmailResult::MayHaveBeenSent : OrderEmailResult::Failed;
         return result;
     }
     result.status = OrderEmailResult::Sent;
-    result.record = appendSentMessageRecord(sentMessages, order, run.from, email.subject, email.body, clock);
+    result.record = appendSentMessageRecord(sentMessages, alone.root(), run.from, email.subject, email.body, clock);
     return result;
 }
 

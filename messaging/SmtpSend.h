@@ -49,12 +49,16 @@ struct SmtpMessage {
     bool ccSender = false; // also send it to `from`, with a Cc header
     std::string subject;
     std::string body;
-    DateTime date;           // the Date header, local time; invalid means now
-    int timeoutSeconds = 60; // for the connection and for each reply
+    DateTime date;                     // the Date header, local time; invalid means now
+    int timeoutSeconds = 60;           // for the connection and for each reply but the last
+    int endOfDataTimeoutSeconds = 600; // for the reply to the end of the message
 };
 
 struct SendResult {
     bool sent = false;
+    // Not sent as far as we know, yet the whole message left and its end got
+    // no answer: the server may deliver it. Never send it again on its own.
+    bool mayHaveBeenSent = false;
     // When not sent: the client's numbered error (source "SendMail" or
     // "Winsock") and its description, or number 0 with an empty source when a
     // setting stopped the send before any connection was made.
@@ -103,13 +107,14 @@ struct EmailRun {
     const xml::Document *shippingLabels = nullptr; // not owned; may be null
     const xml::Document *eBayDetails = nullptr;    // not owned; may be null
     int timeoutSeconds = 60;
+    int endOfDataTimeoutSeconds = 600;
 };
 
 struct OrderEmailResult {
-    enum Status { Sent, Skipped, Failed };
+    enum Status { Sent, Skipped, Failed, MayHaveBeenSent };
     Status status = Skipped;
     std::string message; // Skipped: the recipient's message
-    SendResult send;     // Failed: the client's error
+    SendResult send;     // Failed, MayHaveBeenSent: the client's error
     xml::Node record;    // Sent: the record appended to the sent-messages document
 };
 
@@ -117,7 +122,9 @@ struct OrderEmailResult {
 // Skipped and nothing is sent), fills the templates for this order, sends,
 // and on success appends the record to `sentMessages` (not saved: the caller
 // saves it before the next order). A failed send records nothing; the run
-// should stop there.
+// should stop there. So does a message that may have been sent: it is not
+// recorded (the server never confirmed it), and the run must not offer it
+// again. The order is read before the wait on the server, never after.
 OrderEmailResult sendOrderEmail(const EmailRun &run, xml::Node order, xml::Document &sentMessages,
                                 const Clock &clock = tw::clock(),
                                 const std::function<void(const std::string &)> &trace = {});

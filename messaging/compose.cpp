@@ -33,21 +33,38 @@ std::string recipientsText(const Session &session)
     return to;
 }
 
-int timeoutSeconds()
+int secondsSetting(const char *key, int fallback)
 {
-    const int seconds = std::atoi(config().get("net/TimeoutSeconds").c_str());
-    return seconds > 0 ? seconds : 60;
+    const int seconds = std::atoi(config().get(key).c_str());
+    return seconds > 0 ? seconds : fallback;
 }
 
-std::string failureText(xml::Node order, const SendResult &send, int sent)
+// The orders of a run by key: the waits on the server let other events run,
+// and no store node is held across them.
+struct OrderKey {
+    std::string itemId;
+    std::string transactionId;
+};
+
+xml::Node findSelected(const Session &session, const OrderKey &key)
 {
-    std::string text = "The message to " + GetNodeText(order, "Buyer/UserID") + " was not sent.\n\n";
+    if (!session.orderSelection) return {};
+    return store::findOrder(session.orderSelection, key.itemId, key.transactionId);
+}
+
+std::string failureText(const std::string &user, const SendResult &send, int sent, bool restLeft)
+{
+    std::string text =
+        "The message to " + user + (send.mayHaveBeenSent ? " may have been sent." : " was not sent.") + "\n\n";
     if (!send.errorSource.empty()) text += send.errorSource + " error " + std::to_string(send.errorNumber) + ": ";
     text += send.errorDescription + "\n\nSending stopped at this order. ";
+    if (send.mayHaveBeenSent)
+        text += "It is out of the list so that the buyer does not get it twice: look in your mail or ask the buyer "
+                "before you send it again. ";
     if (sent > 0)
         text += std::to_string(sent) + (sent == 1 ? " message was" : " messages were") + " sent before it and " +
                 (sent == 1 ? "is" : "are") + " recorded. ";
-    return text + "Send again to reach the orders not sent yet.";
+    return restLeft ? text + "Send again to reach the orders not sent yet." : text;
 }
 
 } // namespace
@@ -122,33 +139,54 @@ void SMTPSend(Session &session, Shell &shell, FeatureTable &table)
     run.bodyTemplate = page.element("Message").value();
     run.shippingLabels = &session.store.doc(store::Doc::ShippingLabels);
     run.eBayDetails = session.eBayDetails ? &session.eBayDetails : nullptr;
-    run.timeoutSeconds = timeoutSeconds();
+    run.timeoutSeconds = secondsSetting("net/TimeoutSeconds", 60);
+    run.endOfDataTimeoutSeconds = secondsSetting("net/SmtpEndOfDataTimeoutSeconds", 600);
+
+    std::vector<OrderKey> keys;
+    for (xml::Node order : orders)
+        keys.push_back({GetNodeText(order, "Item/ItemID"), GetNodeText(order, "TransactionID")});
+    orders.clear();
 
     xml::Document &sentMessages = session.store.doc(store::Doc::SentMessages);
-    const int total = int(orders.size());
+    const int total = int(keys.size());
     int number = 0;
-    std::vector<xml::Node> sent;
-    for (xml::Node order : orders) {
-        if (orderRecipient(order).status != Recipient::Found) continue;
+    std::vector<OrderKey> sent;
+    auto dropFromSelection = [&session](const OrderKey &key) {
+        if (xml::Node order = findSelected(session, key)) order.remove();
+    };
+    for (const OrderKey &key : keys) {
+        xml::Node order = findSelected(session, key);
+        if (!order || orderRecipient(order).status != Recipient::Found) continue;
         ++number;
         // The overlay keeps a second click on Send (or any other link) out
         // while the run waits on the server: it would send every message twice.
         const std::string progress = std::to_string(number) + " of " + std::to_string(total);
+        const std::string user = GetNodeText(order, "Buyer/UserID");
         shell.setStatus("Sending " + progress);
         shell.ProcessingImageDisplay("Sending e-mail<br>" + progress);
         const OrderEmailResult result = sendOrderEmail(run, order, sentMessages);
         if (result.status == OrderEmailResult::Sent) {
             session.store.save(store::Doc::SentMessages);
-            sent.push_back(order);
+            sent.push_back(key);
             continue;
         }
         if (result.status == OrderEmailResult::Skipped) continue;
 
+        // Stopped here. The orders sent leave the selection, and so does one
+        // that may have been sent: Send again must not write to its buyer a
+        // second time.
         shell.ProcessingImageHide();
         shell.setStatus("");
-        shell.messageBox(kSmtpTitle, failureText(order, result.send, int(sent.size())));
-        for (xml::Node done : sent)
-            done.remove();
+        for (const OrderKey &done : sent)
+            dropFromSelection(done);
+        if (result.status == OrderEmailResult::MayHaveBeenSent) dropFromSelection(key);
+        const bool restLeft = !selectedOrders(session).empty();
+        shell.messageBox(kSmtpTitle, failureText(user, result.send, int(sent.size()), restLeft));
+        if (!restLeft) {
+            session.orderSelection = xml::Document(nullptr);
+            table.RefreshGrid();
+            return;
+        }
         page.element("To").setValue(recipientsText(session));
         return;
     }

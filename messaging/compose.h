@@ -34,7 +34,10 @@ void DisplayComposeEmail(Session &session, Shell &shell);
 // the next one. A failed send stops the run there: a message box gives the
 // client's error number and text, the status text is cleared, the orders
 // sent are taken out of the selection and the compose page stays, so
-// sending again reaches only the orders not sent yet. After a whole run the
+// sending again reaches only the orders not sent yet. A message that may have
+// been sent (the server never answered its end) stops the run the same way,
+// is not recorded, and leaves the selection too: it goes again only when the
+// seller chooses it again. After a whole run, or when no order is left, the
 // selection is dropped and the view redrawn (`table`).
 void SMTPSend(Session &session, Shell &shell, FeatureTable &table);
 

@@ -59,6 +59,44 @@ void removeEvery(std::string &s, const std::string &what)
     }
 }
 
+constexpr char kHex[] = "0123456789ABCDEF";
+
+// Printable ASCII (and tabs) that no reader could take for an encoded word.
+bool plainHeaderText(std::string_view s)
+{
+    if (s.find("=?") != std::string_view::npos) return false;
+    return std::all_of(s.begin(), s.end(), [](char c) { return c == '\t' || (c >= 0x20 && c <= 0x7e); });
+}
+
+// A reply as the seller reads it: its lines on one line, without control
+// characters, and not endless.
+std::string printableReply(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        const bool control = static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+        if (control && (out.empty() || out.back() == ' ')) continue;
+        out += control ? ' ' : c;
+    }
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    constexpr std::size_t kLongest = 300;
+    if (out.size() > kLongest) {
+        std::size_t cut = kLongest;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
+            --cut; // not inside a character
+        out = out.substr(0, cut) + "...";
+    }
+    return out;
+}
+
+std::string durationText(int seconds)
+{
+    if (seconds >= 60 && seconds % 60 == 0)
+        return std::to_string(seconds / 60) + (seconds == 60 ? " minute" : " minutes");
+    return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+}
+
 // One log line per connection and per message: the server, how it ended,
 // the last reply code and the time taken. Never an address: the failures'
 // texts name the command, not its argument.
@@ -142,26 +180,109 @@ std::string SendMail::formatDate(const DateTime &local)
     return text;
 }
 
-std::string SendMail::encodeBody(const std::string &body)
+std::string SendMail::encodeQuotedPrintable(std::string_view text)
 {
     std::string out;
-    out.reserve(body.size() + body.size() / 16);
-    bool lineStart = true;
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        char c = body[i];
-        if (c == '\r' || c == '\n') {
-            // Bare CR or LF would let a server see a line end where we see none.
-            if (c == '\r' && i + 1 < body.size() && body[i + 1] == '\n') ++i;
-            out += "\r\n";
-            lineStart = true;
-            continue;
+    out.reserve(text.size() + text.size() / 8);
+    std::size_t begin = 0;
+    for (;;) {
+        std::size_t end = begin;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n')
+            ++end;
+        std::size_t width = 0; // of the encoded line so far
+        for (std::size_t i = begin; i < end; ++i) {
+            const unsigned char c = static_cast<unsigned char>(text[i]);
+            const bool last = i + 1 == end;
+            // A blank at the end of a line would be taken off on the way.
+            const bool literal = (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last);
+            const std::size_t size = literal ? 1 : 3;
+            // Room for the "=" of a soft break, unless this is the line's last character.
+            if (width + size > (last ? 76u : 75u)) {
+                out += "=\r\n";
+                width = 0;
+            }
+            if (literal) {
+                out += static_cast<char>(c);
+            } else {
+                out += '=';
+                out += kHex[c >> 4];
+                out += kHex[c & 15];
+            }
+            width += size;
         }
+        if (end == text.size()) return out;
+        if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ++end;
+        out += "\r\n";
+        begin = end + 1;
+    }
+}
+
+std::string SendMail::encodeBody(const std::string &body)
+{
+    const std::string encoded = encodeQuotedPrintable(body);
+    std::string out;
+    out.reserve(encoded.size() + encoded.size() / 64);
+    bool lineStart = true;
+    for (char c : encoded) {
         // Otherwise a line holding only "." ends the data early.
         if (lineStart && c == '.') out += '.';
         out += c;
-        lineStart = false;
+        lineStart = c == '\n';
     }
     return out;
+}
+
+std::string SendMail::encodeWords(std::string_view text)
+{
+    // "=?UTF-8?Q?" + 45 + "?=": a folded line of one word stays well short.
+    constexpr std::size_t kLongestWord = 45;
+    std::string out;
+    std::string word;
+    auto flush = [&] {
+        if (word.empty()) return;
+        if (!out.empty()) out += "\r\n ";
+        out += "=?UTF-8?Q?" + word + "?=";
+        word.clear();
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        // One character: its first byte and the bytes that continue it.
+        std::size_t n = 1;
+        while (n < 4 && i + n < text.size() && (static_cast<unsigned char>(text[i + n]) & 0xC0) == 0x80)
+            ++n;
+        std::string piece;
+        for (std::size_t k = i; k < i + n; ++k) {
+            const unsigned char c = static_cast<unsigned char>(text[k]);
+            // Only what may stand in a display name as well as in a subject (RFC 2047 5).
+            if (c == ' ')
+                piece += '_';
+            else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '!' ||
+                     c == '*' || c == '+' || c == '-' || c == '/')
+                piece += static_cast<char>(c);
+            else
+                piece += {'=', kHex[c >> 4], kHex[c & 15]};
+        }
+        if (word.size() + piece.size() > kLongestWord) flush();
+        word += piece;
+        i += n;
+    }
+    flush();
+    return out;
+}
+
+std::string SendMail::headerText(const std::string &value)
+{
+    // Up to 998 characters a line is lawful; beyond it servers refuse the message.
+    return plainHeaderText(value) && value.size() <= 900 ? value : encodeWords(value);
+}
+
+std::string SendMail::headerAddress(const std::string &address)
+{
+    const auto lt = address.find('<');
+    if (lt == std::string::npos) return address;
+    std::string name = trim(address.substr(0, lt));
+    if (plainHeaderText(name)) return address;
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
+    return encodeWords(name) + " " + address.substr(lt);
 }
 
 void SendMail::trace(const std::string &line)
@@ -179,15 +300,17 @@ void SendMail::sendLine(const std::string &line)
 {
     m_replyCode = 0;
     m_dataArrived = false;
+    m_replyLines.clear();
     trace(">>> " + line);
     m_socket->SendData(std::string_view(line + "\r\n"));
+    ++m_blocksQueued;
 }
 
-int SendMail::waitForReply()
+int SendMail::waitForReply(int seconds)
 {
     QElapsedTimer timer;
     timer.start();
-    const qint64 limit = qint64(TimeoutValue) * 1000;
+    const qint64 limit = qint64(seconds) * 1000;
     for (;;) {
         qint64 left = limit - timer.elapsed();
         if (left <= 0) break;
@@ -226,20 +349,31 @@ void SendMail::handleData()
     std::size_t start = 0;
     for (std::size_t nl; (nl = m_pending.find('\n', start)) != std::string::npos; start = nl + 1) {
         std::string line = m_pending.substr(start, nl - start);
+        m_replyLines += line + "\n";
         if (line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
             std::isdigit(static_cast<unsigned char>(line[1])) && std::isdigit(static_cast<unsigned char>(line[2])) &&
-            (line.size() == 3 || line[3] != '-'))
+            (line.size() == 3 || line[3] != '-')) {
             code = std::stoi(line.substr(0, 3));
+            m_replyText = printableReply(m_replyLines);
+            m_replyLines.clear();
+        }
     }
     m_pending.erase(0, start);
     if (!code) return;
     m_replyCode = code;
     m_awaiting = false;
     if (m_waitLoop) m_waitLoop->quit();
-    if (code >= 400) {
+    if (code >= 400 && !m_keepOnRefusal) {
         Disconnect();
         m_replyCode = code; // the caller still needs to see why
     }
+}
+
+std::string SendMail::withReason(const std::string &what, int seconds) const
+{
+    if (m_replyCode) return what + " The server answered: " + m_replyText;
+    if (!m_socket || m_socket->State() != sckConnected) return what + " The server closed the connection.";
+    return what + " The server did not answer within " + durationText(seconds) + ".";
 }
 
 void SendMail::SmtpConnect(const std::string &server, int port)
@@ -258,6 +392,7 @@ void SendMail::SmtpConnect(const std::string &server, int port)
     m_dataArrived = false;
     m_replyCode = 0;
     m_pending.clear();
+    m_replyLines.clear();
     try {
         m_socket->Connect({}, 0, true);
     } catch (const NetError &e) {
@@ -269,7 +404,7 @@ void SendMail::SmtpConnect(const std::string &server, int port)
     QElapsedTimer timer;
     timer.start();
     const qint64 limit = qint64(TimeoutValue) * 1000;
-    // The whole greeting, not its first piece: a late rest would be taken as the reply to HELO.
+    // The whole greeting, not its first piece: a late rest would be taken as the reply to EHLO.
     while (!m_replyCode && m_socket->State() == sckConnected) {
         qint64 left = limit - timer.elapsed();
         if (left <= 0) break;
@@ -281,14 +416,18 @@ void SendMail::SmtpConnect(const std::string &server, int port)
     }
     if (m_socket->State() != sckConnected) {
         logSmtp(*m_socket, "connect", "failed, no connection", m_replyCode, started);
-        fail(5, "Could not connect to SMTP server.");
+        fail(5, m_replyCode ? withReason("Could not connect to SMTP server.", TimeoutValue)
+                            : "Could not connect to SMTP server.");
     }
     logSmtp(*m_socket, "connect", "connected", m_replyCode, started);
 }
 
 void SendMail::SendMessage()
 {
+    m_mayHaveBeenSent = false;
     if (!m_socket || m_socket->State() != sckConnected) fail(10057, "Not Connected.");
+    m_blocksQueued = 0;
+    m_blocksSent = 0;
     // Logged however it ends; a failure throws from many places below.
     struct LogWhenDone {
         const SendMail &mail;
@@ -298,7 +437,11 @@ void SendMail::SendMessage()
         ~LogWhenDone()
         {
             const bool failed = std::uncaught_exceptions() > exceptionsBefore;
-            logSmtp(*mail.socket(), "message", failed ? "failed" : "accepted", mail.lastReplyCode(), started);
+            logSmtp(*mail.socket(), "message",
+                    !failed                  ? "accepted"
+                    : mail.MayHaveBeenSent() ? "no answer to its end, may have been sent"
+                                             : "failed",
+                    mail.lastReplyCode(), started);
         }
     } logWhenDone(*this);
 
@@ -309,10 +452,24 @@ void SendMail::SendMessage()
 
     auto command = [this](const std::string &line, std::initializer_list<int> accepted, const char *failure) {
         sendLine(line);
-        int code = waitForReply();
-        if (std::find(accepted.begin(), accepted.end(), code) == accepted.end()) fail(5, failure);
+        int code = waitForReply(TimeoutValue);
+        if (std::find(accepted.begin(), accepted.end(), code) == accepted.end())
+            fail(5, withReason(failure, TimeoutValue));
     };
-    command("HELO " + domain, {220, 250, 354}, "The command HELO failed.");
+    // EHLO first; a server that does not know it refuses it with a 5xx and is greeted the old way.
+    m_keepOnRefusal = true;
+    sendLine("EHLO " + domain);
+    const int greeted = waitForReply(TimeoutValue);
+    m_keepOnRefusal = false;
+    if (greeted != 250) {
+        const bool refused = greeted >= 500 && greeted <= 599;
+        if (!refused || m_socket->State() != sckConnected) {
+            const std::string why = withReason("The command EHLO failed.", TimeoutValue);
+            if (greeted >= 400) Disconnect();
+            fail(5, why);
+        }
+        command("HELO " + domain, {220, 250, 354}, "The command HELO failed.");
+    }
     command("MAIL FROM: " + envelopeFrom, {250}, "The command MAIL FROM failed.");
     command("RCPT TO: " + cleanEnvelopeAddress(SendTo), {250}, "The command RCPT TO failed.");
     if (!Cc.empty()) command("RCPT TO: " + cleanEnvelopeAddress(Cc), {250}, "The command RCPT TO failed.");
@@ -320,13 +477,16 @@ void SendMail::SendMessage()
     command("DATA", {354}, "The command DATA failed.");
 
     sendLine("Date: " + formatDate(SendDate.isValid() ? SendDate : tw::clock().localNow()));
-    sendLine("To: " + cleanHeaderAddress(SendTo));
-    sendLine("From: " + cleanHeaderAddress(From));
-    if (!Cc.empty()) sendLine("Cc: " + cleanHeaderAddress(Cc));
+    sendLine("To: " + headerAddress(cleanHeaderAddress(SendTo)));
+    sendLine("From: " + headerAddress(cleanHeaderAddress(From)));
+    if (!Cc.empty()) sendLine("Cc: " + headerAddress(cleanHeaderAddress(Cc)));
     // No Bcc header: every recipient would read it, and a blind copy would be blind no more.
-    sendLine("Subject: " + oneLine(Subject));
+    sendLine("Subject: " + headerText(oneLine(Subject)));
+    sendLine("MIME-Version: 1.0");
+    sendLine("Content-Type: text/plain; charset=UTF-8");
+    sendLine("Content-Transfer-Encoding: quoted-printable");
     sendLine("X-Mailer: Brisklet SendMail Class 1.0");
-    if (!ReplyTo.empty()) sendLine("Reply-To: " + cleanHeaderAddress(ReplyTo));
+    if (!ReplyTo.empty()) sendLine("Reply-To: " + headerAddress(cleanHeaderAddress(ReplyTo)));
     if (m_importance == ImportanceLow) {
         sendLine("X-Priority: 5 (Lowest)");
         sendLine("X-MSMail-Priority: Low");
@@ -343,7 +503,7 @@ void SendMail::SendMessage()
         name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
         if (upper(name.substr(0, 2)) != "X-") name = "X-" + name;
         if (name.back() != ':') name += ": ";
-        sendLine(name + oneLine(m_headerValues[i]));
+        sendLine(name + headerText(oneLine(m_headerValues[i])));
     }
 
     // The empty line that ends the headers, then the body; its last line end
@@ -352,10 +512,18 @@ void SendMail::SendMessage()
     if (body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0) body.resize(body.size() - 2);
     sendLine(body.empty() ? std::string() : "\r\n" + body);
     sendLine(".");
-    // Only a 2xx reply means the server took the message; a refusal or no
-    // answer at all means it may never be delivered.
-    int code = waitForReply();
-    if (code < 200 || code > 299) fail(5, "The message was not accepted by the server.");
+    // Only a 2xx reply means the server took the message. A refusal means it
+    // did not; no answer at all, once the whole message left, means it may
+    // have, and sending it again could deliver it twice.
+    const int code = waitForReply(EndOfDataTimeoutValue);
+    if (code >= 200 && code <= 299) return;
+    if (code) fail(5, withReason("The message was not accepted by the server.", EndOfDataTimeoutValue));
+    if (m_blocksSent < m_blocksQueued) fail(5, withReason("The message was not sent.", EndOfDataTimeoutValue));
+    m_mayHaveBeenSent = true;
+    fail(5, m_socket->State() == sckConnected
+                ? "The server did not confirm the message within " + durationText(EndOfDataTimeoutValue) +
+                      "; it may have been sent."
+                : "The connection was lost before the server confirmed the message; it may have been sent.");
 }
 
 void SendMail::Disconnect()
@@ -395,6 +563,11 @@ void SendMail::DataArrival(long)
 void SendMail::Error(int, const std::string &description)
 {
     trace("!!! Error: " + description);
+}
+
+void SendMail::SendComplete()
+{
+    ++m_blocksSent;
 }
 
 } // namespace tw::net

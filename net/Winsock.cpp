@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -150,7 +152,39 @@ std::string addressText(std::uint32_t networkOrder)
     return text;
 }
 
+int systemHostLookup(const std::string &host, std::uint32_t &address)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (rc != 0 || !found) return rc == EAI_AGAIN ? WSATRY_AGAIN : WSAHOST_NOT_FOUND;
+    address = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr.s_addr;
+    ::freeaddrinfo(found);
+    return 0;
+}
+
+std::mutex lookupMutex;
+HostLookup &installedLookup()
+{
+    static HostLookup lookup;
+    return lookup;
+}
+
 } // namespace
+
+void setHostLookup(HostLookup lookup)
+{
+    std::lock_guard lock(lookupMutex);
+    installedLookup() = std::move(lookup);
+}
+
+HostLookup hostLookup()
+{
+    std::lock_guard lock(lookupMutex);
+    return installedLookup() ? installedLookup() : HostLookup(systemHostLookup);
+}
 
 int wsaErrorFromErrno(int err)
 {
@@ -450,6 +484,46 @@ void Winsock::handleSocketNotification(int event, int errorCode)
     }
 }
 
+std::uint32_t Winsock::resolve(const std::string &host, const QElapsedTimer &started)
+{
+    in_addr address{};
+    if (::inet_pton(AF_INET, host.c_str(), &address) == 1) return address.s_addr;
+
+    // The system's lookup cannot be interrupted, so it runs on a thread of its
+    // own that we wait for in the event loop. One that outlives the time-out
+    // finishes on its own and its answer is dropped.
+    struct Lookup {
+        std::atomic<bool> done{false};
+        int code = 0;
+        std::uint32_t address = 0;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    HostLookup how = hostLookup();
+    std::thread([lookup, how, host] {
+        lookup->code = how(host, lookup->address);
+        lookup->done = true;
+    }).detach();
+
+    auto alive = m_alive;
+    const int fd = m_fd;
+    const qint64 limit = qint64(m_timeoutSeconds) * 1000;
+    while (!lookup->done) {
+        const qint64 left = limit - started.elapsed();
+        if (left <= 0) {
+            closeSocket();
+            raiseSystem(WSATRY_AGAIN);
+        }
+        pumpEvents(static_cast<int>(std::min<qint64>(left, 10)));
+        if (!*alive) throw NetError(sckOperationCanceled, kSource, ownText(sckOperationCanceled));
+        if (m_fd != fd) raise(sckOperationCanceled); // closed while we waited
+    }
+    if (lookup->code) {
+        closeSocket();
+        raiseSystem(lookup->code);
+    }
+    return lookup->address;
+}
+
 void Winsock::Connect(const std::string &remoteHost, int remotePort, bool blocking)
 {
     if (m_state != sckClosed) raise(sckBadState);
@@ -459,22 +533,13 @@ void Winsock::Connect(const std::string &remoteHost, int remotePort, bool blocki
     m_remoteHost = host;
     m_remotePort = port;
 
+    // One limit for the lookup and the connection together.
+    QElapsedTimer started;
+    started.start();
     createSocket();
     m_state = sckResolvingHost;
     in_addr address{};
-    if (::inet_pton(AF_INET, host.c_str(), &address) != 1) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = m_protocol == sckUDPProtocol ? SOCK_DGRAM : SOCK_STREAM;
-        addrinfo *found = nullptr;
-        int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
-        if (rc != 0 || !found) {
-            closeSocket();
-            raiseSystem(rc == EAI_AGAIN ? WSATRY_AGAIN : WSAHOST_NOT_FOUND);
-        }
-        address = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr;
-        ::freeaddrinfo(found);
-    }
+    address.s_addr = resolve(host, started);
     m_remoteAddress = address.s_addr;
     m_state = sckHostResolved;
 
@@ -501,20 +566,29 @@ void Winsock::Connect(const std::string &remoteHost, int remotePort, bool blocki
         raiseSystem(code);
     }
 
+    // Blocking for the caller, not for the window: the wait runs the event loop.
     int err = 0;
     if (::connect(m_fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
         err = errno;
         if (err == EINPROGRESS) {
-            pollfd p{m_fd, POLLOUT, 0};
-            int rc;
-            do {
-                rc = ::poll(&p, 1, m_timeoutSeconds * 1000);
-            } while (rc < 0 && errno == EINTR);
-            if (rc == 0) {
-                err = ETIMEDOUT;
-            } else {
-                socklen_t len = sizeof err;
-                if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+            auto alive = m_alive;
+            const int fd = m_fd;
+            const qint64 limit = qint64(m_timeoutSeconds) * 1000;
+            for (;;) {
+                pollfd p{fd, POLLOUT, 0};
+                if (::poll(&p, 1, 0) > 0) {
+                    socklen_t len = sizeof err;
+                    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+                    break;
+                }
+                const qint64 left = limit - started.elapsed();
+                if (left <= 0) {
+                    err = ETIMEDOUT;
+                    break;
+                }
+                pumpEvents(static_cast<int>(std::min<qint64>(left, 10)));
+                if (!*alive) throw NetError(sckOperationCanceled, kSource, ownText(sckOperationCanceled));
+                if (m_fd != fd) raise(sckOperationCanceled); // closed while we waited
             }
         }
     }

@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+class QElapsedTimer;
 class QSocketNotifier;
 
 namespace tw::net {
@@ -109,6 +110,15 @@ int wsaErrorFromErrno(int err);
 // `separator` and a final "." added when it lacks a closing mark.
 std::string getErrorDescription(int number, std::string_view separator = " ");
 
+// How host names become IPv4 addresses (network byte order): 0 on success,
+// else a Windows Sockets number. Connect runs it on a worker thread and keeps
+// the event loop running until it answers or TimeoutValue passes, so it may
+// block. The system's lookup unless a test installs its own (empty = the
+// system's again).
+using HostLookup = std::function<int(const std::string &host, std::uint32_t &address)>;
+void setHostLookup(HostLookup lookup);
+HostLookup hostLookup();
+
 // The events, in their numbering order 1 to 7. Every method has an empty default.
 class IWinsockEvents {
   public:
@@ -142,9 +152,13 @@ class Winsock {
     void setEventHandler(IWinsockEvents *handler) { m_handler = handler; }
 
     // Connects to `remoteHost` (empty = RemoteHost) on `remotePort` (< 1 =
-    // RemotePort). Only in state 0, else 40006. Non-blocking: returns at once
-    // and raises Connect (or Error, back in state 0) later. Blocking: waits up
-    // to TimeoutValue seconds for the connection (without running events).
+    // RemotePort). Only in state 0, else 40006. A host name is looked up
+    // first, running the event loop while it waits. Non-blocking: then returns
+    // and raises Connect (or Error, back in state 0) later. Blocking: waits
+    // for the connection too, running the event loop; the lookup and the
+    // connection together take at most TimeoutValue seconds (then 11002 or
+    // 10060). A CloseConnection or the object's end during the wait ends it
+    // with 1004.
     void Connect(const std::string &remoteHost = {}, int remotePort = 0, bool blocking = false);
     // Creates the socket if needed and binds it to `localPort` on `localIP`
     // (empty = any address). State 1.
@@ -207,6 +221,8 @@ class Winsock {
     void handleSocketNotification(int event, int errorCode);
 
   private:
+    // The address of `host`: a dotted address at once, a name through hostLookup().
+    std::uint32_t resolve(const std::string &host, const QElapsedTimer &started);
     void createSocket();
     void closeSocket();
     void registerMask(int mask);

@@ -126,7 +126,11 @@ ViewCounts countViews(const store::Store &store)
 
 void UpdateCounts(page::Page &page, const store::Store &store)
 {
-    ViewCounts c = countViews(store);
+    writeCounts(page, countViews(store));
+}
+
+void writeCounts(page::Page &page, const ViewCounts &c)
+{
     auto caption = [&](std::string_view id, std::string_view action, std::string_view label, int count) {
         if (page::Element e = page.element(id))
             e.setInnerHTML("<a href=\"http://plinthway/?Action=" + std::string(action) + "\">" + std::string(label) +

@@ -49,6 +49,7 @@ ViewCounts countViews(const store::Store &store);
 
 // Writes the four tab captions of the main page.
 void UpdateCounts(page::Page &page, const store::Store &store);
+void writeCounts(page::Page &page, const ViewCounts &counts);
 
 // The shipping-state cell of an order row (the sixth cell) from the tracking
 // record of its number: the event, and for a delivery the days in transit

@@ -43,7 +43,9 @@ xml::Document clsUSPSConnection::StartSynchronousRequest(const std::string &root
 {
     http::Request r;
     r.url = requestUrl(apiName, request, rootName);
-    return parseAnswer(http::send(r));
+    const http::Response response = http::send(r);
+    m_timedOut = !response.ok && response.timedOut;
+    return parseAnswer(response);
 }
 
 clsUSPSAPI::clsUSPSAPI(Shell *shell, UspsSettings settings) : m_shell(shell), m_settings(std::move(settings)) {}
@@ -100,6 +102,11 @@ xml::Document clsUSPSAPI::SynchronousGetTrackingDetails(const std::vector<xml::N
         for (size_t k = start; k < left.size() && k < start + kBatchSize; ++k)
             batch.root().append(left[k]);
         xml::Document response = m_connection.StartSynchronousRequest("TrackFieldRequest", "TrackV2", batch);
+        if (m_connection.timedOut()) {
+            // The numbers of this and the later batches are asked next time.
+            if (m_shell) m_shell->setStatus(kUspsDidNotAnswer);
+            break;
+        }
         if (!response.root()) continue; // no answer: these numbers are asked again next time
         if (response.root().name() == "Error") {
             // USPS refused the whole request (a bad user id, an outage): the

@@ -21,9 +21,14 @@ class clsUSPSConnection {
     // failure, time-out, HTTP error status, not XML).
     xml::Document StartSynchronousRequest(const std::string &rootName, const std::string &apiName,
                                           xml::Document &request);
+    // Whether the last exchange ended by its time-out.
+    bool timedOut() const { return m_timedOut; }
 
     // The address an exchange for this request goes to (for tests and logs).
     static std::string requestUrl(const std::string &apiName, xml::Document &request, const std::string &rootName);
+
+  private:
+    bool m_timedOut = false;
 };
 
 class clsUSPSAPI {
@@ -47,8 +52,10 @@ class clsUSPSAPI {
     // elements of every batch in order, or a null document when no number
     // was due or none was answered. A batch that gets no answer is skipped;
     // its numbers keep their old LastChecked and are asked again next time.
-    // REST: a number USPS does not know gets no TrackInfo; when USPS asks to
-    // wait (429) the run ends there and the status bar says until when.
+    // A request that times out ends the run for this download (the status
+    // bar says so): a silent USPS would cost a whole time-out per batch.
+    // REST: when USPS asks to wait (429) the run ends there and the status
+    // bar says until when.
     xml::Document SynchronousGetTrackingDetails(const std::vector<xml::Node> &trackIds,
                                                 const xml::Document &trackingNumbers);
 

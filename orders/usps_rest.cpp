@@ -28,6 +28,13 @@ constexpr int kTokenMarginSeconds = 60;
 constexpr int kDefaultPauseSeconds = 15 * 60;
 constexpr int kLongestPauseSeconds = 24 * 3600;
 
+// What the Web Tools said of a number they did not know; a REST answer for
+// such a number is stored with the same error, so that the row and the
+// once-a-day rule treat it alike whichever way USPS was asked.
+constexpr char kUnknownNumber[] = "-2147219302";
+constexpr char kUnknownText[] = "The tracking number may be incorrect or the status update is not yet available. "
+                                "Please verify your tracking number and try again later.";
+
 const std::array<const char *, 12> kMonths = {"January", "February", "March",     "April",   "May",      "June",
                                               "July",    "August",   "September", "October", "November", "December"};
 
@@ -192,6 +199,13 @@ std::string pauseText(const DateTime &until)
     return "USPS tracking paused: USPS takes requests again at " + when + ".";
 }
 
+// A USPS that does not answer at all is not asked again in this download:
+// every further request would wait out its whole time-out too.
+bool silent(const http::Response &r)
+{
+    return !r.ok && r.timedOut;
+}
+
 std::string describe(const http::Response &r)
 {
     if (!r.ok) return r.timedOut ? "no answer in time" : "no connection: " + r.error;
@@ -213,6 +227,10 @@ class Run {
             r.headers.emplace_back("Authorization", "Bearer " + m_account.token);
             http::Response response = http::send(r);
             ++requests;
+            if (silent(response)) {
+                m_stop = std::string(kUspsDidNotAnswer);
+                return std::nullopt;
+            }
             if (response.ok && response.status == 429) {
                 pause(response);
                 return std::nullopt;
@@ -261,7 +279,9 @@ class Run {
             m_account.renewAt = now.addSecs(seconds - margin);
             return true;
         }
-        if (response.ok && (response.status == 400 || response.status == 401 || response.status == 403))
+        if (silent(response))
+            m_stop = std::string(kUspsDidNotAnswer);
+        else if (response.ok && (response.status == 400 || response.status == 401 || response.status == 403))
             m_stop = "USPS tracking stopped: USPS refused the client id " + m_settings.clientId +
                      " and its secret. Check USPSClientID and USPSClientSecret.";
         else
@@ -281,6 +301,31 @@ class Run {
     bool m_refetched = false;
     std::string m_stop;
 };
+
+// USPS's error object {"error": {"code": ..., "message": ...}}: whether it
+// says the number is unknown (404, or 400 for one that cannot be a number),
+// and its message.
+bool unknownNumberError(const QJsonObject &answer, std::string *message)
+{
+    const QJsonObject error = answer.value("error").toObject();
+    *message = field(error, "message");
+    std::string code = field(error, "code");
+    if (code.empty())
+        if (const QJsonArray details = error.value("errors").toArray(); !details.isEmpty())
+            code = field(details.first().toObject(), "status");
+    return code == "404" || code == "400";
+}
+
+void appendUnknownNumber(xml::Node trackResponse, const std::string &number, const std::string &message)
+{
+    xml::Node info = trackResponse.appendElement("TrackInfo");
+    info.setAttribute("ID", number);
+    xml::Node error = info.appendElement("Error");
+    error.appendElement("Number", kUnknownNumber);
+    error.appendElement("Description", message.empty() ? std::string(kUnknownText) : message);
+    error.appendElement("HelpFile");
+    error.appendElement("HelpContext");
+}
 
 xml::Document newResponse()
 {
@@ -302,7 +347,12 @@ UspsSettings readUspsSettings(const xml::Document &settings)
 
 bool appendTrackInfo(xml::Node trackResponse, const std::string &number, const QJsonObject &answer)
 {
-    if (answer.contains("error")) return false;
+    if (answer.contains("error")) {
+        std::string message;
+        if (!unknownNumberError(answer, &message)) return false;
+        appendUnknownNumber(trackResponse, number, message);
+        return true;
+    }
     const std::vector<QJsonObject> events = eventsNewestFirst(answer);
     const std::string status = field(answer, "status");
     if (events.empty() && status.empty()) return false;
@@ -369,7 +419,9 @@ UspsRestRun clsUSPSRestConnection::track(const std::vector<std::string> &numbers
             if (response->ok && response->status == 200) {
                 takeAnswer(number, QJsonDocument::fromJson(response->body).object());
             } else if (response->ok && (response->status == 404 || response->status == 400)) {
-                // Unknown to USPS: nothing stored, asked again next time.
+                std::string message;
+                unknownNumberError(QJsonDocument::fromJson(response->body).object(), &message);
+                appendUnknownNumber(result.root(), number, message);
             } else if (response->ok && response->status == 403) {
                 out.status = "USPS tracking stopped: USPS refused tracking to the client id " + m_settings.clientId +
                              " (HTTP 403). Ask for access to the Tracking API in the USPS developer portal.";

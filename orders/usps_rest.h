@@ -11,9 +11,16 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tw::orders {
+
+// The status bar's text when a request to USPS timed out, which ends the
+// tracking run of this download (either transport).
+inline constexpr std::string_view kUspsDidNotAnswer =
+    "USPS tracking stopped for this download because USPS did not answer. The numbers left are asked at the next "
+    "download.";
 
 // How USPS is asked, from Settings.xml.
 struct UspsSettings {
@@ -29,9 +36,11 @@ UspsSettings readUspsSettings(const xml::Document &settings);
 // eventType as Event, so "Delivered" stays "Delivered"), TrackDetail for each
 // older one, newest first; dates and times in the Web Tools' forms ("March 9,
 // 2026", "2:30 pm", the clock USPS wrote). Missing fields give empty
-// elements; text the XML cannot hold is dropped. Returns false and appends
-// nothing when the object is no answer: an error object, or neither events
-// nor a status.
+// elements; text the XML cannot hold is dropped. An error object saying
+// USPS does not know the number (code 404 or 400) gives the TrackInfo the
+// Web Tools sent for such a number: an Error with Number -2147219302 and
+// USPS's message as Description. Returns false and appends nothing when the
+// object is no answer: any other error object, or neither events nor a status.
 bool appendTrackInfo(xml::Node trackResponse, const std::string &number, const QJsonObject &answer);
 
 // What one REST tracking run brought back.
@@ -54,10 +63,12 @@ class clsUSPSRestConnection {
 
     // Asks about `numbers` in this order (empty ones are skipped), 35 a
     // request. `progress` (may be empty) is called before each group of 35
-    // with the count of numbers left. A number USPS does not know is left
-    // out of the response. A 429 ends the run: the numbers not yet asked are
-    // left out, and USPS is not asked again before its Retry-After time.
-    // A group whose request fails otherwise is left out and the run goes on.
+    // with the count of numbers left. A number USPS does not know is
+    // answered with the Web Tools' error (see appendTrackInfo). A 429 ends
+    // the run: the numbers not yet asked are left out, and USPS is not asked
+    // again before its Retry-After time. A request that times out ends the
+    // run the same way (without a pause). A group whose request fails
+    // otherwise is left out and the run goes on.
     UspsRestRun track(const std::vector<std::string> &numbers,
                       const std::function<void(std::size_t remaining)> &progress = {});
 

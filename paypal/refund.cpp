@@ -51,12 +51,11 @@ std::string dollars(long long cents)
     return buffer;
 }
 
-// Our own links percent-encode their values.
+// The command link's values arrive decoded already.
 std::string linkValue(const Params &params, const char *key)
 {
     auto it = params.find(key);
-    if (it == params.end()) return {};
-    return QByteArray::fromPercentEncoding(QByteArray::fromStdString(it->second)).toStdString();
+    return it == params.end() ? std::string() : it->second;
 }
 
 // The stored order and the document that holds it: the active orders, or
@@ -239,9 +238,10 @@ std::optional<std::string> refundAmount(std::string_view typed)
 void registerRefunds(Session &session, Shell &shell, FeatureTable &table)
 {
     auto form = std::make_shared<OpenForm>();
-    table.addAction("DisplayPaypalRefundForm", [&session, &shell, form](const Params &params) {
-        DisplayPaypalRefundForm(session, shell, *form, params);
-    });
+    table.addAction(
+        "DisplayPaypalRefundForm",
+        [&session, &shell, form](const Params &params) { DisplayPaypalRefundForm(session, shell, *form, params); },
+        FeatureTable::Rows::AsShown);
     table.addPageFill(std::string(kRefundFormPage),
                       [&session, &shell, form](const std::string &) { fillForm(session, shell, *form); });
     table.addAction("PaypalRefundSend", [&session, &shell, &table, form](const Params &) {

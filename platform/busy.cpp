@@ -42,13 +42,13 @@ bool Busy::allowsTick(std::string_view timer) const
     return m_holds.empty() || m_holds.back()->m_options.timer == timer;
 }
 
-void Busy::whenIdle(std::function<void()> task)
+void Busy::whenIdle(std::function<void()> task, bool holding)
 {
     if (busy()) {
-        m_idleTasks.push_back(std::move(task));
+        m_idleTasks.push_back({std::move(task), holding});
         return;
     }
-    Token token = hold();
+    Token token = holding ? hold() : Token();
     task();
 }
 
@@ -57,10 +57,10 @@ void Busy::runIdleTasks()
     // One at a time: a task may start something that keeps the window busy,
     // and the rest then wait for that to end.
     while (!m_idleTasks.empty() && !busy()) {
-        std::function<void()> task = std::move(m_idleTasks.front());
+        IdleTask task = std::move(m_idleTasks.front());
         m_idleTasks.erase(m_idleTasks.begin());
-        Token token = hold();
-        task();
+        Token token = task.hold ? hold() : Token();
+        task.run();
     }
 }
 

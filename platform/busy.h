@@ -75,9 +75,10 @@ class Busy {
     // Whether a tick of `timer` may run now.
     bool allowsTick(std::string_view timer) const;
 
-    // Runs `task` now under a hold when the window is idle; otherwise keeps it
-    // and runs it (posted) once the last hold has gone.
-    void whenIdle(std::function<void()> task);
+    // Runs `task` now when the window is idle; otherwise keeps it and runs it
+    // (posted) once the last hold has gone. With `hold`, the task holds the
+    // window busy while it runs; a task that lets no events run needs none.
+    void whenIdle(std::function<void()> task, bool hold = true);
 
     // Before the window closes: asks each alive hold's question newest first
     // through `ask` (true: close anyway); false as soon as one says stay.
@@ -95,7 +96,11 @@ class Busy {
     void runIdleTasks();
 
     std::vector<Hold *> m_holds; // oldest first
-    std::vector<std::function<void()>> m_idleTasks;
+    struct IdleTask {
+        std::function<void()> run;
+        bool hold;
+    };
+    std::vector<IdleTask> m_idleTasks;
     std::function<void(std::function<void()>)> m_post;
 };
 

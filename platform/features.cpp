@@ -21,9 +21,10 @@ template <typename Map> std::vector<std::string> keys(const Map &map)
 
 } // namespace
 
-void FeatureTable::addAction(const std::string &name, Action run)
+void FeatureTable::addAction(const std::string &name, Action run, Rows rows)
 {
     addOnce(m_actions, name, std::move(run), "action");
+    if (rows == Rows::AsShown) m_asShown.insert(name);
 }
 
 void FeatureTable::addPageFill(const std::string &path, PageHandler fill)

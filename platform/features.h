@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,7 +21,8 @@
 
 namespace tw {
 
-// The key=value pairs of one command link, verbatim.
+// The key=value pairs of one command link: keys verbatim, values
+// percent-decoded (ui/commandlink.h).
 using Params = std::map<std::string, std::string>;
 
 class FeatureTable {
@@ -33,8 +35,12 @@ class FeatureTable {
     // "redirect:" and the address for a server's redirect).
     using NavigationHandler = std::function<void(const std::string &url, const std::string &fromUrl)>;
 
+    // What an action needs of the drawn view: every row of it (the default:
+    // rows still to come are drawn first), or the rows as they are (it acts
+    // on one row the seller clicked, or draws anew).
+    enum class Rows { All, AsShown };
     // The command-link action `name` (compared exactly).
-    void addAction(const std::string &name, Action run);
+    void addAction(const std::string &name, Action run, Rows rows = Rows::All);
     // Runs when a served page has finished loading whose address, lower-cased,
     // equals the address of `path` ("/KORVA/settings.html"), lower-cased.
     void addPageFill(const std::string &path, PageHandler fill);
@@ -51,11 +57,19 @@ class FeatureTable {
     void addTimer(const std::string &objectName, Handler tick);
     // How the current view is redrawn (RefreshGrid); the view registers it.
     void setRedraw(Handler redraw);
+    // How the drawn view's rows still to come are drawn at once.
+    void setRowsCompleter(Handler complete) { m_completeRows = std::move(complete); }
 
     // Runs the action named by params["Action"]; false when there is none.
     // The caller decides whether the window may take it (busy().allowsAction).
     bool runAction(const Params &params) const;
     bool hasAction(std::string_view name) const;
+    // Before an action that reads the table: the rows still to come drawn.
+    bool needsAllRows(std::string_view action) const { return m_asShown.find(action) == m_asShown.end(); }
+    void completeRows() const
+    {
+        if (m_completeRows) m_completeRows();
+    }
     std::vector<std::string> actionNames() const;
     // A click runs only while the window is idle, and holds it busy while it
     // runs; false when refused or nobody handles it.
@@ -84,6 +98,8 @@ class FeatureTable {
     std::vector<PageHandler> m_watchers;
     std::vector<NavigationHandler> m_navigationWatchers;
     Handler m_redraw;
+    Handler m_completeRows;
+    std::set<std::string, std::less<>> m_asShown;
     // Mutable: holding the window busy is not a change of what is registered.
     mutable Busy m_busy;
 };

@@ -63,6 +63,22 @@ void replaceAll(std::string &text, const std::string &what, const std::string &w
         text.replace(at, what.size(), with);
 }
 
+// The spelling of a form body or query as the PayPal client writes it:
+// letters and digits as they are, a blank as "+", every other byte "%XX".
+std::string formEncoded(const std::string &value, const char *hex)
+{
+    std::string out;
+    for (unsigned char c : value) {
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+            out += char(c);
+        else if (c == ' ')
+            out += '+';
+        else
+            out += {'%', hex[c >> 4], hex[c & 15]};
+    }
+    return out;
+}
+
 std::string xmlEscaped(const std::string &value)
 {
     std::string out;
@@ -140,13 +156,18 @@ std::string redact(std::string_view text, const std::vector<std::string> &secret
     std::string out(text);
     for (const std::string &secret : secrets) {
         if (secret.size() < 4) continue;
-        // As written, as it travels in a query or form body, as it sits in XML.
+        // As written; as it travels in a query or form body, in Qt's spelling
+        // and in the PayPal client's (which encodes "." and "-" as well); as
+        // it sits in XML.
         replaceAll(out, secret, "[hidden]");
         replaceAll(out, QUrl::toPercentEncoding(QString::fromStdString(secret)).toStdString(), "[hidden]");
+        replaceAll(out, formEncoded(secret, "0123456789ABCDEF"), "[hidden]");
+        replaceAll(out, formEncoded(secret, "0123456789abcdef"), "[hidden]");
         replaceAll(out, xmlEscaped(secret), "[hidden]");
     }
-    static const QRegularExpression email(R"([A-Za-z0-9._%+\-]+(@|%40)[A-Za-z0-9\-]+(\.[A-Za-z0-9\-]+)+)",
-                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression email(
+        R"([A-Za-z0-9._%+\-]+(@|%40)([A-Za-z0-9\-]|%2D)+((\.|%2E)([A-Za-z0-9\-]|%2D)+)+)",
+        QRegularExpression::CaseInsensitiveOption);
     QString q = QString::fromStdString(out);
     if (q.contains(email)) out = q.replace(email, "[e-mail]").toStdString();
     return out;

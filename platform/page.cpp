@@ -34,6 +34,13 @@ void Element::appendHTML(std::string_view html)
 {
     TW_SET("appendHTML", html);
 }
+void Element::appendHTMLLater(std::string_view html, std::function<void()> done)
+{
+    if (*this)
+        m_page->setPropertyLater(m_handle, "appendHTML", html, std::move(done));
+    else if (done)
+        done();
+}
 std::string Element::innerText() const
 {
     return TW_GET("innerText");

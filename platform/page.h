@@ -7,6 +7,7 @@
 // came from; after the page changes, a stale handle reads as empty and
 // writes do nothing. Nothing here throws.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,10 @@ class Element {
     // Adds `html` at the end of the element's content without re-creating
     // what is already there (typed values and handlers survive).
     void appendHTML(std::string_view html);
+    // The same without waiting for the browser: `done` runs once the browser
+    // has done it (calls made meanwhile come after it). Nothing else runs
+    // in between, so no other work can start inside.
+    void appendHTMLLater(std::string_view html, std::function<void()> done);
     std::string innerText() const;
     void setInnerText(std::string_view text);
 
@@ -99,6 +104,9 @@ class Page {
     virtual std::string url() = 0;
     // True while a document is loading (it is not complete yet).
     virtual bool loading() { return false; }
+    // Tells documents apart: changes whenever another document (or the same
+    // address loaded again) replaces the current one.
+    virtual std::uint64_t document() { return 0; }
 
     // First element whose id or name is `key`, across the whole document.
     Element element(std::string_view key) { return wrap(find(key)); }
@@ -123,6 +131,12 @@ class Page {
     virtual std::vector<int> queryAll(int scope, std::string_view selector) = 0; // scope 0: document
     virtual std::string property(int handle, std::string_view path) = 0;
     virtual void setProperty(int handle, std::string_view path, std::string_view value) = 0;
+    // setProperty without waiting; `done` runs when the browser has done it.
+    virtual void setPropertyLater(int handle, std::string_view path, std::string_view value, std::function<void()> done)
+    {
+        setProperty(handle, path, value);
+        if (done) done();
+    }
     virtual std::string attribute(int handle, std::string_view name) = 0;
     virtual void setAttribute(int handle, std::string_view name, std::string_view value) = 0;
     // kind: "rows", "cells", "options"

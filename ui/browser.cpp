@@ -136,6 +136,7 @@ bool Browser::WebBrowser1_BeforeNavigate2(const std::string &url, const std::str
     // click meanwhile is refused, not run inside this one.
     auto hold = std::make_shared<Busy::Token>(busy.hold());
     m_shell.post([this, params, hold] {
+        if (m_table.needsAllRows(actionOf(params))) m_table.completeRows();
         m_table.runAction(params);
         hold->reset();
         if (actionDone) actionDone(params);

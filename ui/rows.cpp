@@ -270,6 +270,18 @@ std::string addNoteHtml(std::string_view transactionId, std::string_view itemId)
            "\">Add Note</a>";
 }
 
+namespace {
+// The link that moves the order to the archive, or back in the Archived view.
+std::string moveHtml(std::string_view view, std::string_view transactionId, std::string_view itemId)
+{
+    const bool archived = view == kArchived;
+    return "<a href=\"" +
+           esc(std::string("http://plinthway/?Action=") + (archived ? "RestoreTransaction" : "ArchiveTransaction") +
+               "&itemID=" + queryEncode(itemId) + "&transactionID=" + queryEncode(transactionId)) +
+           "\">" + (archived ? "Restore" : "Archive") + "</a>";
+}
+} // namespace
+
 RowBuilder::RowBuilder(const Session &session, std::string_view view, const DateTime &now)
     : m_session(session), m_view(view), m_now(now)
 {
@@ -563,7 +575,7 @@ std::string RowBuilder::row(xml::Node order, int position) const
     html += "<td>" + cellTracking(order, number) + "</td>";
     html += "<td>" + cellService(order) + "</td>";
     html += "<td class=\"status\">" + state.html + "</td>";
-    html += "<td align=\"center\"></td></tr>";
+    html += "<td align=\"center\">" + moveHtml(m_view, txn, item) + "</td></tr>";
     return html;
 }
 

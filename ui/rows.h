@@ -49,6 +49,14 @@ class RowBuilder {
     // (0-based; it chooses the alternating colour).
     std::string row(xml::Node order, int position) const;
 
+    // The same lookups for another drawing: `view` and `now` as the
+    // constructor takes them. Only while the store has not changed.
+    void reuse(std::string_view view, const DateTime &now)
+    {
+        m_view = std::string(view);
+        m_now = now;
+    }
+
   private:
     using MultiIndex = std::unordered_map<std::string, std::vector<xml::Node>>;
 

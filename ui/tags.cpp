@@ -1,5 +1,6 @@
 #include "ui/tags.h"
 
+#include "platform/log.h"
 #include "store/order_index.h"
 #include "ui/rows.h"
 
@@ -58,13 +59,45 @@ struct Move {
     store::Doc from, to;
 };
 
+// Moves the orders, saving first the file that receives them and the other
+// only once that one is saved: an order is in one file or the other at every
+// moment, never in neither. When a save fails the move is taken back and the
+// user told once, here (not by the store's handler as well).
 void moveAll(Session &session, Shell &shell, FeatureTable &table, Move move, const std::vector<OrderRow> &rows)
 {
-    moveOrders(session.store.doc(move.from), session.store.doc(move.to), rows);
-    session.store.save(store::Doc::ArchivedTransactions);
-    session.store.save(store::Doc::Transactions);
-    (void)shell;
-    table.RefreshGrid();
+    store::Store &store = session.store;
+    OrderMove change(store.doc(move.from), store.doc(move.to));
+    const int moved = change.move(rows);
+    if (moved == 0) {
+        table.RefreshGrid();
+        return;
+    }
+    std::string error;
+    std::string copyLeft; // why the target's file still holds the orders
+    if (store.trySave(move.to, error)) {
+        if (store.trySave(move.from, error)) {
+            change.keep();
+            table.RefreshGrid();
+            return;
+        }
+        // The orders are in both files now; the target's file gives them up again.
+        change.undo();
+        store.trySave(move.to, copyLeft);
+    } else {
+        change.undo();
+        store.changed();
+    }
+    const bool one = moved == 1;
+    const std::string verb = move.to == store::Doc::ArchivedTransactions ? "archived" : "restored";
+    std::string message = std::string(one ? "The order" : "The orders") + " could not be " + verb + ": " + error + ".";
+    if (copyLeft.empty())
+        message += " Nothing was changed.";
+    else
+        message += std::string(one ? " It stays where it was, but " : " They stay where they were, but ") +
+                   std::string(store::info(move.to).file) + " still holds a copy of " + (one ? "it" : "them") +
+                   " as well (" + copyLeft + ").";
+    log::write("store", message);
+    shell.messageBox("Tidewell", message);
 }
 
 } // namespace
@@ -86,26 +119,60 @@ std::vector<OrderRow> taggedRows(page::Page &page)
     return rows;
 }
 
-int moveOrders(xml::Document &from, xml::Document &to, const std::vector<OrderRow> &rows)
+int OrderMove::move(const std::vector<OrderRow> &rows)
 {
-    xml::Node root = to.root();
-    if (!from.root() || !root) return 0;
-    store::OrderIndex source(from.root()), target(root);
+    xml::Node root = m_to.root();
+    if (!m_from.root() || !root) return 0;
+    store::OrderIndex source(m_from.root()), target(root);
+    auto takeOut = [this](xml::Node node) {
+        m_steps.push_back({node, node.parent(), node.nextSibling(), false});
+        node.detach();
+    };
     int moved = 0;
     for (const OrderRow &row : rows) {
         xml::Node order = source.find(row.itemId, row.transactionId);
         if (!order) continue;
         if (xml::Node twin = target.find(row.itemId, row.transactionId)) {
             target.remove(twin);
-            twin.remove();
+            takeOut(twin);
         }
-        xml::Node copy = to.importNode(order, true);
+        xml::Node copy = m_to.importNode(order, true);
         source.remove(order);
-        order.remove();
+        takeOut(order);
         copy = root.firstElement() ? root.insertBefore(copy, root.firstElement()) : root.append(copy);
+        m_steps.push_back({copy, {}, {}, true});
         target.add(copy);
         ++moved;
     }
+    return moved;
+}
+
+void OrderMove::undo()
+{
+    // Last step first: each node goes back before the node that followed
+    // it, which undoing the later steps has put back in place.
+    while (!m_steps.empty()) {
+        Step step = m_steps.back();
+        m_steps.pop_back();
+        if (step.inserted)
+            step.node.remove();
+        else
+            step.parent.insertBefore(step.node, step.next);
+    }
+}
+
+void OrderMove::keep()
+{
+    for (Step &step : m_steps)
+        if (!step.inserted) step.node.remove();
+    m_steps.clear();
+}
+
+int moveOrders(xml::Document &from, xml::Document &to, const std::vector<OrderRow> &rows)
+{
+    OrderMove change(from, to);
+    const int moved = change.move(rows);
+    change.keep();
     return moved;
 }
 
@@ -131,47 +198,62 @@ void registerTags(Session &session, Shell &shell, FeatureTable &table)
         });
     });
 
-    table.addAction("AddNoteClick", [&shell](const Params &p) {
-        const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
-        if (page::Element area = inRow(shell, t, i, ".note")) area.setInnerHTML(noteEditorHtml(t, i));
-    });
-    table.addAction("SaveNoteClick", [&session, &shell](const Params &p) {
-        const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
-        page::Element input = inRow(shell, t, i, "input[name=\"note\"]");
-        if (!input) return;
-        const std::string text = input.value();
-        xml::Document &notes = session.store.doc(store::Doc::Notes);
-        xml::Node root = notes.root();
-        if (!root) return;
-        if (xml::Node old = notes.select("Notes/Note[TransactionID=$t and ItemID=$i]", {{"t", t}, {"i", i}}))
-            old.remove();
-        xml::Node note = notes.createElement("Note");
-        note.appendElement("TransactionID", t);
-        note.appendElement("ItemID", i);
-        note.appendElement("Text", text);
-        if (xml::Node first = root.firstElement())
-            root.insertBefore(note, first);
-        else
-            root.append(note);
-        session.store.save(store::Doc::Notes);
-    });
-    table.addAction("DeleteNoteClick", [&session, &shell](const Params &p) {
-        const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
-        if (page::Element area = inRow(shell, t, i, ".note")) area.setInnerHTML(addNoteHtml(t, i));
-        xml::Document &notes = session.store.doc(store::Doc::Notes);
-        if (xml::Node old = notes.select("Notes/Note[TransactionID=$t and ItemID=$i]", {{"t", t}, {"i", i}}))
-            old.remove();
-        session.store.save(store::Doc::Notes);
-    });
+    table.addAction(
+        "AddNoteClick",
+        [&shell](const Params &p) {
+            const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
+            if (page::Element area = inRow(shell, t, i, ".note")) area.setInnerHTML(noteEditorHtml(t, i));
+        },
+        FeatureTable::Rows::AsShown);
+    table.addAction(
+        "SaveNoteClick",
+        [&session, &shell](const Params &p) {
+            const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
+            page::Element input = inRow(shell, t, i, "input[name=\"note\"]");
+            if (!input) return;
+            const std::string text = input.value();
+            xml::Document &notes = session.store.doc(store::Doc::Notes);
+            xml::Node root = notes.root();
+            if (!root) return;
+            if (xml::Node old = notes.select("Notes/Note[TransactionID=$t and ItemID=$i]", {{"t", t}, {"i", i}}))
+                old.remove();
+            xml::Node note = notes.createElement("Note");
+            note.appendElement("TransactionID", t);
+            note.appendElement("ItemID", i);
+            note.appendElement("Text", text);
+            if (xml::Node first = root.firstElement())
+                root.insertBefore(note, first);
+            else
+                root.append(note);
+            session.store.save(store::Doc::Notes);
+        },
+        FeatureTable::Rows::AsShown);
+    table.addAction(
+        "DeleteNoteClick",
+        [&session, &shell](const Params &p) {
+            const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
+            if (page::Element area = inRow(shell, t, i, ".note")) area.setInnerHTML(addNoteHtml(t, i));
+            xml::Document &notes = session.store.doc(store::Doc::Notes);
+            if (xml::Node old = notes.select("Notes/Note[TransactionID=$t and ItemID=$i]", {{"t", t}, {"i", i}}))
+                old.remove();
+            session.store.save(store::Doc::Notes);
+        },
+        FeatureTable::Rows::AsShown);
 
     const Move archive{store::Doc::Transactions, store::Doc::ArchivedTransactions};
     const Move restore{store::Doc::ArchivedTransactions, store::Doc::Transactions};
-    table.addAction("ArchiveTransaction", [&session, &shell, &table, archive](const Params &p) {
-        moveAll(session, shell, table, archive, {{param(p, "itemID"), param(p, "transactionID"), {}, {}, true}});
-    });
-    table.addAction("RestoreTransaction", [&session, &shell, &table, restore](const Params &p) {
-        moveAll(session, shell, table, restore, {{param(p, "itemID"), param(p, "transactionID"), {}, {}, true}});
-    });
+    table.addAction(
+        "ArchiveTransaction",
+        [&session, &shell, &table, archive](const Params &p) {
+            moveAll(session, shell, table, archive, {{param(p, "itemID"), param(p, "transactionID"), {}, {}, true}});
+        },
+        FeatureTable::Rows::AsShown);
+    table.addAction(
+        "RestoreTransaction",
+        [&session, &shell, &table, restore](const Params &p) {
+            moveAll(session, shell, table, restore, {{param(p, "itemID"), param(p, "transactionID"), {}, {}, true}});
+        },
+        FeatureTable::Rows::AsShown);
     table.addAction("ArchiveAll", [&session, &shell, &table, archive](const Params &) {
         if (!shell.askYesNo("Confirm", "Are you sure you want to archive all transactions in this view?")) return;
         moveAll(session, shell, table, archive, orderRows(shell.page()));

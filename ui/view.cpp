@@ -13,7 +13,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <libxml/xpath.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -21,9 +24,11 @@
 namespace tw::ui {
 namespace {
 
-// Rows that fill the window at once; later batches grow fourfold, so the
-// page lays the table out only a few times.
-constexpr int kFirstBatch = 30;
+// Rows that fill the window at once, and the rows handed to the page at a
+// time while the window is idle: a batch the page lays out in a few tens of
+// milliseconds, so the seller's scrolling and clicks are not held up.
+constexpr size_t kFirstBatch = 30;
+constexpr size_t kLaterBatch = 60;
 constexpr int kLoadWaitMs = 30000;
 
 struct Tab {
@@ -73,53 +78,112 @@ void drawRatingBox(Session &session, Shell &shell)
 
 // PayPal's details of the orders about to be drawn, fetched where missing
 // or still pending, before any row is built: a fetch waits for PayPal while
-// the window handles events, and rows are built from what the store holds
-// after it.
-void fetchPaypalDetails(Session &session, Shell &shell, std::string_view view, SortedOrders &sorted)
+// the window handles events, so what it needs is copied out of the store
+// first, and the rows are built from what the store holds after it. True
+// when details were stored (and Transactions.xml saved).
+bool fetchPaypalDetails(Session &session, Shell &shell, const std::vector<xml::Node> &orders)
 {
-    if (view == kArchived) return;
+    const xml::Document &settingsDoc = session.store.settings();
+    xml::Document copies = xml::Document::parse("<Transactions/>");
+    for (xml::Node order : orders)
+        if (paypal::detailsFetch(settingsDoc, order) != paypal::DetailsFetch::None) copies.root().append(order);
+    if (!copies.root().firstElement()) return false;
     xml::Document &source = session.store.transactions();
-    paypal::DetailsFetcher fetcher(session.store.settings(), shell);
-    for (xml::Node order : sorted.orders)
-        if (fetcher.refresh(source, order)) shell.ProcessingImageDisplay("Rendering");
-    if (fetcher.fetchedAny()) session.store.save(store::Doc::Transactions);
+    paypal::DetailsFetcher fetcher(settingsDoc, shell);
+    for (xml::Node copy : copies.root().elements())
+        if (fetcher.refresh(source, copy)) shell.ProcessingImageDisplay("Rendering");
+    if (!fetcher.fetchedAny()) return false;
+    session.store.save(store::Doc::Transactions);
+    return true;
+}
+
+// The string value of the first `path` element (eBay's namespace at each
+// step) under `node`, as the stylesheet's select reads it; "" when none.
+std::string ebayPathText(xml::Node node, std::initializer_list<std::string_view> path)
+{
+    std::vector<xml::Node> level{node};
+    for (std::string_view step : path) {
+        std::vector<xml::Node> next;
+        for (xml::Node parent : level)
+            for (xml::Node child = parent.firstElement(); child; child = child.nextElement())
+                if (child.name() == step && child.namespaceUri() == xml::kEbayNamespace) next.push_back(child);
+        if (next.empty()) return {};
+        level = std::move(next);
+    }
+    return level.front().text();
+}
+
+// A child path's text equals `value` for any of the matching elements (local
+// names, as the view's query compares).
+bool anyChildPathIs(xml::Node node, std::string_view first, std::string_view second, std::string_view value)
+{
+    for (xml::Node a = node.firstElement(); a; a = a.nextElement())
+        if (a.name() == first)
+            for (xml::Node b = a.firstElement(); b; b = b.nextElement())
+                if (b.name() == second && b.text() == value) return true;
+    return false;
+}
+
+bool inView(xml::Node order, std::string_view view)
+{
+    if (view == kDeliveredNeedsFollowUp) return anyChildPathIs(order, "KORVA", "ShipmentStatus", "Delivered");
+    if (view == kInTransit) return anyChildPathIs(order, "KORVA", "ShipmentStatus", "Shipped");
+    if (view == kNotShipped) return !order.element("ShippedTime");
+    return true;
+}
+
+// libxslt's comparison of two sort keys: numbers with NaN below every number,
+// text byte by byte.
+int compareNumbers(double a, double b)
+{
+    if (std::isnan(a)) return std::isnan(b) ? 0 : -1;
+    if (std::isnan(b)) return 1;
+    return a == b ? 0 : a > b ? 1 : -1;
+}
+
+int compareTexts(const std::string &a, const std::string &b)
+{
+    return xmlStrcmp(reinterpret_cast<const xmlChar *>(a.c_str()), reinterpret_cast<const xmlChar *>(b.c_str()));
 }
 
 } // namespace
 
-std::string sortStylesheet(std::string_view view)
+std::vector<xml::Node> viewOrders(const store::Store &store, std::string_view view)
 {
-    const std::string sort =
-        view == kNotShipped ? "      <xsl:sort select=\"ebay:PaidTime\" data-type=\"text\" order=\"descending\"/>"
-                              "      <xsl:sort select=\"ebay:Buyer/ebay:UserID\" data-type=\"text\"/>"
-                            : "      <xsl:sort select=\"ebay:ShippingDetails/ebay:SellingManagerSalesRecordNumber\" "
-                              "data-type=\"number\" order=\"descending\"/>";
-    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
-           "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\" "
-           "xmlns:ebay=\"urn:ebay:apis:eBLBaseComponents\">"
-           "  <xsl:output method=\"xml\" version=\"1.0\" encoding=\"utf-8\" />"
-           "  <xsl:template match=\"Transactions\">"
-           "    <Transactions>"
-           "    <xsl:for-each select=\"ebay:Transaction\">" +
-           sort +
-           "          <xsl:copy-of select=\".\" />"
-           "    </xsl:for-each>"
-           "    </Transactions>"
-           "  </xsl:template>"
-           "</xsl:stylesheet>";
-}
-
-SortedOrders sortedOrders(const Session &session, std::string_view view)
-{
-    const xml::Document &source =
-        session.store.doc(view == kArchived ? store::Doc::ArchivedTransactions : store::Doc::Transactions);
-    SortedOrders out{xml::transform(xml::Document::parse(sortStylesheet(view)), source), {}};
-    if (!out.sorted || !out.sorted.root()) return out;
-    const char *select = view == kDeliveredNeedsFollowUp ? "Transaction[KORVA/ShipmentStatus='Delivered']"
-                         : view == kInTransit            ? "Transaction[KORVA/ShipmentStatus='Shipped']"
-                         : view == kNotShipped           ? "Transaction[not (ShippedTime)]"
-                                                         : "Transaction";
-    out.orders = out.sorted.root().selectAll(select);
+    const xml::Node root =
+        store.doc(view == kArchived ? store::Doc::ArchivedTransactions : store::Doc::Transactions).root();
+    struct Keyed {
+        xml::Node order;
+        std::string first, second;
+        double number = 0;
+    };
+    std::vector<Keyed> keyed;
+    const bool byPayment = view == kNotShipped;
+    for (xml::Node order = root ? root.firstElement() : xml::Node(); order; order = order.nextElement()) {
+        if (order.name() != "Transaction" || order.namespaceUri() != xml::kEbayNamespace || !inView(order, view))
+            continue;
+        Keyed k{order, {}, {}, 0};
+        if (byPayment) {
+            k.first = ebayPathText(order, {"PaidTime"});
+            k.second = ebayPathText(order, {"Buyer", "UserID"});
+        } else {
+            // The same conversion XSLT applies to a number key.
+            const std::string record = ebayPathText(order, {"ShippingDetails", "SellingManagerSalesRecordNumber"});
+            k.number = xmlXPathCastStringToNumber(reinterpret_cast<const xmlChar *>(record.c_str()));
+        }
+        keyed.push_back(std::move(k));
+    }
+    // Stable: equal keys keep the store's order.
+    std::stable_sort(keyed.begin(), keyed.end(), [byPayment](const Keyed &a, const Keyed &b) {
+        if (!byPayment) return compareNumbers(a.number, b.number) > 0; // descending
+        const int paid = compareTexts(a.first, b.first);
+        if (paid != 0) return paid > 0; // descending
+        return compareTexts(a.second, b.second) < 0;
+    });
+    std::vector<xml::Node> out;
+    out.reserve(keyed.size());
+    for (const Keyed &k : keyed)
+        out.push_back(k.order);
     return out;
 }
 
@@ -158,46 +222,120 @@ std::string commandMenuHtml(std::string_view view, const xml::Document &settings
         !trim(settings::read(settingsDoc, "SMTPFrom")).empty())
         menu += entry("SendSMTPTemplateMessage", "Compose SMTP Message");
     menu += entry("PrintPostage", "Endicia");
+    // Archive All moves orders out of Transactions.xml: the Archived view has none to move.
     menu += view == kArchived ? "&nbsp;&nbsp;<a href=\"http://plinthway/?Action=RestoreTagged\">Restore Tagged</a>"
-                              : "&nbsp;&nbsp;<a href=\"http://plinthway/?Action=ArchiveTagged\">Archive Tagged</a>";
+                              : "&nbsp;&nbsp;<a href=\"http://plinthway/?Action=ArchiveTagged\">Archive Tagged</a>"
+                                "&nbsp;&nbsp;<a href=\"http://plinthway/?Action=ArchiveAll\">Archive All</a>";
     return "<div style=\"display: inline;white-space: nowrap;\">" + menu + "</div>";
 }
 
-void DisplayTransactions(Session &session, Shell &shell)
+View::View(Session &session, Shell &shell, Busy *busy)
+    : m_session(session), m_shell(shell), m_busy(busy), m_self(std::make_shared<View *>(this))
 {
-    page::Page &page = shell.page();
+}
+
+void View::validate()
+{
+    const void *details = m_session.eBayDetails ? static_cast<const void *>(m_session.eBayDetails.raw()) : nullptr;
+    if (m_cacheAt == m_session.store.generation() && m_detailsAt == details) return;
+    m_cacheAt = m_session.store.generation();
+    m_detailsAt = details;
+    m_counts.reset();
+    m_sorted.clear();
+    m_rows.reset();
+}
+
+const std::vector<xml::Node> &View::orders(const std::string &view)
+{
+    validate();
+    auto it = m_sorted.find(view);
+    if (it == m_sorted.end()) it = m_sorted.emplace(view, viewOrders(m_session.store, view)).first;
+    return it->second;
+}
+
+const RowBuilder &View::rows(const std::string &view, const DateTime &now)
+{
+    validate();
+    if (m_rows)
+        m_rows->reuse(view, now);
+    else
+        m_rows.emplace(m_session, view, now);
+    return *m_rows;
+}
+
+int View::rowsToCome()
+{
+    if (!m_pending) return 0;
+    const size_t total = orders(m_pending->view).size();
+    return total > m_pending->next ? int(total - m_pending->next) : 0;
+}
+
+std::string View::takeRows(size_t count)
+{
+    const std::vector<xml::Node> &list = orders(m_pending->view);
+    const RowBuilder &builder = rows(m_pending->view, m_pending->now);
+    std::string html;
+    const size_t end = std::min(list.size(), m_pending->next + count);
+    for (; m_pending->next < end; ++m_pending->next)
+        html += builder.row(list[m_pending->next], int(m_pending->next));
+    return html;
+}
+
+bool View::pendingValid()
+{
+    if (!m_pending) return false;
+    if (m_shell.page().document() != m_pending->document || !onMainPage(m_shell)) {
+        m_pending.reset();
+        return false;
+    }
+    return true;
+}
+
+void View::draw()
+{
+    page::Page &page = m_shell.page();
     QElapsedTimer waited;
     waited.start();
     while (page.loading() && waited.elapsed() < kLoadWaitMs)
         processEvents();
-    if (!onMainPage(shell)) {
-        shell.navigate(pages::url(kMainPage));
+    if (!onMainPage(m_shell)) {
+        m_shell.navigate(pages::url(kMainPage));
         return;
     }
+    // Whatever an earlier drawing still owed the page is not drawn now.
+    m_pending.reset();
+    const std::uint64_t drawing = ++m_drawings;
 
-    shell.ProcessingImageDisplay("Rendering");
-    if (session.currentView.empty()) session.currentView = std::string(kNotShipped);
-    const std::string view = session.currentView;
-    if (settings::read(session.store.settings(), "LastTab") != view) settings::write(session.store, "LastTab", view);
+    m_shell.ProcessingImageDisplay("Rendering");
+    if (m_session.currentView.empty()) m_session.currentView = std::string(kNotShipped);
+    const std::string view = m_session.currentView;
+    if (settings::read(m_session.store.settings(), "LastTab") != view)
+        settings::write(m_session.store, "LastTab", view);
 
-    if (view != kArchived) orders::UpdateShipmentStatus(session.store);
+    // Shipment states change only with the store.
+    if (view != kArchived && m_statusAt != m_session.store.generation()) {
+        orders::UpdateShipmentStatus(m_session.store);
+        m_statusAt = m_session.store.generation();
+    }
     for (const Tab &tab : kTabs)
         if (page::Element e = page.element(tab.element)) e.setStyle("backgroundColor", "#ffffff");
 
-    shell.ProcessingImageDisplay("Grouping by Buyer");
-    SortedOrders sorted = sortedOrders(session, view);
-    shell.ProcessingImageDisplay("Rendering");
+    m_shell.ProcessingImageDisplay("Grouping by Buyer");
+    orders(view);
+    m_shell.ProcessingImageDisplay("Rendering");
 
     for (const Tab &tab : kTabs)
         if (tab.view == view)
             if (page::Element e = page.element(tab.element)) e.setStyle("backgroundColor", "#cdcdff");
-    orders::UpdateCounts(page, session.store);
+    validate();
+    if (!m_counts) m_counts = orders::countViews(m_session.store);
+    orders::writeCounts(page, *m_counts);
 
-    drawRatingBox(session, shell);
-    shell.ProcessingImageDisplay("Rendering");
+    drawRatingBox(m_session, m_shell);
+    m_shell.ProcessingImageDisplay("Rendering");
 
     if (page::Element menu = page.element("submenu")) {
-        menu.setInnerHTML(commandMenuHtml(view, session.store.settings()));
+        menu.setInnerHTML(commandMenuHtml(view, m_session.store.settings()));
         menu.setStyle("backgroundColor", "#cdcdff");
     }
 
@@ -211,47 +349,106 @@ void DisplayTransactions(Session &session, Shell &shell)
             if (cells.size() > 1)
                 cells[1].setInnerHTML(view == kNotShipped ? "Status" : "Days<br />Since<br />Shipped");
         }
-        fetchPaypalDetails(session, shell, view, sorted);
-        // The orders are the drawing's own copies; what the builder looked up
-        // in the store is looked up again when the store changed while the
-        // window handled events between batches.
-        const DateTime now = clock().localNow();
-        std::optional<RowBuilder> builder;
-        std::uint64_t builtAt = 0;
-        const int total = int(sorted.orders.size());
-        int batchSize = kFirstBatch;
-        std::string batch;
-        int inBatch = 0;
-        for (int k = 0; k < total; ++k) {
-            if (!builder || builtAt != session.store.generation()) {
-                builder.emplace(session, view, now);
-                builtAt = session.store.generation();
-            }
-            batch += builder->row(sorted.orders[size_t(k)], k);
-            if (++inBatch < batchSize && k + 1 < total) continue;
-            table.appendHTML(batch);
-            shell.rowsShown(k + 1, total);
-            batch.clear();
-            inBatch = 0;
-            batchSize *= 4;
-            if (k + 1 < total) {
-                shell.ProcessingImageDisplay("Rendering<br>" + std::to_string(k + 1) + " of " + std::to_string(total));
-                processEvents();
-            }
+        if (view != kArchived) fetchPaypalDetails(m_session, m_shell, orders(view));
+
+        // The page calls above let events run; only now are the store's
+        // records looked up for the rows, and nothing runs until they are
+        // in the page.
+        m_pending = Pending{drawing, page.document(), view, clock().localNow(), 0, false};
+        const int total = int(orders(view).size());
+        if (total > 0) {
+            table.appendHTML(takeRows(kFirstBatch));
+            m_shell.rowsShown(int(m_pending->next), total);
         }
+        if (rowsToCome() == 0)
+            m_pending.reset();
+        else if (m_busy)
+            drawMoreLater();
+        else
+            completeRows();
     }
-    shell.ProcessingImageHide();
+    m_shell.ProcessingImageHide();
+}
+
+void View::completeRows()
+{
+    if (!pendingValid() || rowsToCome() == 0) return;
+    page::Element table = m_shell.page().element("TransactionsTable");
+    const int total = int(orders(m_pending->view).size());
+    // Later batches grow fourfold, so the page lays the table out only a few times.
+    size_t batch = kFirstBatch * 4;
+    while (pendingValid() && rowsToCome() > 0) {
+        m_shell.ProcessingImageDisplay("Rendering<br>" + std::to_string(m_pending->next) + " of " +
+                                       std::to_string(total));
+        table.appendHTML(takeRows(batch));
+        if (!m_pending) break;
+        m_shell.rowsShown(int(m_pending->next), total);
+        batch *= 4;
+    }
+    m_pending.reset();
+}
+
+void View::drawMoreLater()
+{
+    std::weak_ptr<View *> self = m_self;
+    const std::uint64_t drawing = m_pending->drawing;
+    m_shell.post([self, drawing] {
+        auto view = self.lock();
+        if (!view) return;
+        View *v = *view;
+        if (!v->m_pending || v->m_pending->drawing != drawing) return;
+        // Never inside other work: it waits until the window is idle.
+        v->m_busy->whenIdle(
+            [self, drawing] {
+                auto again = self.lock();
+                if (again && (*again)->m_pending && (*again)->m_pending->drawing == drawing) (*again)->drawMore();
+            },
+            false);
+    });
+}
+
+void View::drawMore()
+{
+    if (!pendingValid() || m_pending->inFlight) return;
+    const int total = int(orders(m_pending->view).size());
+    std::string html = takeRows(kLaterBatch);
+    const int shown = int(m_pending->next);
+    m_pending->inFlight = true;
+    std::weak_ptr<View *> self = m_self;
+    const std::uint64_t drawing = m_pending->drawing;
+    // The page takes the batch while the window goes on; the next batch is
+    // built when the page has this one, so a click's own page calls never
+    // queue behind more than one batch.
+    m_shell.page().element("TransactionsTable").appendHTMLLater(html, [self, drawing, shown, total] {
+        auto view = self.lock();
+        if (!view) return;
+        View *v = *view;
+        if (!v->m_pending || v->m_pending->drawing != drawing) return;
+        v->m_pending->inFlight = false;
+        v->m_shell.rowsShown(shown, total);
+        if (v->rowsToCome() == 0)
+            v->m_pending.reset();
+        else
+            v->drawMoreLater();
+    });
+}
+
+void DisplayTransactions(Session &session, Shell &shell)
+{
+    View(session, shell).draw();
 }
 
 void registerView(Session &session, Shell &shell, FeatureTable &table)
 {
     // A redraw asked for while one runs (a download ending, say) follows it.
     struct State {
+        explicit State(Session &session, Shell &shell, Busy &busy) : view(session, shell, &busy) {}
+        View view;
         bool drawing = false;
         bool again = false;
     };
-    auto state = std::make_shared<State>();
-    table.setRedraw([&session, &shell, state] {
+    auto state = std::make_shared<State>(session, shell, table.busy());
+    table.setRedraw([state] {
         if (state->drawing) {
             state->again = true;
             return;
@@ -259,19 +456,24 @@ void registerView(Session &session, Shell &shell, FeatureTable &table)
         state->drawing = true;
         do {
             state->again = false;
-            DisplayTransactions(session, shell);
+            state->view.draw();
         } while (state->again);
         state->drawing = false;
     });
+    // What reads the table's rows reads them all.
+    table.setRowsCompleter([state] { state->view.completeRows(); });
     // The main page has loaded: draw it, unless the seller has moved on meanwhile.
     table.addPageFill(std::string(kMainPage), [&shell, &table](const std::string &) {
         if (onMainPage(shell)) table.RefreshGrid();
     });
     for (const Tab &tab : kTabs)
-        table.addAction("Display" + std::string(tab.view), [&session, &table, view = tab.view](const Params &) {
-            session.currentView = std::string(view);
-            table.RefreshGrid();
-        });
+        table.addAction(
+            "Display" + std::string(tab.view),
+            [&session, &table, view = tab.view](const Params &) {
+                session.currentView = std::string(view);
+                table.RefreshGrid();
+            },
+            FeatureTable::Rows::AsShown);
 }
 
 } // namespace tw::ui

@@ -63,7 +63,18 @@ window.__tw = (function () {
       var n = el(h);
       if (!n) return;
       if (p === 'appendHTML') n.insertAdjacentHTML('beforeend', v);
-      else if (p === 'keepRows') { var k = parseInt(v, 10); while (n.rows && n.rows.length > k) n.deleteRow(-1); }
+      else if (p === 'keepRows') {
+        // One range for all the rows after the kept ones: a view of many
+        // thousands is gone in one step, not row by row.
+        var k = parseInt(v, 10), rows = n.rows;
+        if (rows && rows.length > k) {
+          var r = document.createRange();
+          r.setStartBefore(rows[k]);
+          r.setEndAfter(rows[rows.length - 1]);
+          r.deleteContents();
+          while (n.rows.length > k) n.deleteRow(-1);
+        }
+      }
       else if (p.indexOf('style.') === 0) n.style[p.substr(6)] = v;
       else if (p === 'checked' || p === 'disabled') n[p] = (v === 'true');
       else if (p === 'selectedIndex') n.selectedIndex = parseInt(v, 10);
@@ -320,6 +331,18 @@ std::string WebPage::property(int handle, std::string_view path)
 void WebPage::setProperty(int handle, std::string_view path, std::string_view value)
 {
     if (live(handle)) call("set", {handle, q(path), q(value)});
+}
+
+void WebPage::setPropertyLater(int handle, std::string_view path, std::string_view value, std::function<void()> done)
+{
+    if (!live(handle)) {
+        if (done) done();
+        return;
+    }
+    QString js = QStringLiteral("window.__tw ? __tw.set(%1) : null").arg(toJsArgs({handle, q(path), q(value)}));
+    runJavaScript(js, QWebEngineScript::ApplicationWorld, [done = std::move(done)](const QVariant &) {
+        if (done) done();
+    });
 }
 
 std::string WebPage::attribute(int handle, std::string_view name)

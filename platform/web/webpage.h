@@ -59,6 +59,8 @@ class WebPage : public QWebEnginePage, public page::Page {
     std::vector<int> queryAll(int scope, std::string_view selector) override;
     std::string property(int handle, std::string_view path) override;
     void setProperty(int handle, std::string_view path, std::string_view value) override;
+    void setPropertyLater(int handle, std::string_view path, std::string_view value,
+                          std::function<void()> done) override;
     std::string attribute(int handle, std::string_view name) override;
     void setAttribute(int handle, std::string_view name, std::string_view value) override;
     std::vector<int> collection(int handle, std::string_view kind) override;
@@ -71,6 +73,7 @@ class WebPage : public QWebEnginePage, public page::Page {
     void setEach(int scope, std::string_view selector, std::string_view path,
                  const std::vector<std::string> &values) override;
     bool loading() override { return m_loading; }
+    std::uint64_t document() override { return m_document; }
 
   protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;

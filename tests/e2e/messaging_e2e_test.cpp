@@ -241,13 +241,20 @@ TEST(EndToEndSmtp, TaggedOrdersOfOneBuyerComposedSentRecordedAndShownAndRefusals
     ASSERT_TRUE(sb.start());
     const MailOrders mail = prepareOrders(sb);
     ASSERT_EQ(mail.orders.size(), 4u);
+    // One paragraph of some 1,250 characters (longer than a line may be on
+    // the wire), with text beyond ASCII.
+    std::string paragraph;
+    while (paragraph.size() < 1300)
+        paragraph += "Zo\u00eb \u00bd: thanks for your order, it leaves today. ";
     std::filesystem::create_directories(dir / "data");
     tw::test::writeFile(dir / "data" / "Settings.xml",
                         settingsFile(sb, "<LastTab>NotShipped</LastTab><SMTPServer>127.0.0.1</SMTPServer><SMTPPort>" +
                                              std::to_string(sink.port()) +
                                              "</SMTPPort><SMTPFrom>Corner Shop &lt;shop@corner.example&gt;</SMTPFrom>"
                                              "<NotShippedMessage>Hello {Buyer/UserID}, about {Item/Title} "
-                                             "({Item/ItemID})</NotShippedMessage>"
+                                             "({Item/ItemID}). " +
+                                             paragraph +
+                                             "</NotShippedMessage>"
                                              "<ArchivedMessage>Archived: {Item/ItemID}</ArchivedMessage>"));
     const int port = freePort();
     const std::string ini = sb.config().toIni();
@@ -278,7 +285,8 @@ TEST(EndToEndSmtp, TaggedOrdersOfOneBuyerComposedSentRecordedAndShownAndRefusals
         EXPECT_EQ(
             settle(devTools, kCompose, "document.getElementById('From').value", "<Corner Shop <shop@corner.example>> "),
             "<Corner Shop <shop@corner.example>> ");
-        devTools.evaluate(kCompose, "document.getElementById('cc').checked = true; true");
+        devTools.evaluate(kCompose, "document.getElementById('cc').checked = true;"
+                                    "document.getElementById('Subject').value += ' Zo\u00eb \u00bd'; true");
         command(devTools, kCompose, "Action=SMTPSend");
         EXPECT_EQ(app.nextContaining("status", "Sending").toStdString(), "Sending 1 of 2");
         EXPECT_EQ(app.nextContaining("status", "Sending").toStdString(), "Sending 2 of 2");
@@ -288,8 +296,17 @@ TEST(EndToEndSmtp, TaggedOrdersOfOneBuyerComposedSentRecordedAndShownAndRefusals
             const auto *o = n == 1 ? o0 : o1;
             QJsonObject m = sink.received(n);
             EXPECT_EQ(m["body"].toString().toStdString(),
-                      "Hello " + mail.buyer + ", about " + o->title + " (" + o->itemId + ")\r\n");
+                      "Hello " + mail.buyer + ", about " + o->title + " (" + o->itemId + "). " + paragraph + "\r\n");
             auto headers = tw::test::SmtpSink::headers(m);
+            EXPECT_NE(std::find(headers.begin(), headers.end(),
+                                std::pair<std::string, std::string>{"Subject", "re: eBay Item " + o->itemId + " - " +
+                                                                                   o->title + " Zo\u00eb \u00bd"}),
+                      headers.end());
+            // On the wire: short lines of 7-bit text.
+            const std::string raw = sink.raw(n);
+            for (size_t at = 0, nl; (nl = raw.find('\n', at)) != std::string::npos; at = nl + 1)
+                EXPECT_LE(nl - at, 78u) << raw.substr(at, nl - at);
+            EXPECT_TRUE(std::all_of(raw.begin(), raw.end(), [](char c) { return (c & 0x80) == 0; })) << raw;
             EXPECT_NE(std::find(headers.begin(), headers.end(),
                                 std::pair<std::string, std::string>{"Cc", "Corner Shop <shop@corner.example>"}),
                       headers.end());

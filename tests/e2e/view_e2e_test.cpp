@@ -176,10 +176,12 @@ TEST(EndToEndView, ViewsTagsNotesAndTheArchiveOnTheRealProgram)
         "\"rgb(205, 205, 255)\"");
 }
 
-// A click on Download Orders while a view of 2,000 orders is being drawn is
-// refused: nothing runs inside the drawing, and its rows come out whole and in
-// order. Once the drawing is over, the button works.
-TEST(EndToEndView, DownloadOrdersClickedDuringADrawingIsRefused)
+// A view of 2,000 orders. A click on Download Orders while the drawing waits
+// (for the seller's rating, here) is refused: nothing runs inside a drawing.
+// The first screenful comes first and the rest follow while the window is
+// idle; Tag All meanwhile draws the rest first and tags every order. The
+// rows come out whole and in order, and the button works afterwards.
+TEST(EndToEndView, ADrawingOf2000OrdersRefusesClicksAndTagAllTagsThemAll)
 {
     TempDir dir;
     tw::sandbox::Sandbox sb;
@@ -197,7 +199,7 @@ TEST(EndToEndView, DownloadOrdersClickedDuringADrawingIsRefused)
                   "</PaidTime></Transaction>";
     }
     tw::test::writeFile(dir / "data" / "Transactions.xml", orders + "</Transactions>");
-    // The same order the drawing must give: newest payment first, then buyer.
+    // The order the drawing must give: newest payment first, then buyer.
     std::vector<std::pair<std::string, std::string>> keys;
     {
         tw::xml::Document doc = tw::xml::Document::load(dir / "data" / "Transactions.xml");
@@ -207,18 +209,23 @@ TEST(EndToEndView, DownloadOrdersClickedDuringADrawingIsRefused)
     std::string settingsXml = tw::test::readFile(dir / "data" / "Settings.xml");
     settingsXml.replace(settingsXml.find("</Settings>"), 11, "<LastTab>NotShipped</LastTab></Settings>");
     tw::test::writeFile(dir / "data" / "Settings.xml", settingsXml);
+    sb.injectFault({.call = "GetFeedback", .kind = tw::sandbox::FaultKind::Delay, .delayMs = 3000});
 
     const int port = freePort();
     Tidewell app(dir, {sb.config().toIni(), "", port});
-    // The second batch of rows is on its way: the drawing is under way.
-    ASSERT_FALSE(app.nextContaining("overlay", QString("of %1").arg(kOrders), 60000).isEmpty())
-        << app.output().toStdString();
+    ASSERT_FALSE(app.nextContaining("overlay", "Getting DSR Score", 60000).isEmpty()) << app.output().toStdString();
     app.send("click cmdDownloadOrders");
     ASSERT_EQ(app.next("clicked", 60000), "cmdDownloadOrders") << app.output().toStdString();
-    ASSERT_TRUE(app.next("page", 60000).endsWith(kMain)) << app.output().toStdString();
-    DevTools devTools(port);
-    ASSERT_EQ(settle(devTools, kRows, quoted(QString::number(kOrders)), 60000), quoted(QString::number(kOrders)));
+    ASSERT_EQ(app.next("rows", 60000), QString("30 of %1").arg(kOrders)) << app.output().toStdString();
     EXPECT_TRUE(sb.requests("GetSellerTransactions").empty()) << "a download ran inside the drawing";
+
+    DevTools devTools(port);
+    command(devTools, "Action=TagAll");
+    ASSERT_FALSE(app.nextContaining("action", "TagAll", 60000).isEmpty()) << app.output().toStdString();
+    const QString tagged = "String(document.querySelectorAll('#TransactionsTable tr[ItemID] "
+                           "input[name=\"tagged\"]:checked').length)";
+    EXPECT_EQ(valueOf(devTools.evaluate(kMain, tagged)), QString::number(kOrders));
+    ASSERT_EQ(settle(devTools, kRows, quoted(QString::number(kOrders)), 60000), quoted(QString::number(kOrders)));
 
     // Rows in the drawing's order: paid time descending, then buyer.
     const QString shown = valueOf(
@@ -237,6 +244,172 @@ TEST(EndToEndView, DownloadOrdersClickedDuringADrawingIsRefused)
     app.send("click cmdDownloadOrders");
     EXPECT_EQ(app.next("clicked", 60000), "cmdDownloadOrders");
     EXPECT_FALSE(sb.requests("GetSellerTransactions").empty()) << app.output().toStdString();
+}
+
+// A row's own links, clicked as a seller clicks them: Add Note and Save on an
+// order whose item id holds a blank, "&", "#" and "%", then the row's Archive
+// link, and Restore from the Archived view.
+TEST(EndToEndView, ARowsOwnLinksNoteArchiveAndRestoreWhateverItsItemIdHolds)
+{
+    TempDir dir;
+    tw::sandbox::Sandbox sb;
+    ASSERT_TRUE(sb.start());
+    // The order not yet shipped that changed last gets such an id before the program sees it.
+    const std::string odd = "LOT 7&8 #9 100%";
+    tw::sandbox::Order *picked = nullptr;
+    for (auto &o : sb.state().orders)
+        if (!o.isShipped() && (!picked || o.modified > picked->modified)) picked = &o;
+    ASSERT_TRUE(picked);
+    picked->itemId = odd;
+    const std::string txn = picked->transactionId;
+    sb.state().reindex();
+    signIn(dir, sb);
+    const int port = freePort();
+    Tidewell app(dir, {sb.config().toIni(), "", port});
+    ASSERT_TRUE(app.next("page").endsWith(kMain)) << app.output().toStdString();
+    DevTools devTools(port);
+    ASSERT_TRUE(waitFor([&] { return !sb.requests("GetFeedback").empty(); })) << app.output().toStdString();
+    app.send("click cmdDownloadOrders");
+    ASSERT_TRUE(waitFor([&] { return !sb.requests("TrackV2").empty(); }, 30000)) << app.output().toStdString();
+
+    auto stored = [&](const char *file, const char *xpath) {
+        const tw::xml::Document doc = tw::xml::Document::load(dir / "data" / file);
+        return bool(doc.select(xpath, {{"i", odd}, {"t", txn}}));
+    };
+    const char *order = "Transactions/Transaction[Item/ItemID=$i and TransactionID=$t]";
+    ASSERT_TRUE(waitFor([&] { return stored("Transactions.xml", order); }));
+    // The download is over once its drawing is (the first view of a fresh store is Delivered).
+    ASSERT_TRUE(waitFor([&] { return count(dir, "Transactions.xml", "//Transaction[KORVA]") > 0; }));
+    ASSERT_EQ(
+        settle(devTools, "String(document.querySelectorAll('#TransactionsTable tr[ItemID]').length > 0)", "\"true\""),
+        "\"true\"");
+    const QString row = "Array.from(document.querySelectorAll('#TransactionsTable tr[ItemID]')).find(function (r) {"
+                        " return r.getAttribute('ItemID') === 'LOT 7&8 #9 100%'; })";
+    auto shown = [&](const QString &what) {
+        return settle(devTools,
+                      "(function () { var r = " + row + "; return String(!!(r && r.querySelector('" + what +
+                          "'))); })()",
+                      "\"true\"");
+    };
+    auto click = [&](const QString &action) {
+        devTools.evaluate(kMain, "setTimeout(function () { (" + row + ").querySelector('a[href*=\"Action=" + action +
+                                     "&\"]').click(); }, 0); true");
+    };
+
+    command(devTools, "Action=DisplayNotShipped");
+    ASSERT_EQ(shown("a[href*=\"Action=AddNoteClick&\"]"), "\"true\"") << app.output().toStdString();
+    EXPECT_EQ(settle(devTools,
+                     "String(!!document.querySelector('#submenu a[href=\"http://plinthway/?Action=ArchiveAll\"]'))",
+                     "\"true\""),
+              "\"true\"");
+
+    click("AddNoteClick");
+    ASSERT_EQ(shown("input[name=\"note\"]"), "\"true\"") << app.output().toStdString();
+    devTools.evaluate(kMain, "(" + row + ").querySelector('input[name=\"note\"]').value = 'Ring twice'; true");
+    click("SaveNoteClick");
+    EXPECT_TRUE(waitFor(
+        [&] { return stored("Notes.xml", "Notes/Note[ItemID=$i and TransactionID=$t and Text='Ring twice']"); }));
+
+    click("ArchiveTransaction");
+    ASSERT_TRUE(waitFor([&] { return stored("ArchivedTransactions.xml", order); })) << app.output().toStdString();
+    EXPECT_TRUE(waitFor([&] { return !stored("Transactions.xml", order); }));
+    EXPECT_EQ(settle(devTools, "String(!!(" + row + "))", "\"false\""), "\"false\"");
+
+    command(devTools, "Action=DisplayArchived");
+    ASSERT_EQ(shown("a[href*=\"Action=RestoreTransaction&\"]"), "\"true\"") << app.output().toStdString();
+    click("RestoreTransaction");
+    ASSERT_TRUE(waitFor([&] { return stored("Transactions.xml", order); })) << app.output().toStdString();
+    EXPECT_TRUE(waitFor([&] { return !stored("ArchivedTransactions.xml", order); }));
+    EXPECT_EQ(settle(devTools, "String(!!(" + row + "))", "\"false\""), "\"false\"");
+}
+
+// Archive and restore when a store file cannot be replaced (a folder stands
+// in its way): each move is taken back, the seller told once, and after a
+// restart every order is in exactly one of the two files.
+TEST(EndToEndView, AnArchiveOrRestoreThatCannotBeSavedLosesNoOrder)
+{
+    TempDir dir;
+    const std::filesystem::path data = dir / "data";
+    std::filesystem::create_directories(data);
+    tw::test::writeFile(data / "Settings.xml", "<?xml version=\"1.0\"?>\n<Settings><eBayAuthToken>AgAAAA-test"
+                                               "</eBayAuthToken><DefaultBrowser>True</DefaultBrowser><LastTab>"
+                                               "NotShipped</LastTab></Settings>\n");
+    std::string orders = "<?xml version=\"1.0\"?>\n<Transactions>";
+    for (const char *id : {"1", "2", "3"})
+        orders += std::string("<Transaction xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Item><ItemID>") + id +
+                  "</ItemID><Title>Lamp " + id +
+                  "</Title></Item><TransactionID>0</TransactionID><Buyer><UserID>"
+                  "buyer" +
+                  id + "</UserID></Buyer></Transaction>";
+    tw::test::writeFile(data / "Transactions.xml", orders + "</Transactions>\n");
+    const int port = freePort();
+    auto where = [&](const std::string &id) {
+        std::string in;
+        for (const char *file : {"Transactions.xml", "ArchivedTransactions.xml"}) {
+            tw::xml::Document doc = tw::xml::Document::load(data / file);
+            if (doc.selectAll("Transactions/Transaction[Item/ItemID=$id]", {{"id", id}}).size() == 1)
+                in += in.empty() ? file : std::string(" and ") + file;
+        }
+        return in;
+    };
+    // Replaces `file` by a folder while `run` runs, then puts it back as it was.
+    auto blocked = [&](const char *file, const std::function<void()> &run) {
+        const std::string bytes = tw::test::readFile(data / file);
+        std::filesystem::remove(data / file);
+        std::filesystem::create_directory(data / file);
+        run();
+        std::filesystem::remove(data / file);
+        tw::test::writeFile(data / file, bytes);
+    };
+    {
+        Tidewell app(dir, {kNoServices, "", port});
+        ASSERT_TRUE(app.next("page").endsWith(kMain)) << app.output().toStdString();
+        DevTools devTools(port);
+        ASSERT_EQ(settle(devTools, kRows, "\"3\""), "\"3\"") << app.output().toStdString();
+        const std::string active = tw::test::readFile(data / "Transactions.xml");
+
+        // The archive cannot take the order: it stays where it was.
+        blocked("ArchivedTransactions.xml", [&] {
+            command(devTools, "Action=ArchiveTransaction&itemID=1&transactionID=0");
+            const QString said = app.next("dialog");
+            EXPECT_TRUE(said.startsWith("Tidewell | The order could not be archived: ArchivedTransactions.xml could "
+                                        "not be saved: ") &&
+                        said.endsWith(". Nothing was changed."))
+                << said.toStdString();
+            EXPECT_EQ(app.next("action"), "ArchiveTransaction");
+        });
+        EXPECT_EQ(tw::test::readFile(data / "Transactions.xml"), active);
+
+        // The archive took it but the orders' file cannot let it go: the
+        // archive gives it up again.
+        blocked("Transactions.xml", [&] {
+            command(devTools, "Action=ArchiveTransaction&itemID=2&transactionID=0");
+            EXPECT_TRUE(app.next("dialog").startsWith(
+                "Tidewell | The order could not be archived: Transactions.xml could not be saved: "));
+            EXPECT_EQ(app.next("action"), "ArchiveTransaction");
+        });
+        EXPECT_EQ(where("2"), "Transactions.xml");
+
+        // Archived, then the restore cannot reach the orders' file.
+        command(devTools, "Action=ArchiveTransaction&itemID=3&transactionID=0");
+        ASSERT_EQ(app.next("action"), "ArchiveTransaction");
+        ASSERT_EQ(where("3"), "ArchivedTransactions.xml");
+        blocked("Transactions.xml", [&] {
+            command(devTools, "Action=RestoreTransaction&itemID=3&transactionID=0");
+            EXPECT_TRUE(app.next("dialog").startsWith(
+                "Tidewell | The order could not be restored: Transactions.xml could not be saved: "));
+            EXPECT_EQ(app.next("action"), "RestoreTransaction");
+        });
+        EXPECT_EQ(app.output().count("dialog: "), 3) << app.output().toStdString();
+    }
+
+    Tidewell again(dir, {kNoServices, "", port});
+    ASSERT_TRUE(again.next("page").endsWith(kMain)) << again.output().toStdString();
+    DevTools devTools(port);
+    EXPECT_EQ(settle(devTools, kRows, "\"2\""), "\"2\"");
+    EXPECT_EQ(where("1"), "Transactions.xml");
+    EXPECT_EQ(where("2"), "Transactions.xml");
+    EXPECT_EQ(where("3"), "ArchivedTransactions.xml");
 }
 
 } // namespace

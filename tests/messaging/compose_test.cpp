@@ -62,7 +62,8 @@ struct ComposeTest : ::testing::Test {
             order("200", "2", "anna", "anna@example.com", "Red Plate") +
             order("300", "3", "bob", "Invalid Request", "Bowl") + order("400", "4", "carl", "", "Cup") +
             order("500", "5", "dora", "nobody@example.com", "Jug") +
-            order("600", "6", "emil", "reject@example.com", "Pot") + "</Transactions>");
+            order("600", "6", "emil", "reject@example.com", "Pot") +
+            order("700", "7", "fritz", "silent@example.com", "Vase") + "</Transactions>");
         session.store.archived() = xml::Document::parse(
             "<Transactions>" + order("100", "1", "anna", "old@example.com", "Blue Mug (archived)") + "</Transactions>");
         messaging::registerFeature(session, shell, table);
@@ -122,7 +123,7 @@ TEST_F(ComposeTest, TheTaggedOrdersBecomeTheSelectionAndFillTheComposePage)
                                {"Send SMTP Message", "Unable to obtain email address for bob"}}));
     EXPECT_EQ(selected(), (std::vector<std::string>{"200", "100"}));
     // Copies: the store keeps its orders.
-    EXPECT_EQ(session.store.transactions().selectAll("Transactions/Transaction").size(), 6u);
+    EXPECT_EQ(session.store.transactions().selectAll("Transactions/Transaction").size(), 7u);
     ASSERT_EQ(shell.navigations.size(), 1u);
     EXPECT_EQ(shell.navigations[0].first, pages::url(ui::kComposeEmailPage));
 
@@ -194,6 +195,7 @@ class ComposeServerTest : public ComposeTest {
         ASSERT_TRUE(problem.empty()) << problem;
         Config c;
         c.set("net/TimeoutSeconds", "10");
+        c.set("net/SmtpEndOfDataTimeoutSeconds", "1");
         setConfig(c);
         auto &s = session.store.settings();
         settings::set(s, "SMTPServer", "127.0.0.1");
@@ -270,8 +272,11 @@ TEST_F(ComposeServerTest, AFailedSendStopsThereKeepsWhatWentAndSendingAgainReach
         ASSERT_EQ(shell.boxes.size(), 1u);
         EXPECT_EQ(shell.boxes[0].first, "Send SMTP Message");
         const std::string user = std::string(refused) == "500" ? "dora" : "emil";
-        const std::string description = std::string(refused) == "500" ? "The command RCPT TO failed."
-                                                                      : "The message was not accepted by the server.";
+        const std::string description =
+            std::string(refused) == "500"
+                ? "The command RCPT TO failed. The server answered: 550 No such user here"
+                : "The message was not accepted by the server. The server answered: 554 Message refused: content "
+                  "not accepted";
         EXPECT_EQ(shell.boxes[0].second, "The message to " + user +
                                              " was not sent.\n\nSendMail error 5: " + description +
                                              "\n\nSending stopped at this order. 1 message was sent before it and "
@@ -292,8 +297,9 @@ TEST_F(ComposeServerTest, AFailedSendStopsThereKeepsWhatWentAndSendingAgainReach
     run("SMTPSend");
     ASSERT_EQ(shell.boxes.size(), 1u);
     EXPECT_EQ(shell.boxes[0].second, "The message to emil was not sent.\n\nSendMail error 5: The message was not "
-                                     "accepted by the server.\n\nSending stopped at this order. Send again to reach "
-                                     "the orders not sent yet.");
+                                     "accepted by the server. The server answered: 554 Message refused: content not "
+                                     "accepted\n\nSending stopped at this order. Send again to reach the orders not "
+                                     "sent yet.");
     EXPECT_EQ(sink.count(), sentSoFar);
 
     // With an address the server takes, the rest goes, and only the rest.
@@ -305,6 +311,35 @@ TEST_F(ComposeServerTest, AFailedSendStopsThereKeepsWhatWentAndSendingAgainReach
     EXPECT_EQ(recordsOnDisk(), 4u);
     EXPECT_TRUE(selected().empty());
     EXPECT_EQ(redraws, 1);
+}
+
+TEST_F(ComposeServerTest, AMessageThatMayHaveBeenSentStopsTheRunUnrecordedAndLeavesTheList)
+{
+    // The server never answers the end of the second message.
+    choose({"100", "700", "200"});
+    run("SMTPSend");
+    ASSERT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(shell.boxes[0].second,
+              "The message to fritz may have been sent.\n\nSendMail error 5: The server did not confirm the message "
+              "within 1 second; it may have been sent.\n\nSending stopped at this order. It is out of the list so "
+              "that the buyer does not get it twice: look in your mail or ask the buyer before you send it again. 1 "
+              "message was sent before it and is recorded. Send again to reach the orders not sent yet.");
+    EXPECT_EQ(sink.count(), 1);
+    EXPECT_EQ(recordsOnDisk(), 1u);
+    EXPECT_EQ(selected(), std::vector<std::string>{"200"});
+    EXPECT_EQ(field("To"), "<anna> ");
+    EXPECT_EQ(redraws, 0);
+
+    // Alone in the list, it leaves the compose page for the view.
+    choose({"700"});
+    shell.boxes.clear();
+    run("SMTPSend");
+    ASSERT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(shell.boxes[0].second.rfind("The message to fritz may have been sent.", 0), 0u);
+    EXPECT_EQ(shell.boxes[0].second.find("Send again"), std::string::npos);
+    EXPECT_TRUE(selected().empty());
+    EXPECT_EQ(redraws, 1);
+    EXPECT_EQ(recordsOnDisk(), 1u);
 }
 
 } // namespace

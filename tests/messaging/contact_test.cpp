@@ -329,7 +329,7 @@ TEST_F(ContactSandboxTest, SendMessageShowsWhyEbayRefusedAndSendsNothingWithoutA
     EXPECT_EQ(shell.lastStatus(), "Error: no answer from eBay, so the message may not have been sent. Look at your "
                                   "sent messages on eBay before sending it again.");
     EXPECT_TRUE(sb.requests("GetMyMessages").empty());
-    EXPECT_NE(f.body().innerHTML().find("Message sent"), 0u);
+    EXPECT_EQ(f.body().innerHTML().find("Message sent"), std::string::npos);
 }
 
 } // namespace

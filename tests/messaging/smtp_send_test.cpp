@@ -223,7 +223,9 @@ TEST_F(SmtpSendServerTest, OrderEmailsAsReceivedAndRecorded)
     std::vector<std::pair<std::string, std::string>> headers = {
         {"Date", "Sat, 05 Jan 2008 09:03:07 -0500"},    {"To", "anna@example.com"},
         {"From", "Corner Shop <shop@corner.example>"},  {"Cc", "Corner Shop <shop@corner.example>"},
-        {"Subject", "re: eBay Item 110022 - Blue Mug"}, {"X-Mailer", "Brisklet SendMail Class 1.0"},
+        {"Subject", "re: eBay Item 110022 - Blue Mug"}, {"MIME-Version", "1.0"},
+        {"Content-Type", "text/plain; charset=UTF-8"},  {"Content-Transfer-Encoding", "quoted-printable"},
+        {"X-Mailer", "Brisklet SendMail Class 1.0"},
     };
     EXPECT_EQ(test::SmtpSink::headers(message), headers);
     // The list holds this order alone, though the order sits in a selection of three.
@@ -253,7 +255,9 @@ TEST_F(SmtpSendServerTest, OrderEmailsAsReceivedAndRecorded)
     EXPECT_EQ(r.status, OrderEmailResult::Failed);
     EXPECT_EQ(r.send.errorNumber, 5);
     EXPECT_EQ(r.send.errorSource, "SendMail");
-    EXPECT_EQ(r.send.errorDescription, "The message was not accepted by the server.");
+    EXPECT_EQ(r.send.errorDescription, "The message was not accepted by the server. The server answered: 554 Message "
+                                       "refused: content not accepted");
+    EXPECT_FALSE(r.send.mayHaveBeenSent);
     EXPECT_FALSE(r.record);
 
     EXPECT_EQ(sent.root().elements().size(), 1u);

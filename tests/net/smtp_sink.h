@@ -85,6 +85,9 @@ class SmtpSink {
         return QJsonDocument::fromJson(QByteArray::fromStdString(readFile(file))).object();
     }
 
+    // The data of message `n` as it arrived (after the message's JSON is there).
+    std::string raw(int n) const { return readFile(m_dir / ("message" + std::to_string(n) + ".eml")); }
+
     // How many messages the server kept so far.
     int count() const
     {

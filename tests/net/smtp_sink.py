@@ -2,11 +2,13 @@
 
 Usage: smtp_sink.py FOLDER. Prints the port on the first line of standard output, then
 stores message N as FOLDER/messageN.eml (the raw data) and FOLDER/messageN.json (envelope,
-headers in order and body, as Python's email package reads them). It stops when its
-standard input closes, or after ten minutes whatever happens.
+headers in order with encoded words decoded, and the body decoded, as Python's email
+package reads them). It stops when its standard input closes, or after ten minutes
+whatever happens.
 
-Two kinds of address make it refuse: RCPT TO a mailbox named "nobody" gets 550, and a
-message for a mailbox named "reject" is refused with 554 after its data (and not kept).
+Some mailboxes make it misbehave: RCPT TO a mailbox named "nobody" gets 550, a message
+for a mailbox named "reject" is refused with 554 after its data, and one for "silent"
+gets no answer to its end at all (neither is kept).
 """
 import asyncio
 import email
@@ -14,6 +16,7 @@ import email.policy
 import json
 import os
 import sys
+from email.header import decode_header, make_header
 
 from aiosmtpd.smtp import SMTP
 
@@ -32,6 +35,8 @@ class Sink:
     async def handle_DATA(self, server, session, envelope):
         if any(r.split("@")[0].lower() == "reject" for r in envelope.rcpt_tos):
             return "554 Message refused: content not accepted"
+        if any(r.split("@")[0].lower() == "silent" for r in envelope.rcpt_tos):
+            await asyncio.sleep(3600)
         self.count += 1
         base = os.path.join(self.folder, "message%d" % self.count)
         raw = envelope.original_content or envelope.content
@@ -44,7 +49,7 @@ class Sink:
         record = {
             "mail_from": envelope.mail_from,
             "rcpt_tos": envelope.rcpt_tos,
-            "headers": [[name, value] for name, value in as_text.items()],
+            "headers": [[name, str(make_header(decode_header(value)))] for name, value in as_text.items()],
             "body": message.get_payload(decode=True).decode("utf-8", "replace"),
         }
         # Written whole, then renamed: the test waits for this file to appear.

@@ -5,9 +5,16 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <netinet/in.h>
 #include <optional>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace tw::net;
@@ -309,4 +316,70 @@ TEST(Winsock, ErrorDescriptions)
     socket.setProtocol(5);
     EXPECT_EQ(errorNumber([&] { socket.Bind(0); }), sckWrongProtocol);
     EXPECT_EQ(errorNumber([&] { socket.setRemotePort(70000); }), sckOutOfRange);
+}
+
+// A loopback listener whose queue is full: a connection to it is neither
+// taken nor refused, so the connect waits, as for a server that does not answer.
+class UnansweringPort {
+  public:
+    UnansweringPort()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof at;
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&at), sizeof at);
+        ::listen(m_listener, 0);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&at), &len);
+        m_port = ntohs(at.sin_port);
+        m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::connect(m_filler, reinterpret_cast<sockaddr *>(&at), sizeof at); // takes the only place
+    }
+    ~UnansweringPort()
+    {
+        ::close(m_filler);
+        ::close(m_listener);
+    }
+    int port() const { return m_port; }
+
+  private:
+    int m_listener = -1;
+    int m_filler = -1;
+    int m_port = 0;
+};
+
+TEST(Winsock, TheWindowRunsWhileTheLookupAndTheConnectWait)
+{
+    // A lookup that answers only once the event loop has run a timer.
+    std::atomic<bool> timerRan{false};
+    setHostLookup([&timerRan](const std::string &host, std::uint32_t &address) {
+        for (int i = 0; i < 500 && !timerRan; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!timerRan || host != "slow.test") return int(WSAHOST_NOT_FOUND);
+        address = htonl(INADDR_LOOPBACK);
+        return 0;
+    });
+    struct Restore {
+        ~Restore() { setHostLookup({}); }
+    } restore;
+    ScriptedPeer peer([](ScriptedPeer::Connection &c) { c.waitClosed(); });
+    Winsock socket;
+    socket.setTimeoutValue(10);
+    QTimer::singleShot(0, [&] { timerRan = true; });
+    EXPECT_EQ(errorNumber([&] { socket.Connect("slow.test", peer.port(), true); }), 0);
+    EXPECT_EQ(socket.State(), sckConnected);
+    EXPECT_EQ(socket.RemoteHostIP(), "127.0.0.1");
+    socket.CloseConnection();
+
+    // A connect nobody answers: a timer of the window closes the socket, which ends the wait.
+    UnansweringPort silent;
+    bool closedByTimer = false;
+    QTimer::singleShot(0, [&] {
+        closedByTimer = socket.State() == sckHostResolved;
+        socket.CloseConnection();
+    });
+    EXPECT_EQ(errorNumber([&] { socket.Connect("127.0.0.1", silent.port(), true); }), sckOperationCanceled);
+    EXPECT_TRUE(closedByTimer);
+    EXPECT_EQ(socket.State(), sckClosed);
 }

@@ -162,7 +162,7 @@ TEST_F(UspsRestTest, ATokenRefusedMidRunIsFetchedAgainOnceThenTheRunStops)
 TEST_F(UspsRestTest, AnAccountWithoutTheBatchFormIsAskedOneNumberAtATimeFromThenOn)
 {
     std::vector<std::string> numbers = shipments(4);
-    // One number USPS does not know: nothing is stored for it.
+    // One number USPS does not know: stored as USPS's error for it.
     sb.state().tracking.erase(numbers[2]);
     sb.injectFault({.call = "TrackingV3r2", .nth = 0, .kind = sandbox::FaultKind::Forbidden, .times = -1});
     ASSERT_TRUE(check(rest));
@@ -171,20 +171,24 @@ TEST_F(UspsRestTest, AnAccountWithoutTheBatchFormIsAskedOneNumberAtATimeFromThen
     ASSERT_EQ(gets.size(), 4u);
     EXPECT_EQ(gets[0].target, "/tracking/v3/tracking/" + numbers[0] + "?expand=DETAIL");
     EXPECT_EQ(gets[2].status, 404);
-    EXPECT_EQ(storedIds(), (std::vector<std::string>{numbers[0], numbers[1], numbers[3]}));
+    EXPECT_EQ(storedIds(), numbers);
     EXPECT_EQ(store.trackingNumbers().select("TrackingNumbers/TrackingNumber[1]/TrackSummary/Event").text(),
               "Delivered");
+    EXPECT_TRUE(store.trackingNumbers().select("TrackingNumbers/TrackingNumber[3]/Error/Description"));
     EXPECT_TRUE(ui.statuses.empty()) << ui.lastStatus();
 
-    // The unknown number is asked again at the next download, by GET straight away.
+    // A day later the numbers not delivered are asked again, by GET straight away.
     sb.clearLog();
     sb.state().tracking[numbers[2]] = {sandbox::TrackingStatus::Delivered, clock.localNow().addDays(-4), "X", "IL",
                                        "62701"};
-    clock.advanceSecs(600);
+    clock.advanceSecs(86400 + 600);
     ASSERT_TRUE(check(rest));
     EXPECT_TRUE(sb.requests("TrackingV3r2").empty());
-    ASSERT_EQ(sb.requests("TrackingV3").size(), 1u);
-    EXPECT_EQ(storedIds().back(), numbers[2]);
+    ASSERT_EQ(sb.requests("TrackingV3").size(), 3u);
+    EXPECT_EQ(storedIds().back(), numbers[3]);
+    EXPECT_EQ(GetNodeText(store.trackingNumbers(),
+                          "TrackingNumbers/TrackingNumber[@ID='" + numbers[2] + "']/TrackSummary/Event"),
+              "Delivered");
 
     // A number with characters that mean something in a path travels encoded.
     orders::clsUSPSRestConnection::forgetAll();
@@ -195,7 +199,8 @@ TEST_F(UspsRestTest, AnAccountWithoutTheBatchFormIsAskedOneNumberAtATimeFromThen
     orders::UspsRestRun run = connection.track({"EJ 1/2?x=#"});
     ASSERT_EQ(sb.requests("TrackingV3").size(), 1u);
     EXPECT_EQ(sb.requests("TrackingV3")[0].target, "/tracking/v3/tracking/EJ%201%2F2%3Fx%3D%23?expand=DETAIL");
-    EXPECT_FALSE(run.response);
+    ASSERT_TRUE(run.response);
+    EXPECT_EQ(GetNodeText(run.response, "TrackResponse/TrackInfo[@ID='EJ 1/2?x=#']/Error/Number"), "-2147219302");
 }
 
 TEST_F(UspsRestTest, AQuotaPauseKeepsEarlierBatchesAndAsksTheRestOldestFirstOnceUspsIsBack)
@@ -244,7 +249,8 @@ TEST_F(UspsRestTest, MixedAnswersStoreTheGoodOnesAndLeaveTheRestForNextTime)
     sb.injectFault({.call = "TrackingV3r2", .kind = sandbox::FaultKind::MixedAnswers});
     ASSERT_TRUE(check(rest));
     EXPECT_EQ(sb.requests("TrackingV3r2")[0].status, 207);
-    EXPECT_EQ(storedIds(), (std::vector<std::string>{numbers[0], numbers[2], numbers[4]}));
+    // The number USPS does not know is an answer too: its error is stored.
+    EXPECT_EQ(storedIds(), (std::vector<std::string>{numbers[0], numbers[2], numbers[4], numbers[5]}));
 
     // A batch that fails outright is left for next time; the run goes on and says so.
     clock.advanceSecs(60);
@@ -252,11 +258,11 @@ TEST_F(UspsRestTest, MixedAnswersStoreTheGoodOnesAndLeaveTheRestForNextTime)
     sb.injectFault({.call = "TrackingV3r2", .kind = sandbox::FaultKind::Http500});
     EXPECT_FALSE(check(rest));
     EXPECT_EQ(ui.lastStatus(),
-              "USPS tracking: 3 numbers got no answer from USPS (HTTP 500); asked again at the next download.");
+              "USPS tracking: 2 numbers got no answer from USPS (HTTP 500); asked again at the next download.");
     clock.advanceSecs(60);
     ASSERT_TRUE(check(rest));
-    EXPECT_EQ(batch(1), (std::vector<std::string>{numbers[1], numbers[3], numbers[5]}));
-    EXPECT_EQ(storedIds().size(), 5u);
+    EXPECT_EQ(batch(1), (std::vector<std::string>{numbers[1], numbers[3]}));
+    EXPECT_EQ(storedIds().size(), 6u);
 }
 
 TEST_F(UspsRestTest, CredentialsMissingOrRefusedAreNamedButTheSecretNeverShows)
@@ -311,25 +317,67 @@ TEST_F(UspsRestTest, BothTransportsStoreTheSameRecordsForTheSameShipments)
         other, other.transactions().selectAll("Transactions/Transaction"), usps));
     EXPECT_EQ(orders::UpdateShipmentStatus(other), changed);
     EXPECT_EQ(other.transactions().toString(), store.transactions().toString());
+    // The unknown number too waits a day before it is asked again.
+    clock.advanceSecs(3600);
+    xml::Document ids = orders::ConverteBayTransactionsToTrackID(other.transactions().selectAll("//Transaction"));
+    const xml::Document due = usps.selectDue(ids.root().elements(), other.trackingNumbers());
+    EXPECT_FALSE(due.root().firstElement());
 
+    // Every record the same, the unknown number's error included.
     size_t compared = 0;
     for (auto record : webTools.selectAll("TrackingNumbers/TrackingNumber")) {
         xml::Node mine =
             other.trackingNumbers().select("TrackingNumbers/TrackingNumber[@ID=$n]", {{"n", record.attribute("ID")}});
-        if (record.element("Error")) {
-            EXPECT_FALSE(mine) << "an unknown number stores nothing";
-            continue;
-        }
         ASSERT_TRUE(mine) << record.attribute("ID");
         record.element("LastChecked").remove();
         mine.element("LastChecked").remove();
         EXPECT_EQ(mine.xml(), record.xml());
         ++compared;
     }
-    EXPECT_EQ(compared, 11u);
+    EXPECT_EQ(compared, 12u);
     EXPECT_EQ(GetNodeText(other.trackingNumbers(),
                           "TrackingNumbers/TrackingNumber[@ID='" + numbers[6] + "']/TrackSummary/EventCity"),
               "SÃO PAULO");
+}
+
+TEST_F(UspsRestTest, ASilentUspsEndsTheRunAtTheFirstTimeOutWhicheverWayItIsAsked)
+{
+    Config c = config();
+    c.set("net/TimeoutSeconds", "1");
+    setConfig(c);
+    struct Case {
+        const char *what;
+        orders::UspsSettings settings;
+        const char *call; // the request that goes unanswered, from the nth on
+        int nth;
+        size_t stored;
+        bool batchRefused = false;
+    };
+    const Case cases[] = {
+        {"Web Tools, first batch", {}, "TrackV2", 1, 0},
+        {"Web Tools, second batch", {}, "TrackV2", 2, 10},
+        {"REST, second batch", rest, "TrackingV3r2", 2, 35},
+        {"REST, one number at a time", rest, "TrackingV3", 3, 2, true},
+        {"REST, token", rest, "OAuthToken", 1, 0},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        orders::clsUSPSRestConnection::forgetAll();
+        sb.clearFaults();
+        ui.statuses.clear();
+        store.trackingNumbers() = xml::Document::parse("<TrackingNumbers/>");
+        shipments(80);
+        if (k.batchRefused)
+            sb.injectFault({.call = "TrackingV3r2", .kind = sandbox::FaultKind::Forbidden, .times = -1});
+        // A fault's nth counts from the sandbox's start, as the log does.
+        const size_t before = sb.requests(k.call).size();
+        sb.injectFault(
+            {.call = k.call, .nth = int(before) + k.nth, .kind = sandbox::FaultKind::Delay, .delayMs = 4000});
+        EXPECT_EQ(check(k.settings), k.stored > 0);
+        EXPECT_EQ(sb.requests(k.call).size() - before, size_t(k.nth));
+        EXPECT_EQ(storedIds().size(), k.stored);
+        EXPECT_EQ(ui.lastStatus(), orders::kUspsDidNotAnswer);
+    }
 }
 
 TEST(UspsRestAnswer, MissingFieldsOddTextAndOrderAreStoredSafely)
@@ -353,7 +401,7 @@ TEST(UspsRestAnswer, MissingFieldsOddTextAndOrderAreStoredSafely)
     std::vector<bool> taken;
     for (int k = 0; k < 5; ++k)
         taken.push_back(orders::appendTrackInfo(doc.root(), ids[k], answers[k].toObject()));
-    EXPECT_EQ(taken, (std::vector<bool>{true, true, false, false, true}));
+    EXPECT_EQ(taken, (std::vector<bool>{true, true, true, false, true}));
 
     // Saved and read back: the file stays well-formed and holds the texts.
     test::TempDir dir;

@@ -73,7 +73,7 @@ class RefundTest : public ::testing::Test {
                "</AMT><PAYMENTSTATUS>Completed</PAYMENTSTATUS></PaypalTransaction></Transaction>";
     }
     // The form as the browser would have it once loaded.
-    void openForm(const std::string &item = "11%262", const std::string &txn = "7")
+    void openForm(const std::string &item = "11&2", const std::string &txn = "7")
     {
         ASSERT_TRUE(table.runAction({{"Action", "DisplayPaypalRefundForm"},
                                      {"TransactionID", txn},

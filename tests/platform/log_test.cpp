@@ -99,14 +99,19 @@ TEST(Log, KnownSecretsAndEmailAddressesAreHiddenHoweverTheyAreWritten)
 {
     const std::vector<std::string> secrets = {"A+Tidewell.Sandbox-Signature/0123", "AgAAAA**TOKEN**", "pw<&>1", "abc"};
     EXPECT_EQ(log::redact("sig A+Tidewell.Sandbox-Signature/0123 end", secrets), "sig [hidden] end");
-    EXPECT_EQ(log::redact("SIGNATURE=A%2BTidewell.Sandbox-Signature%2F0123&X=1", secrets), "SIGNATURE=[hidden]&X=1");
+    // Percent-encoded as the PayPal client sends it (every byte but letters and digits), and as Qt writes it.
+    EXPECT_EQ(log::redact("SIGNATURE=A%2BTidewell%2ESandbox%2DSignature%2F0123&X=1", secrets),
+              "SIGNATURE=[hidden]&X=1");
+    EXPECT_EQ(log::redact("s=A%2BTidewell.Sandbox-Signature%2F0123", secrets), "s=[hidden]");
     EXPECT_EQ(log::redact("<eBayAuthToken>AgAAAA**TOKEN**</eBayAuthToken>", secrets),
               "<eBayAuthToken>[hidden]</eBayAuthToken>");
     EXPECT_EQ(log::redact("<Password>pw&lt;&amp;&gt;1</Password>", secrets), "<Password>[hidden]</Password>");
     // Too short to hide without hiding ordinary words.
     EXPECT_EQ(log::redact("abc", secrets), "abc");
-    EXPECT_EQ(log::redact("to jane.o'neil+shop@mail.example.co.uk, b%40x.example and c@d", {}),
-              "to jane.o'[e-mail], [e-mail] and c@d");
+    EXPECT_EQ(log::redact("to jane.o'neil+shop@mail.example.co.uk, b%40x.example, EMAIL=b%2Ec%40x%2Dy%2Eexample "
+                          "and c@d",
+                          {}),
+              "to jane.o'[e-mail], [e-mail], EMAIL=[e-mail] and c@d");
 }
 
 TEST(Log, TheSecretSourceIsAskedAtEachLine)

@@ -4,6 +4,7 @@
 
 #include "platform/page.h"
 
+#include <functional>
 #include <map>
 #include <regex>
 #include <string>
@@ -32,6 +33,13 @@ class FakePage : public page::Page {
     int count(std::string_view key) { return int(findAll(key).size()); }
 
     std::string address = "tidewell://pages/KORVA/main-1.0.47.html";
+    // Every change made to the page (properties, attributes, rows, options,
+    // handlers, setEach), counted.
+    int writes = 0;
+    // What selector queries and bulk reads find, for tests that need rows;
+    // without them both find nothing.
+    std::function<std::vector<int>(int scope, std::string_view selector)> onQuery;
+    std::function<std::vector<std::vector<std::string>>(std::string_view selector)> onValues;
     std::string url() override { return address; }
 
     int find(std::string_view key) override
@@ -47,7 +55,10 @@ class FakePage : public page::Page {
             if (h != 1 && (e.id == key || e.name == key)) out.push_back(h);
         return out;
     }
-    std::vector<int> queryAll(int, std::string_view) override { return {}; }
+    std::vector<int> queryAll(int scope, std::string_view selector) override
+    {
+        return onQuery ? onQuery(scope, selector) : std::vector<int>{};
+    }
     std::string property(int h, std::string_view path) override
     {
         auto it = m_els.find(h);
@@ -60,6 +71,7 @@ class FakePage : public page::Page {
     {
         auto it = m_els.find(h);
         if (it == m_els.end()) return;
+        ++writes;
         if (path == "appendHTML") {
             setProperty(h, "innerHTML", it->second.props["innerHTML"] + std::string(value));
             std::smatch m;
@@ -79,6 +91,7 @@ class FakePage : public page::Page {
     }
     void setAttribute(int h, std::string_view name, std::string_view value) override
     {
+        ++writes;
         m_els[h].attrs[std::string(name)] = value;
     }
     std::vector<int> collection(int h, std::string_view kind) override
@@ -87,23 +100,34 @@ class FakePage : public page::Page {
     }
     int insert(int h, std::string_view kind, int) override
     {
+        ++writes;
         int n = add(kind == "row" ? "TR" : "TD", "");
         (kind == "row" ? m_els[h].rows : m_els[h].cells).push_back(n);
         return n;
     }
     void deleteRow(int h, int index) override
     {
+        ++writes;
         auto &r = m_els[h].rows;
         if (index >= 0 && index < int(r.size())) r.erase(r.begin() + index);
     }
-    int addOption(int, std::string_view, std::string_view, bool) override { return 0; }
-    void onChange(int h, std::function<void()> handler) override { m_els[h].change = std::move(handler); }
-    // The fake knows no selectors: bulk reads find nothing.
-    std::vector<std::vector<std::string>> values(int, std::string_view, const std::vector<std::string> &) override
+    int addOption(int, std::string_view, std::string_view, bool) override
     {
-        return {};
+        ++writes;
+        return 0;
     }
-    void setEach(int, std::string_view, std::string_view, const std::vector<std::string> &) override {}
+    void onChange(int h, std::function<void()> handler) override
+    {
+        ++writes;
+        m_els[h].change = std::move(handler);
+    }
+    // The fake knows no selectors: bulk reads find what onValues says.
+    std::vector<std::vector<std::string>> values(int, std::string_view selector,
+                                                 const std::vector<std::string> &) override
+    {
+        return onValues ? onValues(selector) : std::vector<std::vector<std::string>>{};
+    }
+    void setEach(int, std::string_view, std::string_view, const std::vector<std::string> &) override { ++writes; }
 
   private:
     std::map<int, El> m_els;

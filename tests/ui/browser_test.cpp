@@ -54,15 +54,19 @@ class BrowserTest : public ::testing::Test {
     std::vector<Params> ran;
 };
 
-TEST(CommandLink, ParsesVerbatimWhateverTheCaseOfThePrefix)
+TEST(CommandLink, ParsesWhateverTheCaseOfThePrefixAndDecodesValuesOnly)
 {
     EXPECT_TRUE(isCommandLink("HTTP://PLINTHWAY/?Action=TagAll"));
     EXPECT_FALSE(isCommandLink("http://plinthway/index.html"));
-    Params p = parseCommandLink("HTTP://Plinthway/?Action=SaveSettings&Button=Save+Settings&Note=a%20b&Lone");
-    EXPECT_EQ(p["Action"], "SaveSettings");
-    EXPECT_EQ(p["Button"], "Save+Settings");
-    EXPECT_EQ(p["Note"], "a%20b");
-    EXPECT_EQ(p["Lone"], "");
+    Params p = parseCommandLink("HTTP://Plinthway/?Action=SaveSettings&Button=Save+Settings&Note=a%20b%26c%25d%23&"
+                                "Lone&Odd=100%&Bad=%zz%4&a%20b=x");
+    EXPECT_EQ(p, (Params{{"Action", "SaveSettings"},
+                         {"Button", "Save+Settings"}, // a form's "+" stays: the options page compares it so
+                         {"Note", "a b&c%d#"},
+                         {"Lone", ""},
+                         {"Odd", "100%"},
+                         {"Bad", "%zz%4"},
+                         {"a%20b", "x"}})); // keys are compared as written
     EXPECT_EQ(parseCommandLink("http://plinthway/?Action=X&v=a=b")["v"], "a=b");
 }
 

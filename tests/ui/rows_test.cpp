@@ -12,6 +12,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QUrl>
 #include <gtest/gtest.h>
 #include <libxml/HTMLparser.h>
 
@@ -211,7 +212,7 @@ TEST_F(RowsTest, PostageIsFlaggedOnlyWhenAskedAndBothAmountsAreNumbers)
     Params refund = parseCommandLink(text(row, "//a[.='Refund']/@href"));
     EXPECT_EQ(refund["Action"], "DisplayPaypalRefundForm");
     EXPECT_EQ(refund["Amount"], "1.75");
-    EXPECT_EQ(refund["PaypalTransactionID"], "PX%261"); // one parameter, not two
+    EXPECT_EQ(refund["PaypalTransactionID"], "PX&1"); // one parameter, not two
     EXPECT_EQ(refund.count("1"), 0u);
     EXPECT_NE(shippingEntry("1.00").find("Postage: $3.25 (Discount)"), std::string::npos);
     EXPECT_NE(shippingEntry("3.250").find("#909090"), std::string::npos);
@@ -239,12 +240,37 @@ TEST_F(RowsTest, OutsideTextStaysTextAndCannotAddCommandParameters)
     EXPECT_TRUE(row.selectAll("//*[@onerror]").empty());
     EXPECT_EQ(text(row, "//tr/@itemid"), "7&Action=ArchiveAll");
     EXPECT_EQ(text(row, "//input[@name='note']/@value"), "x\"><script>alert(1)</script><img src=x onerror=alert(2)>");
-    for (xml::Node href : row.selectAll("//a/@href")) {
-        if (!isCommandLink(href.text())) continue;
-        Params p = parseCommandLink(href.text());
-        EXPECT_NE(p["Action"], "ArchiveAll") << href.text();
-        EXPECT_EQ(p["ItemID"], "7%26Action%3DArchiveAll");
-    }
+
+    // Each command link of a row, as the browser hands it over (encoded by
+    // the rules of a URL), gives back the ids the row was drawn with, and no
+    // more parameters than it wrote.
+    for (const std::string item : {"7&Action=ArchiveAll", "LOT 7 & 8", "100%", "#5?x=1", "a+b", "Zo\xC3\xAB"})
+        for (bool withNote : {false, true})
+            for (std::string_view view : {kNotShipped, kArchived}) {
+                store(store::Doc::Transactions,
+                      "<Transactions>" + order(xml::escape(item), "T 1&amp;2", "") + "</Transactions>");
+                store(store::Doc::Notes, withNote ? "<Notes><Note><TransactionID>T 1&amp;2</TransactionID><ItemID>" +
+                                                        xml::escape(item) + "</ItemID><Text/></Note></Notes>"
+                                                  : std::string("<Notes/>"));
+                std::vector<std::string> actions;
+                const xml::Document drawn = draw(view);
+                for (xml::Node href : drawn.selectAll("//a/@href")) {
+                    const std::string travelled =
+                        QUrl(QString::fromStdString(href.text())).toString(QUrl::FullyEncoded).toStdString();
+                    if (!isCommandLink(travelled)) continue;
+                    Params p = parseCommandLink(travelled);
+                    actions.push_back(p["Action"]);
+                    const bool lower = p.count("itemID") == 1; // the archive actions' spelling
+                    EXPECT_EQ(p.size(), 3u) << travelled;
+                    EXPECT_EQ(p[lower ? "itemID" : "ItemID"], item) << travelled;
+                    EXPECT_EQ(p[lower ? "transactionID" : "TransactionID"], "T 1&2") << travelled;
+                }
+                const std::string move = view == kArchived ? "RestoreTransaction" : "ArchiveTransaction";
+                const std::vector<std::string> expected =
+                    withNote ? std::vector<std::string>{"SaveNoteClick", "DeleteNoteClick", move}
+                             : std::vector<std::string>{"AddNoteClick", move};
+                EXPECT_EQ(actions, expected) << item;
+            }
 }
 
 } // namespace

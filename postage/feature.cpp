@@ -1,7 +1,6 @@
 #include "postage/feature.h"
 
 #include "postage/printing.h"
-#include "store/basFunctions.h"
 #include "ui/served.h"
 
 #include <memory>
@@ -29,7 +28,7 @@ void registerFeature(Session &session, Shell &shell, FeatureTable &table)
     table.addAction("ResendTracking", [printing](const Params &params) {
         auto value = [&params](const char *key) {
             auto it = params.find(key);
-            return it == params.end() ? std::string() : URLDecode(it->second);
+            return it == params.end() ? std::string() : it->second;
         };
         printing->ResendTracking(value("ItemID"), value("TransactionID"));
     });

@@ -108,6 +108,7 @@ bool clseBayAPI::saveSettings()
 xml::Document clseBayAPI::send(const std::string &callName, const std::string &level, xml::Document &request)
 {
     xml::Document answer = m_connection.StartSynchronousRequest(callName, level, request);
+    m_answered = answer.root() && answer.root().element("Ack");
     if (answer.isNull())
         m_problem = "another eBay exchange is still running";
     else if (!answer.root())
@@ -512,7 +513,10 @@ std::string clseBayAPI::SynchronousMarkShippedStatus(const std::string &itemId, 
                                  "</Shipped>"
                                  "  <TransactionID>" +
                                  xml::escape(transactionId) + "</TransactionID>" + close("CompleteSale"));
-    if (request.isNull()) return "Failure";
+    if (request.isNull()) {
+        m_answered = false;
+        return "Failure";
+    }
     xml::Document response = send("CompleteSale", "569", request);
     if (response.isNull() || !response.root()) return "Failure";
     return GetNodeText(response.root(), "Ack", "Failure");

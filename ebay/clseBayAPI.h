@@ -75,6 +75,10 @@ class clseBayAPI {
     // Why the last call gave nothing, in words a seller can act on: eBay's
     // own message, or that eBay could not be reached; "" after a success.
     const std::string &lastProblem() const { return m_problem; }
+    // Whether eBay answered the last call (any Ack). False when the request
+    // was never sent or its answer was lost or unreadable: what it asked for
+    // may have happened all the same.
+    bool lastCallAnswered() const { return m_answered; }
 
     // Times a page whose Ack is neither "Success" nor "Failure" is sent again
     // before the download ends as failed.
@@ -107,6 +111,7 @@ class clseBayAPI {
     Shell &m_shell;
     clseBayConnection m_connection;
     std::string m_problem;
+    bool m_answered = false;
 };
 
 // eBay's short error message of a response ("" when none).

@@ -31,6 +31,9 @@ http::Request tradingRequest(const std::string &callName, const std::string &lev
         {"X-EBAY-API-SITEID", "0"},
     };
     r.body = QByteArray::fromStdString(body.toString());
+    // Telling eBay an order shipped happens once: a lost answer is not
+    // followed by the same request on a new connection.
+    r.sendOnce = callName == "CompleteSale";
     return r;
 }
 

@@ -3,8 +3,10 @@
 #include "ebay/clseBayAPI.h"
 #include "orders/merge.h"
 #include "orders/shipment.h"
+#include "orders/uploads.h"
 #include "orders/usps.h"
 #include "platform/text.h"
+#include "store/basFunctions.h"
 
 #include <charconv>
 
@@ -29,8 +31,15 @@ void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI
 
     // Each bookmark moves only after the records it covers are saved.
     settings::Bookmark bookmark;
-    if (xml::Document orders = api.SynchronousGetSellerTransactions(&bookmark))
+    bool askedEbay = false;
+    if (xml::Document orders = api.SynchronousGetSellerTransactions(&bookmark)) {
         mergeTransactions(session.store, orders, bookmark);
+        askedEbay = bool(bookmark);
+    }
+    // eBay's answer now shows which numbers it already has: only the others
+    // go again, so none reaches eBay twice.
+    std::string retried;
+    if (askedEbay) retried = retrySummary(retryPendingUploads(session, api, shell, eBayTimeToDate(bookmark.value)));
     if (xml::Document questions = api.SynchronousGetMemberMessages(&bookmark))
         mergeMemberMessages(session.store, questions, bookmark);
     refreshSentMessages(session, api);
@@ -38,6 +47,7 @@ void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI
     CheckDeliveryStatusOfTransactions(session.store, session.store.transactions().selectAll("Transactions/Transaction"),
                                       usps);
     if (redraw) redraw();
+    if (!retried.empty()) shell.setStatus(retried);
 
     shell.ProcessingImageHide();
     shell.setEnabled("cmdDownloadOrders", true);

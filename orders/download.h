@@ -17,10 +17,11 @@ namespace tw::orders {
 
 class clsUSPSAPI;
 
-// The full download, in this order: orders, buyer questions, sent messages,
-// feedback, the USPS check of every stored order, the redraw (`redraw`),
-// then the overlay hidden and the controls enabled again. A step whose call
-// yields nothing skips only its own merge.
+// The full download, in this order: orders, the tracking numbers of printed
+// labels that have not reached eBay (once the orders came down whole),
+// buyer questions, sent messages, feedback, the USPS check of every stored
+// order, the redraw (`redraw`), then the overlay hidden and the controls
+// enabled again. A step whose call yields nothing skips only its own merge.
 void cmdDownloadOrders_Click(Session &session, ebay::clseBayAPI &api, clsUSPSAPI &usps, Shell &shell,
                              const std::function<void()> &redraw);
 

@@ -1,9 +1,11 @@
 #include "postage/dazzle.h"
 
+#include "platform/clock.h"
 #include "store/basFunctions.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <system_error>
 
 namespace tw::postage {
@@ -140,14 +142,32 @@ Checked<DazzlePrint> writeDazzlePackage(const xml::Document &definitions, const 
 
     DazzlePrint print{dazzleFiles(tempDir), {}};
     std::error_code ec;
-    // An earlier answer must not be taken for this one.
-    std::filesystem::remove(print.files.resultsFile, ec);
+    // An earlier answer must not be taken for this one, nor lost.
+    keepUnreadAnswer(print.files.resultsFile);
     std::filesystem::remove(print.files.packageFile, ec);
     std::string error;
     if (!doc->save(print.files.packageFile, &error))
         return Result::failure("The package file for DAZzle could not be written (" + error + ").");
     print.command = dazzleCommand(dazzleExePath(settings), print.files.packageFile);
     return print;
+}
+
+void keepUnreadAnswer(const std::filesystem::path &file)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) return;
+    const DateTime now = clock().localNow();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", now.year(), now.month(), now.day(), now.hour(),
+                  now.minute(), now.second());
+    const std::filesystem::path base = file.parent_path() / (file.stem().string() + ".unread-" + stamp);
+    std::filesystem::path aside = base;
+    aside += file.extension();
+    for (int n = 2; std::filesystem::exists(aside, ec); ++n) {
+        aside = base;
+        aside += "-" + std::to_string(n) + file.extension().string();
+    }
+    std::filesystem::rename(file, aside, ec);
 }
 
 // --- results -------------------------------------------------------------------------

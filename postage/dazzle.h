@@ -5,6 +5,7 @@
 #include "platform/xml.h"
 #include "postage/checked.h"
 #include "postage/form.h"
+#include "store/order_index.h"
 
 #include <chrono>
 #include <filesystem>
@@ -53,13 +54,19 @@ Checked<xml::Document> buildDazzlePackage(const xml::Document &definitions, cons
                                           const xml::Document &settings, const xml::Node &selection,
                                           const std::filesystem::path &tempDir);
 
+// Moves an answer file that nobody has read out of the way of the next
+// one, beside it under a dated name ("KORVA.unread-20261208-142501.Out"),
+// instead of deleting it. Nothing happens when there is no such file.
+void keepUnreadAnswer(const std::filesystem::path &file);
+
 struct DazzlePrint {
     DazzleFiles files;
     Command command;
 };
 // Everything of "Print Postage" up to starting DAZzle: checks that the
-// executable exists and the form is usable, deletes the previous package and
-// results files, writes the package file. Nothing is deleted or written when
+// executable exists and the form is usable, moves a results file left there
+// aside (keepUnreadAnswer), deletes the previous package file, writes the
+// package file. Nothing is deleted or written when
 // a check fails; the sentence to show comes back instead.
 Checked<DazzlePrint> writeDazzlePackage(const xml::Document &definitions, const FormValues &form, bool customsVisible,
                                         const xml::Document &settings, const xml::Node &selection,
@@ -67,10 +74,8 @@ Checked<DazzlePrint> writeDazzlePackage(const xml::Document &definitions, const 
 
 // --- results -------------------------------------------------------------------------
 
-struct DazzleOrder {
-    std::string itemId;
-    std::string transactionId;
-};
+// An order by its key (item id, transaction id).
+using DazzleOrder = store::OrderKey;
 
 struct DazzlePackage {
     xml::Node element; // the Package element, inside DazzleResults::document

@@ -24,6 +24,18 @@ void registerFeature(Session &session, Shell &shell, FeatureTable &table)
     table.addTimer(std::string(kDazzleTimer), [printing] { printing->tmrWaitingForDazzle_Timer(); });
     table.addTimer(std::string(kWorldShipTimer), [printing] { printing->tmrWaitingForWorldShip_Timer(); });
     table.addAction("CancelPrintPostage", [printing](const Params &) { printing->CancelPrintPostage(); });
+    // http://plinthway/?Action=ResendTracking&ItemID=...&TransactionID=... (an order's row)
+    table.addAction("ResendTracking", [printing](const Params &params) {
+        auto value = [&params](const char *key) {
+            auto it = params.find(key);
+            return it == params.end() ? std::string() : it->second;
+        };
+        printing->ResendTracking(value("ItemID"), value("TransactionID"));
+    });
+    // Waits an earlier run left open are watched again once the view is up.
+    table.addPageWatcher([printing, &session](const std::string &) {
+        if (session.mainPageInitialised) printing->resumeWaits();
+    });
 }
 
 } // namespace tw::postage

@@ -350,7 +350,8 @@ FormFill fillPostageForm(FormKind kind, const FormSources &sources)
         const std::string sku = GetNodeText(order, "Item/SKU");
         const std::string product = productName(order);
 
-        declared = declared + Amount::parseOrZero(price) * Amount::parseOrZero(quantity);
+        const Amount lineValue = Amount::parseOrZero(price) * Amount::parseOrZero(quantity);
+        declared = declared + lineValue;
         pounds = roundHalfEven(pounds + decimalOrZero(major));
         ounces = roundHalfEven(ounces + decimalOrZero(minor));
         if (n <= 5) {
@@ -358,7 +359,9 @@ FormFill fillPostageForm(FormKind kind, const FormSources &sources)
             put("CustomsQuantity" + line, quantity);
             put("CustomsWeight" + line, formatNumber(decimalOrZero(major) * 16 + decimalOrZero(minor)));
             put("CustomsDescription" + line, product);
-            put("CustomsValue" + line, price);
+            // The line declares what the buyer paid for all its units, so
+            // the lines add up to the package's declared value.
+            put("CustomsValue" + line, price.empty() ? std::string() : lineValue.toText());
         }
         fill.selectedItemsHtml += "Qty:  " + xml::escape(quantity) + ", " + " [" + xml::escape(sku) + "] " +
                                   "<span title=\"" + xml::escape(GetNodeText(order, "TransactionID")) + "\">" +

@@ -63,16 +63,15 @@ xml::Document &ensureShippingLabels(store::Store &store)
     return labels;
 }
 
-RecordedLabel recordDazzleLabel(store::Store &store, store::Doc active, const DazzlePackage &package,
+RecordedLabel appendDazzleLabel(store::Store &store, store::Doc active, const DazzlePackage &package,
                                 const DateTime &eBayNow)
 {
     xml::Document &labels = ensureShippingLabels(store);
-    RecordedLabel recorded;
-    recorded.trackingNumber = package.trackingNumber();
-    recorded.label = appendLabelHead(labels, eBayNow, "USPS", recorded.trackingNumber, package.finalPostage);
-    recorded.label.append(labels.importNode(package.element, true));
+    RecordedLabel recorded{package.trackingNumber(), package.orders};
+    xml::Node label = appendLabelHead(labels, eBayNow, "USPS", recorded.trackingNumber, package.finalPostage);
+    label.append(labels.importNode(package.element, true));
 
-    xml::Node packingList = recorded.label.element("PackingList");
+    xml::Node packingList = label.element("PackingList");
     for (const DazzleOrder &order : package.orders) {
         xml::Node item = packingList.appendElement("Item");
         item.appendElement("ItemID", order.itemId);
@@ -85,42 +84,34 @@ RecordedLabel recordDazzleLabel(store::Store &store, store::Doc active, const Da
             item.appendElement("TransactionPrice", GetNodeText(found, "TransactionPrice"));
         }
     }
-    recorded.saved = store.save(store::Doc::ShippingLabels);
+    orders::addUploadRecords(label, package.orders);
     return recorded;
 }
 
-RecordedLabel recordWorldShipLabel(store::Store &store, const WorldShipOutput &output, const DateTime &eBayNow)
+RecordedLabel appendWorldShipLabel(store::Store &store, const WorldShipOutput &output,
+                                   const std::vector<DazzleOrder> &orders, const DateTime &eBayNow)
 {
     xml::Document &labels = ensureShippingLabels(store);
-    RecordedLabel recorded;
-    recorded.trackingNumber = output.trackingNumber;
-    recorded.label = appendLabelHead(labels, eBayNow, "UPS", output.trackingNumber, "Unknown");
-    if (output.openShipment) recorded.label.append(labels.importNode(output.openShipment, true));
-    recorded.saved = store.save(store::Doc::ShippingLabels);
+    RecordedLabel recorded{output.trackingNumber, orders};
+    xml::Node label = appendLabelHead(labels, eBayNow, "UPS", output.trackingNumber, "Unknown");
+    if (output.openShipment) label.append(labels.importNode(output.openShipment, true));
+    orders::addUploadRecords(label, orders);
     return recorded;
 }
 
-ShippedUpdate markOrderShipped(store::Store &store, store::Doc active, std::string_view itemId,
-                               std::string_view transactionId, std::string_view trackingNumber, const DateTime &eBayNow)
+std::vector<ExistingLabel> labelsOf(const xml::Document &labels, std::string_view itemId,
+                                    std::string_view transactionId)
 {
-    xml::Node order = findOrder(store, active, itemId, transactionId);
-    if (!order) return ShippedUpdate::NotFound;
-    if (!trackingNumber.empty())
-        if (xml::Node details = order.element("ShippingDetails")) {
-            SetNodeChildText(details, "ShipmentTrackingNumber", trackingNumber);
-            SetNodeChildText(details, "ShippingServiceUsed",
-                             GetNodeText(order, "ShippingServiceSelected/ShippingService"));
-        }
-    SetNodeChildText(order, "ShippedTime", DateToeBayTime(eBayNow));
-    return store.save(active) ? ShippedUpdate::Saved : ShippedUpdate::NotSaved;
-}
-
-std::string uploadingTrackingHtml(std::string_view itemId, std::string_view transactionId, std::string_view carrier,
-                                  std::string_view trackingNumber)
-{
-    return "Uploading Tracking to eBay<BR>Item: " + xml::escape(itemId) +
-           "<BR>Transaction: " + xml::escape(transactionId) + "<BR>" + xml::escape(carrier) + " " +
-           xml::escape(trackingNumber);
+    std::vector<ExistingLabel> found;
+    if (!labels || !labels.root()) return found;
+    const xml::Vars vars = {{"item", std::string(itemId)}, {"transaction", std::string(transactionId)}};
+    for (const xml::Node &label :
+         labels.root().selectAll("ShippingLabel[PackingList/Item[ItemID=$item and TransactionID=$transaction] or "
+                                 "KORVA/Upload[ItemID=$item and TransactionID=$transaction]]",
+                                 vars))
+        found.push_back(
+            {GetNodeText(label, "Carrier"), GetNodeText(label, "TrackingNumber"), GetNodeText(label, "TimeStamp")});
+    return found;
 }
 
 } // namespace tw::postage

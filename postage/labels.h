@@ -1,9 +1,11 @@
 #pragma once
-// The record of printed labels (ShippingLabels.xml) and the store updates
-// after eBay accepted a tracking number. Every function here saves what it
-// changes; a failed save is told to the store's save-error handler and
-// shows in the result.
+// The record of printed labels (ShippingLabels.xml): a label appended for a
+// printed DAZzle package or a WorldShip shipment, each with a record of its
+// orders' tracking uploads (orders/uploads.h), and the labels an order
+// already has. Appending does not save: the caller saves once, together
+// with whatever else belongs to the same step.
 
+#include "orders/uploads.h"
 #include "platform/datetime.h"
 #include "platform/xml.h"
 #include "postage/dazzle.h"
@@ -32,40 +34,31 @@ std::vector<DazzleOrder> selectionOrders(const xml::Node &selection);
 xml::Document &ensureShippingLabels(store::Store &store);
 
 struct RecordedLabel {
-    xml::Node label; // the new ShippingLabel
     std::string trackingNumber;
-    bool saved = false;
+    std::vector<DazzleOrder> orders; // the orders it was printed for
 };
 
 // Appends the label of a printed DAZzle package: a packing list of its
 // orders (with quantity, SKU, product name and price of those found in the
 // `active` store document), TimeStamp `eBayNow`, carrier USPS, tracking
-// number, postage and a copy of the package. Saves ShippingLabels.xml.
-RecordedLabel recordDazzleLabel(store::Store &store, store::Doc active, const DazzlePackage &package,
+// number, postage, a copy of the package and an Unconfirmed upload record
+// per order. Not saved.
+RecordedLabel appendDazzleLabel(store::Store &store, store::Doc active, const DazzlePackage &package,
                                 const DateTime &eBayNow);
 
-// Appends the label of a WorldShip shipment: empty packing list, TimeStamp
-// `eBayNow`, carrier UPS, the tracking number read, postage "Unknown" and a
-// copy of the OpenShipment. Saves ShippingLabels.xml. `output` must have
-// been read (state Read).
-RecordedLabel recordWorldShipLabel(store::Store &store, const WorldShipOutput &output, const DateTime &eBayNow);
+// Appends the label of a shipped WorldShip shipment (`output` read and
+// shipped()): empty packing list, TimeStamp `eBayNow`, carrier UPS, the
+// tracking number, postage "Unknown", a copy of the OpenShipment and an
+// Unconfirmed upload record for each of `orders`. Not saved.
+RecordedLabel appendWorldShipLabel(store::Store &store, const WorldShipOutput &output,
+                                   const std::vector<DazzleOrder> &orders, const DateTime &eBayNow);
 
-enum class ShippedUpdate {
-    NotFound, // the order is not in the active document: nothing changed
-    Saved,
-    NotSaved, // changed in memory, the save failed
+// A label already recorded for an order: in a DAZzle packing list or in a
+// label's upload records.
+struct ExistingLabel {
+    std::string carrier, trackingNumber, timeStamp;
 };
-// After eBay accepted the upload for one order: ShipmentTrackingNumber and
-// ShippingServiceUsed (from the selected service) when the tracking number
-// is not empty and the order has ShippingDetails, and ShippedTime `eBayNow`.
-// Saves the active document.
-ShippedUpdate markOrderShipped(store::Store &store, store::Doc active, std::string_view itemId,
-                               std::string_view transactionId, std::string_view trackingNumber,
-                               const DateTime &eBayNow);
-
-// The overlay text while one order's tracking number goes to eBay
-// ("Uploading Tracking to eBay<BR>Item: ..."), values escaped.
-std::string uploadingTrackingHtml(std::string_view itemId, std::string_view transactionId, std::string_view carrier,
-                                  std::string_view trackingNumber);
+std::vector<ExistingLabel> labelsOf(const xml::Document &labels, std::string_view itemId,
+                                    std::string_view transactionId);
 
 } // namespace tw::postage

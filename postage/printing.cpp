@@ -8,12 +8,14 @@
 #include "store/basFunctions.h"
 #include "store/settings.h"
 #include "ui/layouts.h"
+#include "ui/rows.h"
 #include "ui/served.h"
 
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 
+#include <cctype>
 #include <system_error>
 
 namespace tw::postage {
@@ -26,11 +28,32 @@ constexpr std::string_view kNoSelection =
     "There are no orders for this label. Go back to your orders, tag the ones to ship and choose the printing "
     "command again.";
 constexpr std::string_view kSendButton = "PrintPostage";
+constexpr std::string_view kWorldShipSendLink = "PrintPostageSendWorldShip";
+constexpr std::string_view kFormSpent =
+    "A label has already been made from this form. To make another for these orders, go back to your orders, tag "
+    "them and choose the printing command again.";
+constexpr std::string_view kWorldShipWithdrawn =
+    "WorldShip had not taken the shipment yet: it has been withdrawn and nothing will print.";
+constexpr std::string_view kDazzleMayPrint =
+    "DAZzle already has this label and may still print it. If it does, Tidewell records the label and sends its "
+    "tracking number to eBay as soon as DAZzle answers, even after a restart.";
+constexpr std::string_view kWorldShipMayPrint =
+    "WorldShip has already taken this shipment and may still print its label. If it does, Tidewell records the "
+    "label and sends its tracking number to eBay as soon as WorldShip answers, even after a restart.";
 
-// eBay's warning acknowledgement still means the call was carried out.
-bool accepted(std::string_view ack)
+std::string_view timerOf(Carrier carrier)
 {
-    return ack == "Success" || ack == "Warning";
+    return carrier == Carrier::Dazzle ? kDazzleTimer : kWorldShipTimer;
+}
+
+// "Item 1 (transaction 2), Item 3 (transaction 4)".
+std::string ordersText(const std::vector<DazzleOrder> &orders)
+{
+    std::string text;
+    for (const DazzleOrder &order : orders)
+        text += (text.empty() ? "" : ", ") + std::string("Item ") + order.itemId + " (transaction " +
+                order.transactionId + ")";
+    return text;
 }
 
 QString qs(const std::string &s)
@@ -60,6 +83,22 @@ std::string recordedStatus(std::string_view what, const std::string &trackingNum
            (trackingNumber.empty() ? std::string(" (no tracking number)")
                                    : " (tracking number " + trackingNumber + ")") +
            "; " + std::to_string(sent) + " of " + std::to_string(orders) + " orders updated on eBay.";
+}
+
+// `text` ending with one full stop.
+std::string sentence(std::string text)
+{
+    while (!text.empty() && (text.back() == '.' || text.back() == ' '))
+        text.pop_back();
+    return text + ".";
+}
+
+std::string lower(std::string_view s)
+{
+    std::string out(s);
+    for (char &c : out)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
 }
 
 } // namespace
@@ -92,8 +131,41 @@ const xml::Document &Printing::dazzleDefinitions()
 
 void Printing::PrintPostage(FormKind kind)
 {
-    if (selectOrders(ui::orderRows(m_shell.page())))
-        m_shell.navigate(pages::url(kind == FormKind::Dazzle ? ui::kPrintPostagePage : ui::kPrintPostageWorldShipPage));
+    if (!selectOrders(ui::orderRows(m_shell.page()))) return;
+    m_formSpent = false; // a new selection, a new form
+    m_shell.navigate(pages::url(kind == FormKind::Dazzle ? ui::kPrintPostagePage : ui::kPrintPostageWorldShipPage));
+}
+
+bool Printing::onMainPage()
+{
+    return lower(m_shell.page().url()) == lower(pages::url(ui::kMainPage));
+}
+
+bool Printing::confirmAnotherLabel(const std::vector<xml::Node> &orders)
+{
+    const xml::Document &labels = ensureShippingLabels(m_session.store);
+    std::vector<PostageWait> waits;
+    for (Carrier carrier : {Carrier::Dazzle, Carrier::WorldShip})
+        if (std::optional<PostageWait> wait = storedWait(labels, carrier); wait && !wait->testMode)
+            waits.push_back(*wait);
+    std::string lines;
+    for (const xml::Node &order : orders) {
+        const DazzleOrder key{GetNodeText(order, "Item/ItemID"), GetNodeText(order, "TransactionID")};
+        const std::string head = "\n" + ordersText({key}) + ": ";
+        for (const ExistingLabel &label : labelsOf(labels, key.itemId, key.transactionId))
+            lines +=
+                head + label.carrier + " " +
+                (label.trackingNumber.empty() ? std::string("label without a tracking number") : label.trackingNumber) +
+                ", printed " + ui::localDateText(label.timeStamp, m_session.eBayClockOffset);
+        for (const PostageWait &wait : waits)
+            for (const DazzleOrder &o : wait.orders)
+                if (o.itemId == key.itemId && o.transactionId == key.transactionId)
+                    lines += head + (wait.carrier == Carrier::Dazzle ? "DAZzle" : "WorldShip") +
+                             " may still print the label you left";
+    }
+    if (lines.empty()) return true;
+    return m_shell.askYesNo(kPrintPostageTitle,
+                            "These orders already have a label:" + lines + "\n\nPrint another label for them?");
 }
 
 bool Printing::selectOrders(const std::vector<ui::OrderRow> &rows)
@@ -147,6 +219,11 @@ bool Printing::selectOrders(const std::vector<ui::OrderRow> &rows)
         chosen.push_back(order);
     }
     if (!oneBuyer(chosen)) return refuse();
+    // A second label for an order costs postage twice: only when the seller says so.
+    if (!confirmAnotherLabel(chosen)) {
+        m_session.orderSelection = xml::Document(nullptr);
+        return false;
+    }
     m_session.selectOrders(active, chosen);
     return true;
 }
@@ -196,6 +273,13 @@ void Printing::DisplayPrintPostage(FormKind kind)
         mailClass.onChange([adapter = mobjMailClassHandler] { adapter->EventHandler(); });
     mobjMailClassHandler_DataChanged();
 
+    // The same form opened again (reloaded, say) after it made its label.
+    if (m_formSpent) {
+        if (kind == FormKind::Dazzle)
+            page.element(kSendButton).setDisabled(true);
+        else
+            showWorldShipSend(false);
+    }
     m_shell.ProcessingImageHide();
 }
 
@@ -250,11 +334,46 @@ void Printing::setSendButton(std::string_view text, bool disabled)
     button.setDisabled(disabled);
 }
 
+void Printing::showWorldShipSend(bool shown)
+{
+    if (page::Element link = m_shell.page().element(kWorldShipSendLink))
+        link.setStyle("visibility", shown ? "" : "hidden");
+}
+
 void Printing::refuseSend(const std::string &message)
 {
-    m_shell.messageBox(kTitle, message);
+    if (!message.empty()) m_shell.messageBox(kTitle, message);
     setSendButton("Print Postage", false);
     m_shell.ProcessingImageHide();
+}
+
+bool Printing::settleEarlierWait(Carrier carrier)
+{
+    xml::Document &labels = ensureShippingLabels(m_session.store);
+    const std::optional<PostageWait> earlier = storedWait(labels, carrier);
+    if (!earlier) return true;
+    const std::string program = carrier == Carrier::Dazzle ? "DAZzle" : "WorldShip";
+    std::error_code ec;
+    if (std::filesystem::exists(earlier->answerFile, ec)) {
+        // Recorded by the next tick, as if this send had come a moment later.
+        if (!m_watch[size_t(carrier)]) {
+            m_watch[size_t(carrier)] = Watch{};
+            m_shell.startTimer(timerOf(carrier));
+        }
+        m_shell.messageBox(kTitle, program + "'s answer about the label you left earlier has just arrived. Tidewell "
+                                             "records it first: send this one again in a moment.");
+        return false;
+    }
+    if (!m_shell.askYesNo(kPrintPostageTitle,
+                          "Tidewell is still waiting for " + program + "'s answer about the label you left earlier (" +
+                              ordersText(earlier->orders) + "). " + program +
+                              " may still print it.\n\nStop waiting for that label and send this one? If " + program +
+                              " prints the earlier label after all, Tidewell will not record it."))
+        return false;
+    dropWait(labels, carrier);
+    m_session.store.save(store::Doc::ShippingLabels);
+    unwatch(carrier);
+    return true;
 }
 
 void Printing::PrintPostageSend()
@@ -267,27 +386,46 @@ void Printing::sendToDazzle(const FormValues &form, bool customs)
 {
     m_shell.ProcessingImageDisplay("Printing");
     setSendButton("Waiting for Dazzle", true);
-    // A send while an earlier one waits starts afresh: its files are deleted.
-    m_shell.stopTimer(kDazzleTimer);
-    m_dazzleWait.reset();
+    if (m_formSpent) {
+        m_shell.messageBox(kTitle, kFormSpent);
+        setSendButton("Print Postage", true);
+        m_shell.ProcessingImageHide();
+        return;
+    }
 
     const xml::Node selection = selectionRoot();
     if (!selection || !selection.firstElement()) return refuseSend(std::string(kNoSelection));
+    if (!settleEarlierWait(Carrier::Dazzle)) return refuseSend({});
     const xml::Document &settings = m_session.store.settings();
     Checked<DazzlePrint> print = writeDazzlePackage(dazzleDefinitions(), form, customs, settings, selection, tempDir());
     if (!print) return refuseSend(print.error());
+
+    // Stored before DAZzle starts: from then on its answer is never lost.
+    PostageWait wait{Carrier::Dazzle,
+                     print->files.resultsFile,
+                     print->files.packageFile,
+                     checked(form, "TestMode"),
+                     activeStoreDocument(m_session.currentView),
+                     selectionOrders(selection),
+                     false};
+    xml::Document &labels = ensureShippingLabels(m_session.store);
+    putWait(labels, wait);
+    if (!m_session.store.save(store::Doc::ShippingLabels)) {
+        dropWait(labels, Carrier::Dazzle);
+        return refuseSend({}); // the store has told why
+    }
 
     QStringList arguments;
     for (const std::string &argument : print->command.arguments)
         arguments << qs(argument);
     // Started without a shell: a path with blanks stays one argument.
-    if (!QProcess::startDetached(qs(print->command.program.string()), arguments))
+    if (!QProcess::startDetached(qs(print->command.program.string()), arguments)) {
+        dropWait(labels, Carrier::Dazzle);
+        m_session.store.save(store::Doc::ShippingLabels);
         return refuseSend("DAZzle could not be started (" + print->command.program.string() +
                           "). Check the DAZzle path in Tools > Options.");
-
-    m_dazzleWait =
-        Wait{print->files.resultsFile, activeStoreDocument(m_session.currentView), selectionOrders(selection),
-             std::nullopt, m_table.busy().hold(Busy::Options::wait("CancelPrintPostage", std::string(kDazzleTimer)))};
+    }
+    m_watch[size_t(Carrier::Dazzle)] = Watch{holdWhileWaiting(Carrier::Dazzle), std::nullopt};
     m_shell.startTimer(kDazzleTimer);
 }
 
@@ -299,168 +437,333 @@ void Printing::PrintPostageSendWorldShip()
 void Printing::sendToWorldShip(const FormValues &form)
 {
     m_shell.ProcessingImageDisplay("Printing");
-    m_shell.stopTimer(kWorldShipTimer);
-    m_worldShipWait.reset();
-
-    const xml::Node selection = selectionRoot();
     auto refuse = [this](const std::string &message) {
-        m_shell.messageBox(kTitle, message);
+        if (!message.empty()) m_shell.messageBox(kTitle, message);
         m_shell.ProcessingImageHide();
     };
+    if (m_formSpent) return refuse(std::string(kFormSpent));
+    const xml::Node selection = selectionRoot();
     if (!selection || !selection.firstElement()) return refuse(std::string(kNoSelection));
+    if (!settleEarlierWait(Carrier::WorldShip)) return refuse({});
     Checked<WorldShipFiles> files = writeWorldShipImport(form, m_session.store.settings());
     if (!files) return refuse(files.error());
 
+    PostageWait wait{Carrier::WorldShip,
+                     files->outputFile,
+                     files->importFile,
+                     false,
+                     activeStoreDocument(m_session.currentView),
+                     selectionOrders(selection),
+                     false};
+    xml::Document &labels = ensureShippingLabels(m_session.store);
+    putWait(labels, wait);
+    if (!m_session.store.save(store::Doc::ShippingLabels)) {
+        dropWait(labels, Carrier::WorldShip);
+        // Taken back before WorldShip ships what nobody would wait for.
+        std::error_code ec;
+        std::filesystem::remove(files->importFile, ec);
+        return refuse({});
+    }
+    // One shipment per form: the link goes until the answer says otherwise.
+    showWorldShipSend(false);
     m_shell.ProcessingImageDisplay("Waiting for WorldShip");
-    m_worldShipWait =
-        Wait{files->outputFile, activeStoreDocument(m_session.currentView), selectionOrders(selection), std::nullopt,
-             m_table.busy().hold(Busy::Options::wait("CancelPrintPostage", std::string(kWorldShipTimer)))};
+    m_watch[size_t(Carrier::WorldShip)] = Watch{holdWhileWaiting(Carrier::WorldShip), std::nullopt};
     m_shell.startTimer(kWorldShipTimer);
 }
 
 void Printing::CancelPrintPostage()
 {
-    m_shell.stopTimer(kDazzleTimer);
-    m_shell.stopTimer(kWorldShipTimer);
-    m_dazzleWait.reset();
-    m_worldShipWait.reset();
+    for (Carrier carrier : {Carrier::Dazzle, Carrier::WorldShip}) {
+        std::optional<Watch> &watch = m_watch[size_t(carrier)];
+        if (!watch) m_shell.stopTimer(timerOf(carrier)); // nothing to wait for
+        if (!watch || !watch->foreground()) continue;
+        watch->busy.reset();
+        xml::Document &labels = ensureShippingLabels(m_session.store);
+        std::optional<PostageWait> wait = storedWait(labels, carrier);
+        if (!wait) {
+            unwatch(carrier);
+            continue;
+        }
+        std::error_code ec;
+        // A test label is never recorded, whatever comes of it.
+        const bool withdrawn =
+            wait->testMode || (carrier == Carrier::WorldShip && std::filesystem::remove(wait->exportFile, ec));
+        if (withdrawn) {
+            dropWait(labels, carrier);
+            m_session.store.save(store::Doc::ShippingLabels);
+            unwatch(carrier);
+            m_formSpent = false;
+            if (!wait->testMode) m_shell.messageBox(kTitle, kWorldShipWithdrawn);
+            continue;
+        }
+        // Taken already: the answer is completed whenever it comes.
+        wait->cancelled = true;
+        putWait(labels, *wait);
+        m_session.store.save(store::Doc::ShippingLabels);
+        m_shell.messageBox(kTitle, carrier == Carrier::Dazzle ? kDazzleMayPrint : kWorldShipMayPrint);
+    }
     m_shell.ProcessingImageHide();
     m_table.RefreshGrid();
 }
 
+void Printing::resumeWaits()
+{
+    if (m_resumed) return;
+    m_resumed = true;
+    const xml::Document &labels = ensureShippingLabels(m_session.store);
+    for (Carrier carrier : {Carrier::Dazzle, Carrier::WorldShip})
+        if (storedWait(labels, carrier) && !m_watch[size_t(carrier)]) {
+            m_watch[size_t(carrier)] = Watch{};
+            m_shell.startTimer(timerOf(carrier));
+        }
+}
+
+Busy::Token Printing::holdWhileWaiting(Carrier carrier)
+{
+    // Nothing else runs while the seller watches the wait; its Cancel does.
+    return m_table.busy().hold(Busy::Options::wait("CancelPrintPostage", std::string(timerOf(carrier))));
+}
+
+void Printing::unwatch(Carrier carrier)
+{
+    m_watch[size_t(carrier)].reset();
+    m_shell.stopTimer(timerOf(carrier));
+}
+
 // --- waiting ----------------------------------------------------------------------------------
 
-bool Printing::patienceOver(Wait &wait, std::chrono::seconds patience) const
+bool Printing::patienceOver(Watch &watch, std::chrono::seconds patience) const
 {
     const std::int64_t now = clock().localNow().toMsecs();
-    if (!wait.unreadableSinceMs) wait.unreadableSinceMs = now;
-    return now - *wait.unreadableSinceMs >= std::chrono::milliseconds(patience).count();
+    if (!watch.unreadableSinceMs) watch.unreadableSinceMs = now;
+    return now - *watch.unreadableSinceMs >= std::chrono::milliseconds(patience).count();
 }
 
 void Printing::tmrWaitingForDazzle_Timer()
 {
-    m_shell.stopTimer(kDazzleTimer);
-    if (!m_dazzleWait) return;
-    DazzleResults results = readDazzleResults(m_dazzleWait->file);
-    switch (results.state) {
-    case DazzleResults::State::Missing:
-        m_shell.startTimer(kDazzleTimer);
-        return;
-    case DazzleResults::State::Unreadable:
-        // POSIX has no sharing violation: a file DAZzle is still writing
-        // reads as broken XML, so it is read again on later ticks.
-        if (!patienceOver(*m_dazzleWait, kUnreadableResultsPatience)) {
-            m_shell.startTimer(kDazzleTimer);
-            return;
-        }
-        m_dazzleWait.reset();
-        refuseSend(unreadableResultsMessage(results));
-        return;
-    case DazzleResults::State::NoPackages:
-        m_dazzleWait.reset();
-        refuseSend(noPackagesMessage());
-        return;
-    case DazzleResults::State::Read: {
-        const Wait wait = std::move(*m_dazzleWait);
-        m_dazzleWait.reset();
-        PrintPostageComplete(results, wait);
-        return;
-    }
-    }
+    tick(Carrier::Dazzle);
 }
 
 void Printing::tmrWaitingForWorldShip_Timer()
 {
-    m_shell.stopTimer(kWorldShipTimer);
-    if (!m_worldShipWait) return;
-    WorldShipOutput output = readWorldShipOutput(m_worldShipWait->file);
-    auto giveUp = [this](const std::string &message) {
-        m_worldShipWait.reset();
-        m_shell.messageBox(kTitle, message);
-        m_shell.ProcessingImageHide();
-    };
+    tick(Carrier::WorldShip);
+}
+
+void Printing::tick(Carrier carrier)
+{
+    const std::string_view timer = timerOf(carrier);
+    m_shell.stopTimer(timer);
+    std::optional<Watch> &watch = m_watch[size_t(carrier)];
+    if (!watch) return;
+    const std::optional<PostageWait> wait = storedWait(ensureShippingLabels(m_session.store), carrier);
+    if (!wait) {
+        watch.reset();
+        return;
+    }
+    if (carrier == Carrier::Dazzle) {
+        DazzleResults results = readDazzleResults(wait->answerFile);
+        switch (results.state) {
+        case DazzleResults::State::Missing:
+            m_shell.startTimer(timer);
+            return;
+        case DazzleResults::State::Unreadable:
+            // POSIX has no sharing violation: a file DAZzle is still writing
+            // reads as broken XML, so it is read again on later ticks.
+            if (!patienceOver(*watch, kUnreadableResultsPatience)) {
+                m_shell.startTimer(timer);
+                return;
+            }
+            return endWait(carrier, unreadableResultsMessage(results), false);
+        case DazzleResults::State::NoPackages:
+            return endWait(carrier, noPackagesMessage(), true);
+        case DazzleResults::State::Read:
+            return completeDazzle(*wait, results);
+        }
+        return;
+    }
+    WorldShipOutput output = readWorldShipOutput(wait->answerFile);
     switch (output.state) {
     case WorldShipOutput::State::Missing:
-        m_shell.startTimer(kWorldShipTimer);
+        m_shell.startTimer(timer);
         return;
     case WorldShipOutput::State::Unreadable:
-        if (!patienceOver(*m_worldShipWait, kUnreadableOutputPatience)) {
-            m_shell.startTimer(kWorldShipTimer);
+        if (!patienceOver(*watch, kUnreadableOutputPatience)) {
+            m_shell.startTimer(timer);
             return;
         }
-        giveUp(unreadableOutputMessage(output));
-        return;
+        return endWait(carrier, unreadableOutputMessage(output), false);
     case WorldShipOutput::State::NoShipment:
-        giveUp(noShipmentMessage());
-        return;
-    case WorldShipOutput::State::Read: {
-        const Wait wait = std::move(*m_worldShipWait);
-        m_worldShipWait.reset();
-        PrintPostageCompleteWorldShip(output, wait);
-        return;
+        return endWait(carrier, noShipmentMessage(), true);
+    case WorldShipOutput::State::Read:
+        return completeWorldShip(*wait, output);
     }
+}
+
+void Printing::endWait(Carrier carrier, const std::string &message, bool answerRead)
+{
+    const bool foreground = m_watch[size_t(carrier)] && m_watch[size_t(carrier)]->foreground();
+    const std::optional<PostageWait> wait = storedWait(ensureShippingLabels(m_session.store), carrier);
+    dropWait(m_session.store.doc(store::Doc::ShippingLabels), carrier);
+    m_session.store.save(store::Doc::ShippingLabels);
+    unwatch(carrier);
+    std::error_code ec;
+    if (answerRead && wait) std::filesystem::remove(wait->answerFile, ec);
+    if (foreground) {
+        m_formSpent = false;
+        if (carrier == Carrier::Dazzle)
+            setSendButton("Print Postage", false);
+        else
+            showWorldShipSend(true);
+        m_shell.ProcessingImageHide();
     }
+    m_shell.messageBox(kTitle, message);
 }
 
 // --- completing --------------------------------------------------------------------------------
 
-bool Printing::upload(ebay::clseBayAPI &api, const DazzleOrder &order, store::Doc active, const std::string &carrier,
-                      const std::string &trackingNumber)
+bool Printing::recordAnswer(Carrier carrier, const std::function<void()> &append)
 {
-    const std::string ack =
-        api.SynchronousMarkShippedStatus(order.itemId, order.transactionId, true, carrier, trackingNumber);
-    if (!accepted(ack)) {
-        m_shell.messageBox(kTitle, kEbayRefusedUpload);
-        return false;
-    }
-    markOrderShipped(m_session.store, active, order.itemId, order.transactionId, trackingNumber, m_session.eBayNow());
-    return true;
+    xml::Document &labels = ensureShippingLabels(m_session.store);
+    // Kept as text, so a failed save can be undone without holding nodes
+    // across the store's error box.
+    const std::string before = labels.toString();
+    append();
+    dropWait(labels, carrier);
+    if (m_session.store.save(store::Doc::ShippingLabels)) return true;
+    m_session.store.doc(store::Doc::ShippingLabels) = xml::Document::parse(before);
+    const bool foreground = m_watch[size_t(carrier)] && m_watch[size_t(carrier)]->foreground();
+    // Kept in the store as it was: the next start records it.
+    unwatch(carrier);
+    if (foreground) m_shell.ProcessingImageHide();
+    m_shell.messageBox(kTitle, std::string(carrier == Carrier::Dazzle ? "DAZzle" : "WorldShip") +
+                                   " has answered, but its answer could not be recorded. Tidewell records it and "
+                                   "sends the tracking number to eBay the next time it starts.");
+    return false;
 }
 
-void Printing::PrintPostageComplete(const DazzleResults &results, const Wait &wait)
+size_t Printing::uploadLabel(const RecordedLabel &label, std::string_view carrier, store::Doc active)
 {
-    ensureShippingLabels(m_session.store);
     ebay::clseBayAPI api(m_session, m_shell);
-    for (DazzlePackage package : results.packages) {
+    size_t sent = 0;
+    std::string refused, unanswered;
+    for (const DazzleOrder &order : label.orders) {
+        m_shell.ProcessingImageDisplay(
+            orders::uploadingTrackingHtml(order.itemId, order.transactionId, carrier, label.trackingNumber));
+        std::string problem;
+        switch (orders::uploadTracking(m_session, api, order, std::string(carrier), label.trackingNumber, active,
+                                       &problem)) {
+        case orders::UploadOutcome::Accepted:
+            ++sent;
+            break;
+        case orders::UploadOutcome::Refused:
+            refused = problem;
+            break;
+        case orders::UploadOutcome::NoAnswer:
+            unanswered = problem;
+            break;
+        }
+    }
+    if (!refused.empty())
+        m_shell.messageBox(kTitle, std::string(kEbayRefusedUpload) + "\n\n" + sentence(refused) +
+                                       "\n\nThe label is recorded. The order's row offers to send its tracking "
+                                       "number again, and the next Download Orders tries again.");
+    if (!unanswered.empty())
+        m_shell.messageBox(kTitle, "eBay did not answer when Tidewell sent the tracking number (" + unanswered +
+                                       "). eBay may have it all the same. The label is recorded; the next Download "
+                                       "Orders asks eBay and sends the number again only if eBay does not have it.");
+    return sent;
+}
+
+void Printing::completeDazzle(const PostageWait &wait, DazzleResults &results)
+{
+    const bool foreground = m_watch[size_t(Carrier::Dazzle)]->foreground();
+    std::vector<RecordedLabel> recorded;
+    std::vector<std::string> postage, refusals;
+    for (DazzlePackage &package : results.packages) {
         // DAZzle hands back the orders it was given; when it leaves them out,
         // the label is still for the orders sent to it.
         if (package.orders.empty()) package.orders = wait.orders;
-        if (!package.printed()) {
-            m_shell.messageBox(kTitle, dazzleStatusMessage(package.status));
-            setSendButton("Print Postage", false);
-            continue;
+        if (wait.testMode)
+            refusals.push_back(package.printed() ? "Test Complete." : dazzleStatusMessage(package.status));
+        else if (!package.printed())
+            refusals.push_back(dazzleStatusMessage(package.status));
+    }
+    const DateTime now = m_session.eBayNow();
+    if (!recordAnswer(Carrier::Dazzle, [&] {
+            if (wait.testMode) return; // a test label stores nothing, whatever DAZzle says
+            for (const DazzlePackage &package : results.packages)
+                if (package.printed()) {
+                    recorded.push_back(appendDazzleLabel(m_session.store, wait.active, package, now));
+                    postage.push_back(package.finalPostage);
+                }
+        }))
+        return;
+    std::error_code ec;
+    std::filesystem::remove(wait.answerFile, ec);
+    unwatch(Carrier::Dazzle);
+
+    for (const std::string &message : refusals)
+        m_shell.messageBox(kTitle, message);
+    if (foreground && recorded.empty()) setSendButton("Print Postage", false);
+    for (size_t k = 0; k < recorded.size(); ++k) {
+        if (foreground) setSendButton("Updating status...", true);
+        const size_t sent = uploadLabel(recorded[k], "USPS", wait.active);
+        const std::string status =
+            recordedStatus("Label printed", recorded[k].trackingNumber, sent, recorded[k].orders.size());
+        m_shell.setStatus(status);
+        if (foreground) {
+            m_formSpent = true;
+            m_shell.page().element("PostagePaid").setInnerText(postage[k]);
+            setSendButton("Print Postage", true);
+        } else {
+            m_shell.messageBox(kTitle, "DAZzle printed the label you had left (" + ordersText(recorded[k].orders) +
+                                           ") after all. " + status);
         }
-        setSendButton("Updating status...", true);
-        // Recorded before anything goes to eBay: a printed label is never lost.
-        const RecordedLabel label = recordDazzleLabel(m_session.store, wait.active, package, m_session.eBayNow());
-        size_t sent = 0;
-        for (const DazzleOrder &order : package.orders) {
-            m_shell.ProcessingImageDisplay(
-                uploadingTrackingHtml(order.itemId, order.transactionId, "USPS", label.trackingNumber));
-            if (upload(api, order, wait.active, "USPS", label.trackingNumber)) ++sent;
-        }
-        m_shell.page().element("PostagePaid").setInnerText(package.finalPostage);
-        setSendButton("Print Postage", true);
-        m_shell.ProcessingImageHide();
-        m_shell.setStatus(recordedStatus("Label printed", label.trackingNumber, sent, package.orders.size()));
     }
     m_shell.ProcessingImageHide();
+    if (!foreground && !recorded.empty() && onMainPage()) m_table.RefreshGrid();
 }
 
-void Printing::PrintPostageCompleteWorldShip(const WorldShipOutput &output, const Wait &wait)
+void Printing::completeWorldShip(const PostageWait &wait, const WorldShipOutput &output)
 {
-    const RecordedLabel label = recordWorldShipLabel(m_session.store, output, m_session.eBayNow());
-    // "Unknown" stays in the label; eBay gets no number rather than that word.
-    const std::string number = label.trackingNumber == "Unknown" ? std::string() : label.trackingNumber;
-    ebay::clseBayAPI api(m_session, m_shell);
-    size_t sent = 0;
-    for (const DazzleOrder &order : wait.orders) {
-        m_shell.ProcessingImageDisplay(
-            uploadingTrackingHtml(order.itemId, order.transactionId, "UPS", label.trackingNumber));
-        if (upload(api, order, wait.active, "UPS", number)) ++sent;
+    if (!output.shipped()) return endWait(Carrier::WorldShip, notShippedMessage(output), true);
+    const bool foreground = m_watch[size_t(Carrier::WorldShip)]->foreground();
+    RecordedLabel label;
+    if (!recordAnswer(Carrier::WorldShip,
+                      [&] { label = appendWorldShipLabel(m_session.store, output, wait.orders, m_session.eBayNow()); }))
+        return;
+    std::error_code ec;
+    std::filesystem::remove(wait.answerFile, ec);
+    unwatch(Carrier::WorldShip);
+
+    const size_t sent = uploadLabel(label, "UPS", wait.active);
+    const std::string status =
+        recordedStatus("WorldShip shipment recorded", label.trackingNumber, sent, label.orders.size());
+    m_shell.setStatus(status);
+    if (foreground)
+        m_formSpent = true;
+    else
+        m_shell.messageBox(kTitle, "WorldShip shipped the shipment you had left (" + ordersText(label.orders) +
+                                       ") after all. " + status);
+    m_shell.ProcessingImageHide();
+    if (!foreground && onMainPage()) m_table.RefreshGrid();
+}
+
+// --- tracking numbers eBay refused ------------------------------------------------------------
+
+void Printing::ResendTracking(const std::string &itemId, const std::string &transactionId)
+{
+    const std::optional<orders::PendingUpload> pending =
+        orders::pendingUpload(ensureShippingLabels(m_session.store), itemId, transactionId);
+    // Only a refusal is offered again: an unanswered upload may have reached
+    // eBay, and only a download (which asks eBay) sends it again.
+    if (pending && pending->status == orders::kUploadRefused) {
+        RecordedLabel label{pending->trackingNumber, {{itemId, transactionId}}};
+        if (uploadLabel(label, pending->carrier, activeStoreDocument(m_session.currentView)) == 1)
+            m_shell.setStatus("Tracking number sent to eBay for item " + itemId + ".");
     }
     m_shell.ProcessingImageHide();
-    m_shell.setStatus(recordedStatus("WorldShip shipment recorded", number, sent, wait.orders.size()));
+    m_table.RefreshGrid();
 }
 
 } // namespace tw::postage

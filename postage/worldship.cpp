@@ -1,8 +1,10 @@
 #include "postage/worldship.h"
 
+#include "postage/dazzle.h"
 #include "store/basFunctions.h"
 #include "store/settings.h"
 
+#include <cctype>
 #include <system_error>
 
 namespace tw::postage {
@@ -105,6 +107,8 @@ Checked<WorldShipFiles> writeWorldShipImport(const FormValues &form, const xml::
     if (!doc) return Result::failure(doc.error());
 
     WorldShipFiles files = worldShipFiles(folder);
+    // An answer left there is kept, not deleted; the rest is our own or done with.
+    keepUnreadAnswer(files.outputFile);
     for (const std::filesystem::path &old : files.deletedFirst)
         std::filesystem::remove(old, ec);
     std::string error;
@@ -131,10 +135,36 @@ WorldShipOutput readWorldShipOutput(const std::filesystem::path &outputFile)
         output.state = WorldShipOutput::State::NoShipment;
         return output;
     }
+    output.processStatus = trimmed(output.openShipment.attribute("ProcessStatus"));
     output.trackingNumber = trimmed(GetNodeText(output.openShipment, "ProcessMessage/TrackingNumbers/TrackingNumber"));
-    if (output.trackingNumber.empty()) output.trackingNumber = "Unknown";
+    for (const xml::Node &error : output.openShipment.selectAll("ProcessMessage/Error")) {
+        std::string text = trimmed(GetNodeText(error, "ErrorDescription"));
+        if (text.empty()) text = trimmed(error.text());
+        if (text.empty()) continue;
+        output.errorText += (output.errorText.empty() ? "" : "; ") + text;
+    }
     output.state = WorldShipOutput::State::Read;
     return output;
+}
+
+bool WorldShipOutput::processed() const
+{
+    std::string status;
+    for (char c : processStatus)
+        status += char(std::tolower(static_cast<unsigned char>(c)));
+    return status == "processed" || status == "success";
+}
+
+std::string notShippedMessage(const WorldShipOutput &output)
+{
+    std::string why;
+    if (!output.errorText.empty())
+        why = "WorldShip reported: " + output.errorText;
+    else if (!output.processed())
+        why = "WorldShip reported the status \"" + output.processStatus + "\"";
+    else
+        why = "WorldShip gave no tracking number";
+    return why + ". Nothing was marked shipped or sent to eBay: check the shipment in WorldShip.";
 }
 
 std::string unreadableOutputMessage(const WorldShipOutput &output)

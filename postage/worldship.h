@@ -45,7 +45,8 @@ Checked<xml::Document> buildOpenShipments(const FormValues &form, const xml::Doc
                                           const std::filesystem::path &importFolder);
 
 // Everything of "Send to WorldShip" before the wait: checks the import
-// folder and the form, deletes the previous files, writes KORVA.xml.
+// folder and the form, moves an unread KORVA.Out aside (keepUnreadAnswer),
+// deletes the previous KORVA.xxx and KORVA.xml, writes KORVA.xml.
 // Nothing is deleted or written when a check fails.
 Checked<WorldShipFiles> writeWorldShipImport(const FormValues &form, const xml::Document &settings);
 
@@ -60,12 +61,26 @@ struct WorldShipOutput {
     std::string error; // Unreadable: the parser's message
     xml::Document document{nullptr};
     xml::Node openShipment; // the first OpenShipment, inside `document`
-    // Its first ProcessMessage/TrackingNumbers/TrackingNumber, "Unknown"
-    // when there is none (or it is blank).
+    // Its ProcessStatus attribute; "Processed" (or "Success", any case)
+    // means WorldShip shipped it.
+    std::string processStatus;
+    // Its first ProcessMessage/TrackingNumbers/TrackingNumber, trimmed; ""
+    // when there is none.
     std::string trackingNumber;
+    // WorldShip's own words when it did not ship: the ErrorDescription (or
+    // the text) of each ProcessMessage/Error, joined by "; ".
+    std::string errorText;
+
+    bool processed() const;
+    // Processed and with a tracking number: the only answer that records a
+    // label and goes to eBay.
+    bool shipped() const { return processed() && !trackingNumber.empty(); }
 };
 WorldShipOutput readWorldShipOutput(const std::filesystem::path &outputFile);
 
+// Why a read answer (state Read) that is not shipped() marks nothing
+// shipped, in WorldShip's words where it gave any.
+std::string notShippedMessage(const WorldShipOutput &output);
 std::string unreadableOutputMessage(const WorldShipOutput &output);
 std::string noShipmentMessage();
 

@@ -327,6 +327,8 @@ RowBuilder::RowBuilder(const Session &session, std::string_view view, const Date
                     m_labels.emplace(compositeKey({childText(item, "ItemID"), childText(item, "TransactionID")}),
                                      label);
     });
+    for (orders::PendingUpload &p : orders::pendingUploads(session.store.doc(store::Doc::ShippingLabels)))
+        m_pendingUploads.emplace(compositeKey({p.itemId, p.transactionId}), std::move(p));
     if (session.eBayDetails && session.eBayDetails.root())
         for (xml::Node d = session.eBayDetails.root().firstElement(); d; d = d.nextElement())
             if (d.name() == "ShippingServiceDetails") m_services.emplace(childText(d, "ShippingService"), d);
@@ -450,6 +452,25 @@ std::string RowBuilder::history(xml::Node order, const std::string &item, const 
                              cost.empty() ? "Buyer Paid: Unknown" : "Buyer Paid: $" + cost,
                              {},
                              "</b> Item was shipped. " + postage(order, item, txn)});
+    }
+    if (auto it = m_pendingUploads.find(compositeKey({item, txn})); it != m_pendingUploads.end()) {
+        const orders::PendingUpload &p = it->second;
+        const std::string label = "</b> Label printed (" + esc(p.carrier) +
+                                  (p.trackingNumber.empty() ? std::string() : " " + esc(p.trackingNumber)) + ")";
+        std::string text;
+        if (p.status == orders::kUploadRefused) {
+            // eBay said no, so nothing happened there: it may be sent again.
+            text = label + ", but tracking has not reached eBay" +
+                   (p.problem.empty() ? "" : " (" + esc(p.problem) + ")") + ". " +
+                   link("http://plinthway/?Action=ResendTracking&ItemID=" + queryEncode(item) +
+                            "&TransactionID=" + queryEncode(txn),
+                        "Send it to eBay again");
+        } else {
+            // No answer: eBay may have it. Only a download, which asks eBay, sends it again.
+            text = label + ", but eBay has not confirmed its tracking number. Download Orders asks eBay and sends it "
+                           "again if it is missing.";
+        }
+        add(p.timeStamp, {"#ffcccc", {}, {}, text});
     }
     if (auto it = m_questions.find(compositeKey({item, buyer})); it != m_questions.end())
         for (xml::Node q : it->second)

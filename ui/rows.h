@@ -8,6 +8,7 @@
 // feedback, sent messages, labels, tracking records, eBay's service details)
 // once, so building n rows costs O(n + size of the store).
 
+#include "orders/uploads.h"
 #include "platform/datetime.h"
 #include "platform/xml.h"
 #include "store/order_index.h"
@@ -82,6 +83,8 @@ class RowBuilder {
     store::RecordIndex m_tracking;
     MultiIndex m_questions, m_feedback, m_sent;
     std::unordered_map<std::string, xml::Node> m_labels, m_services;
+    // Tracking numbers of printed labels that eBay has not confirmed.
+    std::unordered_map<std::string, orders::PendingUpload> m_pendingUploads;
 };
 
 } // namespace tw::ui

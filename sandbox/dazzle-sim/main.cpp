@@ -195,11 +195,9 @@ int main(int argc, char **argv)
     }
     const std::string bytes = results.toString();
 
-    if (std::optional<std::string> slow = marker(markers, "DAZZLE-SLOW")) {
-        // Half a file first, as a reader polling the folder would meet it;
-        // the rest once the test says so or the time is up.
-        if (!writeAll(outputFile, bytes.substr(0, bytes.size() / 2))) return 3;
-        const int ms = slow->empty() ? 3000 : std::atoi(slow->c_str());
+    // Until the test says so (the file <OutputFile>.continue) or the time is up.
+    auto hold = [&outputFile](const std::string &arg) {
+        const int ms = arg.empty() ? 3000 : std::atoi(arg.c_str());
         std::filesystem::path go = outputFile;
         go += ".continue";
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -207,10 +205,19 @@ int main(int argc, char **argv)
         while (std::chrono::steady_clock::now() < deadline && !std::filesystem::exists(go, ec))
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::filesystem::remove(go, ec);
+    };
+    if (std::optional<std::string> slow = marker(markers, "DAZZLE-SLOW")) {
+        // Half a file first, as a reader polling the folder would meet it.
+        if (!writeAll(outputFile, bytes.substr(0, bytes.size() / 2))) return 3;
+        hold(*slow);
         if (!writeAll(outputFile, bytes)) return 3;
-    } else if (!tw::xml::writeFileAtomically(outputFile, bytes, &error)) {
-        std::cerr << "dazzle-sim: cannot write " << outputFile << ": " << error << "\n";
-        return 3;
+    } else {
+        // A label that takes its time (the printer, a prompt): no file before.
+        if (std::optional<std::string> late = marker(markers, "DAZZLE-LATE")) hold(*late);
+        if (!tw::xml::writeFileAtomically(outputFile, bytes, &error)) {
+            std::cerr << "dazzle-sim: cannot write " << outputFile << ": " << error << "\n";
+            return 3;
+        }
     }
     std::cout << "dazzle-sim: wrote " << outputFile.string() << "\n";
     return 0;

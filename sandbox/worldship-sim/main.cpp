@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -58,6 +59,19 @@ std::string trackingNumber(const Node &shipment)
     return "1Z" + body + char('0' + (10 - sum % 10) % 10);
 }
 
+// The argument of MARKER(...) in `text`; "" for the bare marker.
+std::optional<std::string> marker(const std::string &text, const std::string &name)
+{
+    size_t at = text.find(name);
+    if (at == std::string::npos) return std::nullopt;
+    size_t open = at + name.size();
+    if (open < text.size() && text[open] == '(') {
+        size_t close = text.find(')', open);
+        if (close != std::string::npos) return text.substr(open + 1, close - open - 1);
+    }
+    return std::string();
+}
+
 // Turns one import file into the output file. False when it cannot be read.
 bool process(const fs::path &folder)
 {
@@ -68,20 +82,37 @@ bool process(const fs::path &folder)
 
     Document out;
     out.setRoot(out.importNode(imported.root(), true));
+    std::string markers;
     if (Node shipment = out.root().element("OpenShipment")) {
-        shipment.setAttribute("ProcessStatus", "Processed");
-        std::string markers;
         for (const char *path : {"ShipTo/CompanyOrName", "ShipTo/Attention", "Package/Reference1", "Package/Reference2",
                                  "Package/Reference3", "Package/Reference4"})
             markers += shipment.select(path).text() + " ";
-        if (markers.find("WORLDSHIP-NOMESSAGE") == std::string::npos) {
-            Node message = shipment.appendElement("ProcessMessage");
-            message.appendElement("ShipID", "0001");
-            message.appendElement("TrackingNumbers").appendElement("TrackingNumber", trackingNumber(shipment));
+        if (std::optional<std::string> text = marker(markers, "WORLDSHIP-ERROR")) {
+            shipment.setAttribute("ProcessStatus", "Error");
+            Node error = shipment.appendElement("ProcessMessage").appendElement("Error");
+            error.appendElement("ErrorCode", "120");
+            error.appendElement("ErrorDescription", text->empty() ? "The shipment could not be processed" : *text);
+        } else {
+            shipment.setAttribute("ProcessStatus", "Processed");
+            if (!marker(markers, "WORLDSHIP-NOMESSAGE")) {
+                Node message = shipment.appendElement("ProcessMessage");
+                message.appendElement("ShipID", "0001");
+                message.appendElement("TrackingNumbers").appendElement("TrackingNumber", trackingNumber(shipment));
+            }
         }
     }
     std::error_code ec;
     fs::rename(importFile, folder / "KORVA.xxx", ec);
+    if (std::optional<std::string> late = marker(markers, "WORLDSHIP-LATE")) {
+        // Taken at once, answered once the test says so (KORVA.Out.continue)
+        // or the time is up.
+        const fs::path go = folder / "KORVA.Out.continue";
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::chrono::milliseconds(late->empty() ? 3000 : std::atoi(late->c_str()));
+        while (std::chrono::steady_clock::now() < deadline && !fs::exists(go, ec))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        fs::remove(go, ec);
+    }
     if (!tw::xml::writeFileAtomically(folder / "KORVA.Out", out.toString(), &error)) {
         std::cerr << "worldship-sim: cannot write KORVA.Out: " << error << "\n";
         return true;

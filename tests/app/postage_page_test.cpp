@@ -117,7 +117,8 @@ TEST_F(PostagePageTest, TheDazzleFormIsFilledFromTheOrdersAndTheSettings)
     EXPECT_EQ(form["WeightOz"], "0");
     EXPECT_EQ(form["CustomsQuantity1"], "2");
     EXPECT_EQ(form["CustomsWeight1"], "20");
-    EXPECT_EQ(form["CustomsValue2"], "5.50");
+    EXPECT_EQ(form["CustomsValue1"], "20");
+    EXPECT_EQ(form["CustomsValue2"], "5.5");
     EXPECT_EQ(form["CustomsQuantity3"], "");
     EXPECT_EQ(form["RubberStamp1"], "SKU-110, SKU-111");
     // International Priority: customs shown, CP72, the domestic options off, Stealth ticked.

@@ -18,6 +18,7 @@ using tw::test::TempDir;
 const QString kMain = "/KORVA/main-1.0.47.html";
 const QString kDazzleForm = "/KORVA/PrintPostageForm-1.0.57.html";
 const QString kWorldShipForm = "/KORVA/PrintPostageFormWorldShip-1.0.57.html";
+const QString kRows = "document.querySelectorAll('#TransactionsTable tr[ItemID]').length";
 
 QString valueOf(const QString &json)
 {
@@ -125,6 +126,47 @@ class PostageEndToEnd : public ::testing::Test {
                     .contains("true"))
                 << s.itemId;
     }
+    // The program on the sandbox, with DAZzle's files in the test's own
+    // temporary folder, its orders downloaded and Not Shipped drawn.
+    struct Running {
+        std::unique_ptr<Tidewell> app;
+        std::unique_ptr<DevTools> devTools;
+        size_t notShipped = 0;
+    };
+    Running startWithOrders()
+    {
+        Running r;
+        const bool hadTmp = qEnvironmentVariableIsSet("TMPDIR");
+        const QByteArray tmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QByteArray::fromStdString((dir / "tmp").string()));
+        const int port = freePort();
+        r.app = std::make_unique<Tidewell>(dir, Tidewell::Options{sb.config().toIni(), "No", port});
+        // An empty TMPDIR is not an unset one: the tests after this one need
+        // the system's temporary folder back.
+        if (hadTmp)
+            qputenv("TMPDIR", tmp);
+        else
+            qunsetenv("TMPDIR");
+        Tidewell &app = *r.app;
+        EXPECT_TRUE(app.next("page").endsWith(kMain)) << app.output().toStdString();
+        r.devTools = std::make_unique<DevTools>(port);
+        EXPECT_TRUE(waitFor([&] { return !sb.requests("GetFeedback").empty(); })) << app.output().toStdString();
+        EXPECT_TRUE(waitIdle(*r.devTools, kMain));
+        app.send("click cmdDownloadOrders");
+        EXPECT_TRUE(waitFor([&] { return count(dir, "Transactions.xml", "//Transaction[KORVA]") > 0; }, 60000))
+            << app.output().toStdString();
+        r.notShipped = count(dir, "Transactions.xml", "Transactions/Transaction[not(ShippedTime)]");
+        const QString n = QString::number(r.notShipped);
+        // Asked again while the end of the download still refuses navigation.
+        EXPECT_TRUE(waitFor(
+            [&] {
+                later(*r.devTools, kMain, "location.href = 'http://plinthway/?Action=DisplayNotShipped';");
+                return settle(*r.devTools, kMain, kRows, n, 5000) == n;
+            },
+            60000));
+        return r;
+    }
+
     size_t shipped(const std::vector<Sale> &orders)
     {
         size_t n = 0;
@@ -142,35 +184,12 @@ TEST_F(PostageEndToEnd, LabelsThroughDazzleAndWorldShipReachEbayAndMoveTheOrders
     worldship.start(TW_WORLDSHIP_SIM, {QString::fromStdString((dir / "world ship").string())});
     ASSERT_TRUE(worldship.waitForStarted(10000));
 
-    // DAZzle's files go to the system's temporary folder: the test's own.
-    const bool hadTmp = qEnvironmentVariableIsSet("TMPDIR");
-    const QByteArray tmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QByteArray::fromStdString((dir / "tmp").string()));
-    const int port = freePort();
-    Tidewell app(dir, {sb.config().toIni(), "No", port});
-    // An empty TMPDIR is not an unset one: the tests after this one need
-    // the system's temporary folder back.
-    if (hadTmp)
-        qputenv("TMPDIR", tmp);
-    else
-        qunsetenv("TMPDIR");
-    ASSERT_TRUE(app.next("page").endsWith(kMain)) << app.output().toStdString();
-    DevTools devTools(port);
-    ASSERT_TRUE(waitFor([&] { return !sb.requests("GetFeedback").empty(); })) << app.output().toStdString();
-    ASSERT_TRUE(waitIdle(devTools, kMain));
-
-    app.send("click cmdDownloadOrders");
-    ASSERT_TRUE(waitFor([&] { return count(dir, "Transactions.xml", "//Transaction[KORVA]") > 0; }, 60000))
-        << app.output().toStdString();
-    const QString rows = "document.querySelectorAll('#TransactionsTable tr[ItemID]').length";
-    const size_t notShipped = count(dir, "Transactions.xml", "Transactions/Transaction[not(ShippedTime)]");
-    // Asked again while the end of the download still refuses navigation.
-    ASSERT_TRUE(waitFor(
-        [&] {
-            later(devTools, kMain, "location.href = 'http://plinthway/?Action=DisplayNotShipped';");
-            return settle(devTools, kMain, rows, QString::number(notShipped), 5000) == QString::number(notShipped);
-        },
-        60000));
+    Running running = startWithOrders();
+    ASSERT_FALSE(HasFailure());
+    Tidewell &app = *running.app;
+    DevTools &devTools = *running.devTools;
+    const size_t notShipped = running.notShipped;
+    const QString rows = kRows;
 
     // --- DAZzle: two of buyer A's three orders, the third left out. ---
     tag(devTools, dazzleOrders);
@@ -261,6 +280,76 @@ TEST_F(PostageEndToEnd, LabelsThroughDazzleAndWorldShipReachEbayAndMoveTheOrders
                               "'#TransactionsTable tr[ItemID=\"' + p[0] + '\"][TransactionID=\"' + p[1] + '\"]'); })"
                               ".length";
     EXPECT_EQ(settle(devTools, kMain, inTransit, "4"), "4");
+
+    worldship.kill();
+    worldship.waitForFinished(5000);
+}
+
+TEST_F(PostageEndToEnd, ALabelLeftWithCancelReachesEbayAndAWorldShipErrorShipsNothing)
+{
+    QProcess worldship;
+    worldship.start(TW_WORLDSHIP_SIM, {QString::fromStdString((dir / "world ship").string())});
+    ASSERT_TRUE(worldship.waitForStarted(10000));
+    Running running = startWithOrders();
+    ASSERT_FALSE(HasFailure());
+    Tidewell &app = *running.app;
+    DevTools &devTools = *running.devTools;
+    const size_t notShipped = running.notShipped;
+    const QString rows = kRows;
+
+    // --- DAZzle takes the label, the seller leaves, DAZzle prints it later. ---
+    tag(devTools, dazzleOrders);
+    later(devTools, kMain, "location.href = 'http://plinthway/?Action=PrintPostage';");
+    ASSERT_TRUE(app.nextContaining("page", kDazzleForm).endsWith(kDazzleForm)) << app.output().toStdString();
+    const QString button = "(function () { var b = document.getElementById('PrintPostage');"
+                           "  return b.value + (b.disabled ? ' (off)' : ''); })()";
+    ASSERT_EQ(settle(devTools, kDazzleForm, button, "Print Postage"), "Print Postage");
+    devTools.evaluate(kDazzleForm, "document.getElementById('ReferenceID').value = 'DAZZLE-LATE(60000)'; true");
+    later(devTools, kDazzleForm, "document.getElementById('PrintPostage').click();");
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(dir / "tmp" / "KORVA-Dazzle-Packages.xml"); }));
+    later(devTools, kDazzleForm, "location.href = 'http://plinthway/?Action=CancelPrintPostage';");
+    EXPECT_TRUE(app.nextContaining("dialog", "DAZzle already has this label").startsWith("Tidewell | "));
+    ASSERT_TRUE(app.nextContaining("page", kMain).endsWith(kMain));
+    EXPECT_TRUE(sb.requests("CompleteSale").empty());
+
+    tw::test::writeFile(dir / "tmp" / "KORVA-Dazzle-Results.xml.continue", "");
+    EXPECT_TRUE(app.nextContaining("dialog", "DAZzle printed the label you had left", 60000).startsWith("Tidewell | "))
+        << app.output().toStdString();
+    ASSERT_TRUE(waitFor([&] { return shipped(dazzleOrders) == 2; }, 60000)) << app.output().toStdString();
+    tw::xml::Document labels = tw::xml::Document::load(dir / "data" / "ShippingLabels.xml");
+    ASSERT_EQ(labels.selectAll("ShippingLabels/ShippingLabel").size(), 1u);
+    const std::string pic = labels.select("ShippingLabels/ShippingLabel/TrackingNumber").text();
+    EXPECT_EQ(pic.size(), 22u);
+    std::vector<tw::sandbox::LoggedRequest> sales = sb.requests("CompleteSale");
+    ASSERT_EQ(sales.size(), 2u);
+    for (size_t k = 0; k < 2; ++k)
+        EXPECT_NE(sales[k].body.find("<ShipmentTrackingNumber>" + pic + "</ShipmentTrackingNumber>"),
+                  std::string::npos);
+    ASSERT_EQ(settle(devTools, kMain, rows, QString::number(notShipped - 2)), QString::number(notShipped - 2));
+
+    // --- WorldShip refuses the shipment: nothing is shipped. ---
+    tag(devTools, worldShipOrders);
+    later(devTools, kMain, "location.href = 'http://plinthway/?Action=PrintPostageWorldShip';");
+    ASSERT_TRUE(app.nextContaining("page", kWorldShipForm).endsWith(kWorldShipForm)) << app.output().toStdString();
+    ASSERT_EQ(settle(devTools, kWorldShipForm, "document.getElementById('ToCountry').value", "US"), "US");
+    devTools.evaluate(kWorldShipForm,
+                      "document.getElementById('ToCompany').value = 'WORLDSHIP-ERROR(Invalid postal code)'; true");
+    later(devTools, kWorldShipForm, "document.getElementById('PrintPostageSendWorldShip').click();");
+    EXPECT_EQ(app.nextContaining("dialog", "WorldShip reported", 60000),
+              "Tidewell | WorldShip reported: Invalid postal code. Nothing was marked shipped or sent to eBay: check "
+              "the shipment in WorldShip.")
+        << app.output().toStdString();
+    EXPECT_EQ(shipped(worldShipOrders), 0u);
+    EXPECT_EQ(sb.requests("CompleteSale").size(), 2u);
+    EXPECT_EQ(count(dir, "ShippingLabels.xml", "ShippingLabels/ShippingLabel"), 1u);
+    later(devTools, kWorldShipForm, "location.href = 'http://plinthway/?Action=CancelPrintPostage';");
+    ASSERT_TRUE(app.nextContaining("page", kMain).endsWith(kMain));
+    EXPECT_EQ(settle(devTools, kMain, rows, QString::number(notShipped - 2)), QString::number(notShipped - 2));
+    const QString worldShipRows = QString::fromStdString(
+        "document.querySelectorAll('#TransactionsTable tr[ItemID=\"" + worldShipOrders[0].itemId +
+        "\"][TransactionID=\"" + worldShipOrders[0].transactionId + "\"], #TransactionsTable tr[ItemID=\"" +
+        worldShipOrders[1].itemId + "\"][TransactionID=\"" + worldShipOrders[1].transactionId + "\"]').length");
+    EXPECT_EQ(settle(devTools, kMain, worldShipRows, "2"), "2");
 
     worldship.kill();
     worldship.waitForFinished(5000);

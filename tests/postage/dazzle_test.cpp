@@ -144,11 +144,17 @@ class DazzleWriteTest : public DazzlePackageTest {
     }
 };
 
-TEST_F(DazzleWriteTest, WritesThePackageDeletesEarlierResultsAndGivesTheCommand)
+TEST_F(DazzleWriteTest, WritesThePackageKeepsEarlierResultsAsideAndGivesTheCommand)
 {
     Checked<DazzlePrint> print = write();
     ASSERT_TRUE(print) << print.error();
     EXPECT_FALSE(std::filesystem::exists(tempDir / "KORVA-Dazzle-Results.xml"));
+    // Nobody read them: kept under a dated name, not deleted.
+    std::vector<std::string> kept;
+    for (const auto &entry : std::filesystem::directory_iterator(tempDir))
+        if (entry.path().filename().string().rfind("KORVA-Dazzle-Results.unread-", 0) == 0)
+            kept.push_back(readFile(entry.path()));
+    EXPECT_EQ(kept, std::vector<std::string>{"<DAZzle>earlier</DAZzle>"});
     EXPECT_EQ(print->files.packageFile, tempDir / "KORVA-Dazzle-Packages.xml");
     xml::Document written = xml::Document::load(print->files.packageFile);
     EXPECT_EQ(written.root().attribute("OutputFile"), (tempDir / "KORVA-Dazzle-Results.xml").string());

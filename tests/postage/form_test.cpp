@@ -178,7 +178,9 @@ TEST_F(FillTest, SevenOrdersFillFiveCustomsLinesAndCountInEverythingElse)
     EXPECT_EQ(f.orders, 7);
     EXPECT_TRUE(f.has("CustomsQuantity5"));
     EXPECT_FALSE(f.has("CustomsQuantity6"));
-    EXPECT_EQ(f.value("CustomsValue5"), "5.50");
+    // Each line declares price x quantity: 2 x 5.50.
+    EXPECT_EQ(f.value("CustomsValue5"), "11");
+    EXPECT_EQ(f.value("CustomsValue1"), "3");
     EXPECT_EQ(f.value("CustomsWeight3"), "3");
     EXPECT_EQ(f.value("CustomsQuantity2"), "2");
     EXPECT_EQ(f.value("CustomsDescription4"), "T4");

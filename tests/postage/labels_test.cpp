@@ -10,6 +10,7 @@ namespace tw::test {
 namespace {
 
 using namespace postage;
+using namespace orders;
 
 const DateTime kEbayNow = DateTime::fromParts(2008, 7, 4, 17, 32, 21);
 
@@ -49,9 +50,10 @@ TEST_F(LabelsTest, OneDazzlePackageOfTwoOrdersIsOneLabelWithTwoItems)
                               "<Transaction><eBayItemID>11</eBayItemID><eBayTransactionID>0</eBayTransactionID>"
                               "</Transaction><Transaction><eBayItemID>77</eBayItemID><eBayTransactionID>3"
                               "</eBayTransactionID></Transaction></Transactions></Package>");
-    RecordedLabel recorded = recordDazzleLabel(store, store::Doc::Transactions, r.packages[0], kEbayNow);
-    EXPECT_TRUE(recorded.saved);
+    RecordedLabel recorded = appendDazzleLabel(store, store::Doc::Transactions, r.packages[0], kEbayNow);
+    ASSERT_TRUE(store.save(store::Doc::ShippingLabels));
     EXPECT_EQ(recorded.trackingNumber, "9400123");
+    EXPECT_EQ(recorded.orders.size(), 2u);
 
     xml::Document labels = onDisk(store::Doc::ShippingLabels);
     ASSERT_EQ(labels.selectAll("ShippingLabels/ShippingLabel").size(), 1u);
@@ -60,7 +62,13 @@ TEST_F(LabelsTest, OneDazzlePackageOfTwoOrdersIsOneLabelWithTwoItems)
     for (const xml::Node &n : label.elements())
         names.push_back(n.name());
     EXPECT_EQ(names, (std::vector<std::string>{"PackingList", "TimeStamp", "Carrier", "TrackingNumber", "Postage",
-                                               "Package"}));
+                                               "Package", "KORVA"}));
+    // Nothing has gone to eBay yet: both numbers are unconfirmed.
+    std::vector<PendingUpload> pending = pendingUploads(labels);
+    ASSERT_EQ(pending.size(), 2u);
+    EXPECT_EQ(pending[1].itemId, "77");
+    EXPECT_EQ(pending[1].status, "Unconfirmed");
+    EXPECT_EQ(pending[1].trackingNumber, "9400123");
     EXPECT_EQ(GetNodeText(label, "TimeStamp"), "2008-07-04T17:32:21Z");
     EXPECT_EQ(GetNodeText(label, "Carrier"), "USPS");
     EXPECT_EQ(GetNodeText(label, "Postage"), "5.15");
@@ -79,8 +87,9 @@ TEST_F(LabelsTest, LabelsAreAppendedInPrintingOrderAndPostageDefaults)
 {
     DazzleResults r = results("<Package><Status>Success</Status><CustomsNumber>LZ9US</CustomsNumber></Package>"
                               "<Package><Status>Success</Status></Package>");
-    recordDazzleLabel(store, store::Doc::Transactions, r.packages[0], kEbayNow);
-    recordDazzleLabel(store, store::Doc::Transactions, r.packages[1], kEbayNow);
+    appendDazzleLabel(store, store::Doc::Transactions, r.packages[0], kEbayNow);
+    appendDazzleLabel(store, store::Doc::Transactions, r.packages[1], kEbayNow);
+    ASSERT_TRUE(store.save(store::Doc::ShippingLabels));
     xml::Document saved = onDisk(store::Doc::ShippingLabels);
     std::vector<xml::Node> labels = saved.selectAll("ShippingLabels/ShippingLabel");
     ASSERT_EQ(labels.size(), 2u);
@@ -101,7 +110,8 @@ TEST_F(LabelsTest, MissingShippingLabelsIsCreatedSavedThenFilled)
     EXPECT_EQ(created.root().xml(), "<ShippingLabels/>");
 
     DazzleResults r = results("<Package><Status>Success</Status><PIC>1</PIC></Package>");
-    recordDazzleLabel(store, store::Doc::Transactions, r.packages[0], kEbayNow);
+    appendDazzleLabel(store, store::Doc::Transactions, r.packages[0], kEbayNow);
+    ASSERT_TRUE(store.save(store::Doc::ShippingLabels));
     xml::Document saved = onDisk(store::Doc::ShippingLabels);
     EXPECT_EQ(saved.selectAll("ShippingLabels/ShippingLabel").size(), 1u);
 }
@@ -164,21 +174,22 @@ TEST_F(LabelsTest, TheArchivedViewUpdatesTheArchiveAndUnknownOrdersNothing)
               ShippedUpdate::NotFound);
 }
 
-TEST_F(LabelsTest, WorldShipLabelHasNoPackingListAndUnknownPostage)
+TEST_F(LabelsTest, WorldShipLabelHasNoPackingListUnknownPostageAndItsOrdersUploads)
 {
     writeFile(dir / "KORVA.Out", "<OpenShipments xmlns='x-schema: OpenShipments.xdr'><OpenShipment>"
                                  "<ProcessMessage><TrackingNumbers><TrackingNumber>1Z1</TrackingNumber>"
                                  "</TrackingNumbers></ProcessMessage></OpenShipment></OpenShipments>");
     WorldShipOutput out = readWorldShipOutput(dir / "KORVA.Out");
-    RecordedLabel recorded = recordWorldShipLabel(store, out, kEbayNow);
-    EXPECT_TRUE(recorded.saved);
+    appendWorldShipLabel(store, out, {{"11", "0"}}, kEbayNow);
+    ASSERT_TRUE(store.save(store::Doc::ShippingLabels));
     xml::Document saved = onDisk(store::Doc::ShippingLabels);
     xml::Node label = saved.select("ShippingLabels/ShippingLabel");
     EXPECT_EQ(label.select("PackingList").elements().size(), 0u);
     EXPECT_EQ(GetNodeText(label, "Carrier"), "UPS");
     EXPECT_EQ(GetNodeText(label, "TrackingNumber"), "1Z1");
     EXPECT_EQ(GetNodeText(label, "Postage"), "Unknown");
-    EXPECT_EQ(label.lastElement().name(), "OpenShipment");
+    EXPECT_EQ(label.lastElement().previousElement().name(), "OpenShipment");
+    EXPECT_EQ(GetNodeText(label, "KORVA/Upload/ItemID"), "11");
     EXPECT_EQ(GetNodeText(label, "OpenShipment/ProcessMessage/TrackingNumbers/TrackingNumber"), "1Z1");
 }
 

@@ -4,6 +4,7 @@
 // the window's would.
 #include "ebay/clseBayAPI.h"
 #include "orders/download.h"
+#include "orders/uploads.h"
 #include "orders/usps.h"
 #include "postage/formpage.h"
 #include "postage/printing.h"
@@ -13,6 +14,7 @@
 #include "tests/support/fake_shell.h"
 #include "tests/support/mock_clock.h"
 #include "tests/support/temp_dir.h"
+#include "ui/rows.h"
 
 #include <gtest/gtest.h>
 
@@ -134,6 +136,20 @@ class PrintingTest : public ::testing::Test {
         table.addTimer(std::string(kDazzleTimer), [this] { printing->tmrWaitingForDazzle_Timer(); });
         table.addTimer(std::string(kWorldShipTimer), [this] { printing->tmrWaitingForWorldShip_Timer(); });
     }
+    // A DAZzle that takes the package and answers nothing: the test writes
+    // the results file itself.
+    void quietDazzle()
+    {
+        const std::filesystem::path dazzle = dir / "quiet dazzle";
+        writeFile(dazzle, "#!/bin/sh\nexit 0\n");
+        std::filesystem::permissions(dazzle, std::filesystem::perms::owner_all);
+        settings::write(session.store, "DazzleExePath", dazzle.string());
+    }
+    bool shippedAtEbay(size_t k) { return sb.state().findOrder(rows[k].itemId, rows[k].transactionId)->isShipped(); }
+    std::vector<orders::PendingUpload> pending()
+    {
+        return orders::pendingUploads(session.store.doc(store::Doc::ShippingLabels));
+    }
 
   private:
     xml::Document m_onDisk{nullptr};
@@ -181,7 +197,7 @@ TEST_F(PrintingTest, ADazzleLabelIsRecordedSentToEbayAndMarksBothOrdersShipped)
     EXPECT_FALSE(shell.timers[std::string(kDazzleTimer)]);
 }
 
-TEST_F(PrintingTest, AnErrorStatusOrTestModeStoresNothingAndTheButtonCanBeUsedAgain)
+TEST_F(PrintingTest, AnErrorStatusStoresNothingAndTheButtonCanBeUsedAgain)
 {
     registerTimers();
     const std::string before = readFile(session.store.path(store::Doc::Transactions));
@@ -194,38 +210,200 @@ TEST_F(PrintingTest, AnErrorStatusOrTestModeStoresNothingAndTheButtonCanBeUsedAg
     EXPECT_EQ(button(), "Print Postage");
     EXPECT_FALSE(buttonDisabled());
     EXPECT_FALSE(shell.processingShown());
-
-    f = form(FormKind::Dazzle);
-    f["TestMode"] = "True";
-    printing->sendToDazzle(f, false);
-    EXPECT_NE(readFile(temp / "KORVA-Dazzle-Packages.xml").find("Test=\"YES\""), std::string::npos);
-    ASSERT_TRUE(runDazzle());
-    ASSERT_EQ(shell.boxes.size(), 2u);
-    EXPECT_EQ(shell.boxes[1].second, "Test Complete.");
-    EXPECT_FALSE(buttonDisabled());
-
     EXPECT_TRUE(labels().empty());
     EXPECT_TRUE(sb.requests("CompleteSale").empty());
     EXPECT_EQ(readFile(session.store.path(store::Doc::Transactions)), before);
 }
 
-TEST_F(PrintingTest, EbayRefusingOneUploadKeepsTheLabelAndLeavesOnlyThatOrderUnshipped)
+// What each answer of DAZzle or WorldShip leaves behind.
+struct Answer {
+    const char *name;
+    bool worldShip;
+    bool testMode;    // sent to DAZzle as a test label
+    const char *file; // the answer as written; not XML: never reads
+    bool recorded;    // a label in ShippingLabels.xml
+    size_t uploads;   // CompleteSale calls
+    const char *trackingAtEbay;
+    const char *message; // the start of the one box shown, "" for none
+};
+
+const char kWorldShipHead[] = "<OpenShipments xmlns='x-schema: OpenShipments.xdr'>";
+
+const Answer kAnswers[] = {
+    {"DazzleLabel", false, false,
+     "<DAZzle><Package><Status>Success</Status><PIC>9400111</PIC><FinalPostage>4.95</FinalPostage></Package></DAZzle>",
+     true, 2, "9400111", ""},
+    {"DazzleError", false, false, "<DAZzle><Package><Status>Rejected (-3)</Status></Package></DAZzle>", false, 0, "",
+     "Address Verification failed"},
+    {"DazzleWithoutNumber", false, false, "<DAZzle><Package><Status>Success</Status></Package></DAZzle>", true, 2, "",
+     ""},
+    // A DAZzle that charges for a test label all the same is not believed.
+    {"DazzleTestMode", false, true, "<DAZzle><Package><Status>Success</Status><PIC>9400222</PIC></Package></DAZzle>",
+     false, 0, "", "Test Complete."},
+    {"DazzleUnreadable", false, false, "<DAZzle><Package><Sta", false, 0, "", "DAZzle's results could not be read ("},
+    {"WorldShipShipment", true, false,
+     "<OpenShipment ProcessStatus='Processed'><ProcessMessage><TrackingNumbers><TrackingNumber>1ZX9000001"
+     "</TrackingNumber></TrackingNumbers></ProcessMessage></OpenShipment></OpenShipments>",
+     true, 2, "1ZX9000001", ""},
+    {"WorldShipError", true, false,
+     "<OpenShipment ProcessStatus='Error'><ProcessMessage><Error><ErrorDescription>Invalid postal code"
+     "</ErrorDescription></Error></ProcessMessage></OpenShipment></OpenShipments>",
+     false, 0, "", "WorldShip reported: Invalid postal code. Nothing was marked shipped"},
+    {"WorldShipWithoutNumber", true, false, "<OpenShipment ProcessStatus='Processed'/></OpenShipments>", false, 0, "",
+     "WorldShip gave no tracking number. Nothing was marked shipped"},
+    {"WorldShipUnreadable", true, false, "<OpenShipment ProcessStatus='Proc", false, 0, "",
+     "WorldShip's answer could not be read ("},
+};
+
+void PrintTo(const Answer &a, std::ostream *os)
+{
+    *os << a.name;
+}
+
+class AnswerTest : public PrintingTest, public ::testing::WithParamInterface<Answer> {};
+
+TEST_P(AnswerTest, LeavesTheLabelUploadsAndOrdersAsTheAnswerSays)
+{
+    const Answer &a = GetParam();
+    registerTimers();
+    quietDazzle();
+    MockClock clock(SystemClock().localNow());
+    const std::filesystem::path folder = dir / "world ship";
+    std::filesystem::create_directories(folder);
+    settings::write(session.store, "UPSWorldShipAutoXMLImportFolder", folder.string());
+    std::filesystem::path answer;
+    if (a.worldShip) {
+        printing->sendToWorldShip(form(FormKind::WorldShip));
+        answer = folder / "KORVA.Out";
+        writeFile(answer, kWorldShipHead + std::string(a.file));
+    } else {
+        FormValues f = form(FormKind::Dazzle);
+        if (a.testMode) f["TestMode"] = "True";
+        printing->sendToDazzle(f, false);
+        answer = temp / "KORVA-Dazzle-Results.xml";
+        writeFile(answer, a.file);
+    }
+    const std::string_view timer = a.worldShip ? kWorldShipTimer : kDazzleTimer;
+    ASSERT_TRUE(shell.timers[std::string(timer)]);
+    table.tick(timer);
+    clock.advanceSecs(30); // what does not read is given up after 30 seconds
+    if (shell.timers[std::string(timer)]) table.tick(timer);
+
+    EXPECT_FALSE(printing->waitingForDazzle() || printing->waitingForWorldShip());
+    EXPECT_FALSE(shell.timers[std::string(timer)]);
+    EXPECT_FALSE(shell.processingShown());
+    EXPECT_EQ(labels().size(), a.recorded ? 1u : 0u);
+    EXPECT_TRUE(pending().empty());
+    EXPECT_EQ(sb.requests("CompleteSale").size(), a.uploads);
+    for (size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(bool(order(k).select("ShippedTime")), a.uploads > 0) << k;
+        EXPECT_EQ(shippedAtEbay(k), a.uploads > 0) << k;
+        EXPECT_EQ(GetNodeText(order(k), "ShippingDetails/ShipmentTrackingNumber"), a.trackingAtEbay) << k;
+    }
+    if (*a.message) {
+        ASSERT_EQ(shell.boxes.size(), 1u);
+        EXPECT_EQ(shell.boxes[0].second.rfind(a.message, 0), 0u) << shell.boxes[0].second;
+    } else {
+        EXPECT_TRUE(shell.boxes.empty()) << shell.boxes[0].second;
+    }
+    // A read answer is done with; one that never read is left for the seller.
+    EXPECT_EQ(std::filesystem::exists(answer), std::string(a.message).find("could not be read") != std::string::npos);
+    // A wait ended by an answer leaves nothing behind for the next start.
+    EXPECT_EQ(readFile(session.store.path(store::Doc::ShippingLabels)).find("<Wait>"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, AnswerTest, ::testing::ValuesIn(kAnswers),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(PrintingTest, ANumberEbayRefusedOrDidNotConfirmStaysWithTheLabelUntilEbayHasIt)
 {
     registerTimers();
-    sandbox::Fault refuse;
-    refuse.call = "CompleteSale";
-    refuse.kind = sandbox::FaultKind::AckFailure;
-    refuse.nth = 1;
-    sb.injectFault(refuse);
+    MockClock clock(SystemClock().localNow());
+    // eBay refuses the first order's number (twice) and takes the second's
+    // without the answer getting back.
+    for (int nth : {1, 3}) {
+        sandbox::Fault refuse;
+        refuse.call = "CompleteSale";
+        refuse.kind = sandbox::FaultKind::AckFailure;
+        refuse.nth = nth;
+        sb.injectFault(refuse);
+    }
+    sandbox::Fault lost;
+    lost.call = "CompleteSale";
+    lost.kind = sandbox::FaultKind::Drop;
+    lost.nth = 2;
+    sb.injectFault(lost);
+
     printing->sendToDazzle(form(FormKind::Dazzle), false);
     ASSERT_TRUE(runDazzle());
-    ASSERT_EQ(shell.boxes.size(), 1u);
-    EXPECT_EQ(shell.boxes[0].second, "Could not update eBay with shipping information.");
-    EXPECT_EQ(labels().size(), 1u);
-    EXPECT_EQ(sb.requests("CompleteSale").size(), 2u);
+    ASSERT_EQ(shell.boxes.size(), 2u) << shell.boxes[0].second;
+    EXPECT_EQ(shell.boxes[0].second.rfind("Could not update eBay with shipping information.", 0), 0u);
+    EXPECT_EQ(shell.boxes[1].second.rfind("eBay did not answer", 0), 0u) << shell.boxes[1].second;
+    ASSERT_EQ(labels().size(), 1u);
+    const std::string pic = GetNodeText(labels()[0], "TrackingNumber");
     EXPECT_FALSE(order(0).select("ShippedTime"));
-    EXPECT_TRUE(order(1).select("ShippedTime"));
-    EXPECT_NE(shell.lastStatus().find("1 of 2 orders"), std::string::npos) << shell.lastStatus();
+    EXPECT_FALSE(order(1).select("ShippedTime"));
+    EXPECT_TRUE(shippedAtEbay(1));
+    std::vector<orders::PendingUpload> left = pending();
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0].status, "Refused");
+    EXPECT_EQ(left[1].status, "Unconfirmed");
+
+    // The rows say so; only the refused number is offered again.
+    {
+        ui::RowBuilder builder(session, "NotShipped", clock.localNow());
+        const std::string refused = builder.row(
+            session.store.transactions().select("Transactions/Transaction[Item/ItemID=$i]", {{"i", rows[0].itemId}}),
+            0);
+        const std::string unconfirmed = builder.row(
+            session.store.transactions().select("Transactions/Transaction[Item/ItemID=$i]", {{"i", rows[1].itemId}}),
+            1);
+        EXPECT_NE(refused.find("tracking has not reached eBay"), std::string::npos) << refused;
+        EXPECT_NE(refused.find("Action=ResendTracking&amp;ItemID=" + rows[0].itemId), std::string::npos);
+        EXPECT_NE(unconfirmed.find("has not confirmed"), std::string::npos) << unconfirmed;
+        EXPECT_EQ(unconfirmed.find("ResendTracking"), std::string::npos);
+    }
+    // Printing again for them asks first.
+    shell.answers = {"No"};
+    EXPECT_FALSE(printing->selectOrders(rows));
+    EXPECT_NE(shell.boxes.back().second.find("already have a label:"), std::string::npos) << shell.boxes.back().second;
+    EXPECT_NE(shell.boxes.back().second.find("USPS " + pic), std::string::npos);
+    EXPECT_FALSE(session.orderSelection);
+
+    // The row's link sends only what eBay refused; eBay refuses it again.
+    printing->ResendTracking(rows[1].itemId, rows[1].transactionId);
+    EXPECT_EQ(sb.requests("CompleteSale").size(), 2u);
+    printing->ResendTracking(rows[0].itemId, rows[0].transactionId);
+    EXPECT_EQ(sb.requests("CompleteSale").size(), 3u);
+    EXPECT_EQ(pending().size(), 2u);
+
+    // The next download sends the refused number again. The other waits for a
+    // download that asks eBay well after it was sent, which finds it at eBay.
+    {
+        FakeShell quiet;
+        ebay::clseBayAPI api(session, quiet);
+        orders::clsUSPSAPI usps(&quiet);
+        orders::cmdDownloadOrders_Click(session, api, usps, quiet, {});
+        EXPECT_EQ(quiet.lastStatus(), "Tracking numbers that had not reached eBay: 1 of 2 now on eBay, 1 without an "
+                                      "answer from eBay.");
+    }
+    EXPECT_EQ(sb.requests("CompleteSale").size(), 4u);
+    clock.advanceSecs(orders::kAskedMarginSeconds);
+    {
+        FakeShell quiet;
+        ebay::clseBayAPI api(session, quiet);
+        orders::clsUSPSAPI usps(&quiet);
+        orders::cmdDownloadOrders_Click(session, api, usps, quiet, {});
+        EXPECT_EQ(quiet.lastStatus(), "Tracking numbers that had not reached eBay: 1 of 1 now on eBay.");
+    }
+    std::vector<sandbox::LoggedRequest> sales = sb.requests("CompleteSale");
+    ASSERT_EQ(sales.size(), 4u);
+    EXPECT_NE(sales[3].body.find("<ItemID>" + rows[0].itemId + "</ItemID>"), std::string::npos);
+    EXPECT_TRUE(pending().empty());
+    for (size_t k = 0; k < 2; ++k) {
+        EXPECT_TRUE(order(k).select("ShippedTime")) << k;
+        EXPECT_EQ(GetNodeText(order(k), "ShippingDetails/ShipmentTrackingNumber"), pic) << k;
+    }
 }
 
 TEST_F(PrintingTest, AResultsFileStillBeingWrittenIsReadOnceWhole)
@@ -327,6 +505,45 @@ TEST_F(PrintingTest, ResultsThatLeaveOutTheOrdersAreTakenForTheOrdersSent)
     EXPECT_EQ(GetNodeText(order(1), "ShippingDetails/ShipmentTrackingNumber"), "9400111");
 }
 
+TEST_F(PrintingTest, ALabelDazzlePrintsAfterCancelIsCompletedEvenAfterARestart)
+{
+    registerTimers();
+    quietDazzle();
+    printing->sendToDazzle(form(FormKind::Dazzle), false);
+    printing->CancelPrintPostage();
+    ASSERT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(shell.boxes[0].second.rfind("DAZzle already has this label and may still print it.", 0), 0u);
+    EXPECT_FALSE(shell.processingShown());
+    EXPECT_TRUE(shell.timers[std::string(kDazzleTimer)]);
+
+    // The program ends before DAZzle answers; the next run picks the wait up.
+    printing.reset();
+    Session next;
+    next.openStore(dir / "data");
+    FakeShell nextShell;
+    FeatureTable nextTable;
+    Printing again(next, nextShell, nextTable);
+    again.setTempDir(temp);
+    again.resumeWaits();
+    ASSERT_TRUE(nextShell.timers[std::string(kDazzleTimer)]);
+    again.tmrWaitingForDazzle_Timer();
+    EXPECT_TRUE(again.waitingForDazzle());
+
+    writeFile(temp / "KORVA-Dazzle-Results.xml",
+              "<DAZzle><Package><Status>Success</Status><PIC>9400333</PIC><FinalPostage>5.10</FinalPostage>"
+              "</Package></DAZzle>");
+    again.tmrWaitingForDazzle_Timer();
+    EXPECT_FALSE(again.waitingForDazzle());
+    ASSERT_EQ(labels().size(), 1u);
+    std::vector<sandbox::LoggedRequest> sales = sb.requests("CompleteSale");
+    ASSERT_EQ(sales.size(), 2u);
+    EXPECT_NE(sales[0].body.find("<ShipmentTrackingNumber>9400333</ShipmentTrackingNumber>"), std::string::npos);
+    EXPECT_EQ(GetNodeText(order(1), "ShippingDetails/ShipmentTrackingNumber"), "9400333");
+    ASSERT_EQ(nextShell.boxes.size(), 1u);
+    EXPECT_EQ(nextShell.boxes[0].second.rfind("DAZzle printed the label you had left", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(temp / "KORVA-Dazzle-Results.xml"));
+}
+
 class WorldShipPrintingTest : public PrintingTest {
   protected:
     std::filesystem::path folder = dir / "world ship";
@@ -381,49 +598,52 @@ TEST_F(WorldShipPrintingTest, AShipmentIsRecordedAndItsNumberSentToEbayForEveryO
     }
     EXPECT_FALSE(shell.processingShown());
     EXPECT_FALSE(shell.timers[std::string(kWorldShipTimer)]);
+
+    // The same form makes no second shipment.
+    printing->sendToWorldShip(form(FormKind::WorldShip));
+    ASSERT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(shell.boxes[0].second.rfind("A label has already been made from this form.", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(folder / "KORVA.xml"));
+    EXPECT_FALSE(printing->waitingForWorldShip());
+    EXPECT_FALSE(shell.processingShown());
 }
 
-TEST_F(WorldShipPrintingTest, WithoutATrackingNumberTheOrdersAreMarkedShippedWithoutOne)
-{
-    registerTimers();
-    startWorldShip();
-    FormValues f = form(FormKind::WorldShip);
-    f["Reference4"] = "WORLDSHIP-NOMESSAGE";
-    printing->sendToWorldShip(f);
-    ASSERT_TRUE(runWorldShip());
-    std::vector<xml::Node> recorded = labels();
-    ASSERT_EQ(recorded.size(), 1u);
-    EXPECT_EQ(GetNodeText(recorded[0], "TrackingNumber"), "Unknown");
-    std::vector<sandbox::LoggedRequest> sales = sb.requests("CompleteSale");
-    ASSERT_EQ(sales.size(), 2u);
-    EXPECT_EQ(sales[0].body.find("Unknown"), std::string::npos) << sales[0].body;
-    const sandbox::Order *atEbay = sb.state().findOrder(rows[0].itemId, rows[0].transactionId);
-    ASSERT_TRUE(atEbay);
-    EXPECT_TRUE(atEbay->isShipped());
-    EXPECT_EQ(atEbay->trackingNumber, "");
-    EXPECT_TRUE(order(0).select("ShippedTime"));
-    EXPECT_EQ(GetNodeText(order(0), "ShippingDetails/ShipmentTrackingNumber"), "");
-}
-
-TEST_F(WorldShipPrintingTest, CancellingEndsTheWaitAndALaterAnswerIsLeftAlone)
+TEST_F(WorldShipPrintingTest, CancelWithdrawsAShipmentNotTakenYetAndCompletesOneTakenWhenItsAnswerComes)
 {
     registerTimers();
     printing->sendToWorldShip(form(FormKind::WorldShip));
     ASSERT_TRUE(printing->waitingForWorldShip());
     table.tick(kWorldShipTimer);
     printing->CancelPrintPostage();
+    ASSERT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(shell.boxes[0].second, "WorldShip had not taken the shipment yet: it has been withdrawn and nothing will "
+                                     "print.");
+    EXPECT_FALSE(std::filesystem::exists(folder / "KORVA.xml"));
     EXPECT_FALSE(printing->waitingForWorldShip());
     EXPECT_FALSE(shell.timers[std::string(kWorldShipTimer)]);
-    EXPECT_FALSE(shell.timers[std::string(kDazzleTimer)]);
     EXPECT_FALSE(shell.processingShown());
     EXPECT_EQ(redraws, 1);
 
-    // WorldShip answers after all; a stray tick takes nothing from it.
+    // Sent again and taken by WorldShip before the seller leaves: its answer still counts.
     startWorldShip();
-    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(folder / "KORVA.Out"); }));
-    table.tick(kWorldShipTimer);
+    FormValues f = form(FormKind::WorldShip);
+    f["Reference4"] = "WORLDSHIP-LATE(30000)";
+    printing->sendToWorldShip(f);
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(folder / "KORVA.xxx"); }));
+    printing->CancelPrintPostage();
+    ASSERT_EQ(shell.boxes.size(), 2u);
+    EXPECT_EQ(shell.boxes[1].second.rfind("WorldShip has already taken this shipment and may still print", 0), 0u);
+    EXPECT_TRUE(printing->waitingForWorldShip());
     EXPECT_TRUE(labels().empty());
-    EXPECT_TRUE(sb.requests("CompleteSale").empty());
+
+    writeFile(folder / "KORVA.Out.continue", "");
+    ASSERT_TRUE(runWorldShip());
+    ASSERT_EQ(labels().size(), 1u);
+    EXPECT_EQ(sb.requests("CompleteSale").size(), 2u);
+    EXPECT_TRUE(order(0).select("ShippedTime"));
+    ASSERT_EQ(shell.boxes.size(), 3u);
+    EXPECT_EQ(shell.boxes[2].second.rfind("WorldShip shipped the shipment you had left", 0), 0u);
+    EXPECT_FALSE(shell.processingShown());
 }
 
 TEST_F(WorldShipPrintingTest, AMissingImportFolderIsToldAndNothingWaits)

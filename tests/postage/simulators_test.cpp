@@ -196,12 +196,13 @@ TEST_F(WorldShipSimTest, ImportFileIsAnsweredWithAUpsTrackingNumber)
     EXPECT_FALSE(std::filesystem::exists(folder / "KORVA.xml"));
 }
 
-TEST_F(WorldShipSimTest, WithoutAProcessMessageTheTrackingNumberIsUnknown)
+TEST_F(WorldShipSimTest, WithoutAProcessMessageThereIsNoTrackingNumber)
 {
     form["ToName"] = "Ann WORLDSHIP-NOMESSAGE";
     WorldShipOutput out = send();
     EXPECT_FALSE(out.openShipment.select("ProcessMessage"));
-    EXPECT_EQ(out.trackingNumber, "Unknown");
+    EXPECT_EQ(out.trackingNumber, "");
+    EXPECT_FALSE(out.shipped());
 }
 
 } // namespace

@@ -87,7 +87,7 @@ TEST_F(OpenShipmentsTest, AMissingImportFolderIsToldInTheProgramsWords)
     EXPECT_FALSE(writeWorldShipImport(form, settings));
 }
 
-TEST(WorldShipOutputFile, FirstShipmentFirstTrackingNumberOrUnknown)
+TEST(WorldShipOutputFile, FirstShipmentItsStatusTrackingNumberAndErrors)
 {
     TempDir dir;
     const std::string head = "<OpenShipments xmlns='x-schema: OpenShipments.xdr'>";
@@ -101,8 +101,22 @@ TEST(WorldShipOutputFile, FirstShipmentFirstTrackingNumberOrUnknown)
     EXPECT_EQ(a.trackingNumber, "1ZFIRST");
     EXPECT_EQ(a.openShipment.attribute("ProcessStatus"), "Processed");
 
+    EXPECT_TRUE(a.shipped());
+
     writeFile(dir / "b.Out", head + "<OpenShipment ProcessStatus='Processed'/></OpenShipments>");
-    EXPECT_EQ(readWorldShipOutput(dir / "b.Out").trackingNumber, "Unknown");
+    WorldShipOutput b = readWorldShipOutput(dir / "b.Out");
+    EXPECT_EQ(b.trackingNumber, "");
+    EXPECT_FALSE(b.shipped());
+
+    // An error answer keeps WorldShip's words, even beside a number.
+    writeFile(dir / "e.Out", head +
+                                 "<OpenShipment ProcessStatus='Error'><ProcessMessage><Error><ErrorCode>1</ErrorCode>"
+                                 "<ErrorDescription>Invalid postal code</ErrorDescription></Error><Error>No weight"
+                                 "</Error><TrackingNumbers><TrackingNumber>1ZX</TrackingNumber></TrackingNumbers>"
+                                 "</ProcessMessage></OpenShipment></OpenShipments>");
+    WorldShipOutput e = readWorldShipOutput(dir / "e.Out");
+    EXPECT_FALSE(e.shipped());
+    EXPECT_EQ(e.errorText, "Invalid postal code; No weight");
 
     writeFile(dir / "c.Out", head + "</OpenShipments>");
     EXPECT_EQ(readWorldShipOutput(dir / "c.Out").state, WorldShipOutput::State::NoShipment);

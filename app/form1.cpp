@@ -3,6 +3,7 @@
 #include "app/automation.h"
 #include "app/features.h"
 #include "app/lifetime.h"
+#include "ebay/oauth.h"
 #include "pages/pages.h"
 #include "platform/defer.h"
 #include "platform/log.h"
@@ -78,6 +79,12 @@ form1::form1(const std::filesystem::path &dataDir) : m_dataDir(dataDir)
     m_statusPanel->setTextFormat(Qt::PlainText);
     m_statusPanel->setObjectName("StatusBar1Panel1");
     StatusBar1->addWidget(m_statusPanel, 1);
+    // The second panel keeps the word on the eBay sign-in (when it ends, how
+    // to renew it) while the first shows each operation's news.
+    m_signInPanel = new QLabel(StatusBar1);
+    m_signInPanel->setTextFormat(Qt::PlainText);
+    m_signInPanel->setObjectName("StatusBar1Panel2");
+    StatusBar1->addPermanentWidget(m_signInPanel);
     setStatusBar(StatusBar1);
 
     tmrWaitingForDazzle = new QTimer(this);
@@ -233,7 +240,7 @@ void form1::Form_Load()
     // Read at each line, so a token stored during the run is covered at once.
     log::setSecretSource([this] { return app::knownSecrets(m_session); });
 
-    const bool noToken = settings::read(m_session.store.settings(), "eBayAuthToken").empty();
+    const bool noToken = ebay::credentialOf(m_session.store.settings()) == ebay::Credential::None;
     navigate(pages::url(noToken ? ui::kWelcomePage : ui::kMainPage));
 }
 
@@ -278,9 +285,14 @@ page::Page &form1::page()
 
 void form1::setStatus(std::string_view text, int panel)
 {
-    // The status bar has one panel.
-    if (panel != 1) return;
     QString t = QString::fromUtf8(text.data(), qsizetype(text.size()));
+    if (panel == 2) {
+        if (m_signInPanel->text() == t) return;
+        m_signInPanel->setText(t);
+        if (automationMode()) automationLine("status2", text);
+        return;
+    }
+    if (panel != 1) return;
     m_statusPanel->setText(t);
     if (automationMode()) automationLine("status", text);
 }

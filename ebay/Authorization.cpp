@@ -14,8 +14,10 @@ AuthorizationStart startAuthorization(Shell &shell)
 AuthorizationResult completeAuthorization(Session &session, Shell &shell, const ConsentRedirect &redirect)
 {
     if (redirect.kind != ConsentRedirect::Kind::Granted) {
+        // The second panel: the first is cleared by the navigation that follows.
         shell.setStatus("You declined Tidewell's access at eBay, so nothing was stored. Tools > Authorize eBay "
-                        "Account asks again.");
+                        "Account asks again.",
+                        2);
         return AuthorizationResult::Declined;
     }
     shell.setStatus("Signing in to eBay...");
@@ -28,7 +30,6 @@ AuthorizationResult completeAuthorization(Session &session, Shell &shell, const 
                                                        "eBay Account to try again.");
         return AuthorizationResult::Failed;
     }
-    shell.setStatus("Signed in to eBay.");
     shell.setStatus("", 2);
     shell.setEnabled("mnuAuthorizeeBayID", false);
     return AuthorizationResult::Stored;

@@ -26,7 +26,7 @@ AuthorizationStart startAuthorization(Shell &shell);
 
 enum class AuthorizationResult {
     Stored,   // refresh token and its expiry saved; LastGetSellerTransactions cleared
-    Declined, // the seller said no at eBay: nothing stored, the status bar says so
+    Declined, // the seller said no at eBay: nothing stored, the status bar's second panel says so
     Failed,   // eBay refused the code or did not answer: nothing stored, a box says why
 };
 // The steps after eBay's answer `redirect` (Granted or Declined). On Stored

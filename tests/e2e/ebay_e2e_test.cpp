@@ -117,7 +117,7 @@ TEST(EndToEndEbay, DecliningAtEbayStoresNothingAndLeadsBackToTheWelcomePage)
     ASSERT_FALSE(devTools.evaluate("/oauth2/authorize", "document.getElementById('decline').click(); true").isEmpty());
     EXPECT_TRUE(app.nextContaining("page", "/KORVA/welcome.html").endsWith("/KORVA/welcome.html"))
         << app.output().toStdString();
-    EXPECT_TRUE(app.output().contains("status: You declined Tidewell's access at eBay, so nothing was stored."));
+    EXPECT_TRUE(app.output().contains("status2: You declined Tidewell's access at eBay, so nothing was stored."));
     EXPECT_TRUE(sb.requests("/oauth/declined").empty());
     EXPECT_TRUE(sb.requests("IdentityToken").empty());
 

@@ -265,7 +265,9 @@ TEST_F(OAuthTest, TheSignInEndingIsAnnouncedAndAnEndedOneAsksForANewSignIn)
         EXPECT_EQ(peer.requests().size() > before, row.sent) << row.expiry;
         EXPECT_EQ(ui.notice, row.notice) << row.expiry;
         EXPECT_EQ(ui.isEnabled("mnuAuthorizeeBayID", false), !row.notice.empty()) << row.expiry;
-        if (!row.sent) EXPECT_EQ(ui.lastStatus(), "Error: " + row.notice);
+        if (!row.sent) {
+            EXPECT_EQ(ui.lastStatus(), "Error: " + row.notice);
+        }
     }
 
     // A refresh eBay refuses is remembered: eBay is not asked again this run.
@@ -298,6 +300,7 @@ TEST_F(OAuthTest, ASignInStoresTheRefreshTokenAndARefusedCodeStoresNothing)
                                   "used already or has expired. Nothing was stored; please choose Tools > Authorize "
                                   "eBay Account to try again.");
     EXPECT_EQ(ebay::completeAuthorization(session, ui, {K::Declined, ""}), ebay::AuthorizationResult::Declined);
+    EXPECT_EQ(ui.notice.rfind("You declined Tidewell's access at eBay, so nothing was stored.", 0), 0u);
     EXPECT_EQ(savedSetting("eBayOAuthRefreshToken"), "");
     EXPECT_EQ(savedSetting("LastGetSellerTransactions"), "2008-01-01T00:00:00Z");
 

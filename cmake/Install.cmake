@@ -28,12 +28,13 @@ set(CPACK_PACKAGE_NAME tidewell)
 set(CPACK_PACKAGE_VENDOR "The Tidewell developers")
 set(CPACK_PACKAGE_CONTACT "The Tidewell developers <dev@tidewell.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "order, shipment and buyer-message manager for eBay sellers")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "order, shipment and buyer-message manager for eBay sellers\n"
-    "Tidewell downloads your eBay orders, buyer questions and feedback, follows\n"
-    "every USPS shipment, sends follow-up messages to buyers, prints postage\n"
-    "through DAZzle or WorldShip and issues PayPal refunds. Your data stays in\n"
-    "XML files on your computer, backed up every day.")
+# The long description only: CPack puts the summary above it. One string
+# (a list of lines would be joined with ";").
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+       "Tidewell downloads your eBay orders, buyer questions and feedback, follows\n"
+       "every USPS shipment, sends follow-up messages to buyers, prints postage\n"
+       "through DAZzle or WorldShip and issues PayPal refunds. Your data stays in\n"
+       "XML files on your computer, backed up every day.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

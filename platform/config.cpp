@@ -1,5 +1,7 @@
 #include "platform/config.h"
 
+#include "platform/xml.h"
+
 #include <QSettings>
 #include <QString>
 
@@ -76,6 +78,13 @@ std::string Config::toIni() const
         out += key.substr(slash + 1) + "=" + value + "\n";
     }
     return out;
+}
+
+bool Config::save(const std::filesystem::path &file, std::string *error) const
+{
+    xml::SaveOptions options;
+    options.ownerOnly = !get("paypal/ClientCertificatePassword").empty();
+    return xml::writeFileAtomically(file, toIni(), error, options);
 }
 
 namespace {

@@ -29,6 +29,10 @@ class Config {
 
     // The INI text of this configuration (what the sandbox writes).
     std::string toIni() const;
+    // Writes toIni() to `file` atomically. A file that holds the PayPal
+    // certificate's password is left readable by its owner only, whatever
+    // mode it had; otherwise the file keeps its mode.
+    bool save(const std::filesystem::path &file, std::string *error = nullptr) const;
 
   private:
     std::map<std::string, std::string> m_values;

@@ -46,7 +46,8 @@ bool executableFolderUsable(const std::filesystem::path &folder);
 
 // One running program per data folder: a lock file ("tidewell.lock") in it,
 // held for the life of the object. A lock left behind by a program that died
-// on this machine is taken over; a lock of a live program, however old, is not.
+// on this machine is taken over, and so is one left empty or garbled that no
+// live program holds; a lock of a live program, however old, is not.
 class Lock {
   public:
     enum class Result {
@@ -71,7 +72,10 @@ class Lock {
     static constexpr const char *kFileName = "tidewell.lock";
 
   private:
+    void holdOpen(const std::filesystem::path &file);
+
     std::unique_ptr<QLockFile> m_lock;
+    int m_flockFd = -1;
     long long m_holderPid = 0;
     std::string m_holderHost;
     std::string m_error;

@@ -518,6 +518,16 @@ void Node::remove()
     m_node = nullptr;
 }
 
+Node Node::nextSibling() const
+{
+    return m_node ? Node(m_node->next) : Node();
+}
+
+void Node::detach()
+{
+    if (m_node && m_node->type != XML_DOCUMENT_NODE) xmlUnlinkNode(m_node);
+}
+
 Node Node::replaceWith(Node replacement)
 {
     if (!m_node || !replacement || !m_node->parent) return {};
@@ -693,7 +703,7 @@ struct TempFile {
     }
 };
 
-bool openTemp(const std::filesystem::path &file, TempFile &tmp, std::string *error)
+bool openTemp(const std::filesystem::path &file, TempFile &tmp, std::string *error, bool ownerOnly)
 {
     std::string pattern = file.string() + ".saving-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
@@ -705,13 +715,13 @@ bool openTemp(const std::filesystem::path &file, TempFile &tmp, std::string *err
     }
     tmp.path = name.data();
     // The file takes the place of the old one and keeps its permissions; a
-    // new file is the user's alone (mkstemp's 0600): Settings.xml holds the
-    // eBay token and the PayPal credentials.
+    // new file, or one that holds secrets (Settings.xml: the eBay token and
+    // the PayPal credentials), is the user's alone.
     struct stat existing {};
-    if (::stat(file.c_str(), &existing) == 0 && ::fchmod(tmp.fd, existing.st_mode & 07777) != 0) {
-        if (error)
-            *error = "cannot give " + tmp.path.string() + " the permissions of " + file.string() + ": " +
-                     std::strerror(errno);
+    mode_t mode = 0600;
+    if (!ownerOnly && ::stat(file.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+    if (::fchmod(tmp.fd, mode) != 0) {
+        if (error) *error = "cannot set the permissions of " + tmp.path.string() + ": " + std::strerror(errno);
         return false;
     }
     return true;
@@ -793,12 +803,13 @@ bool finish(const std::filesystem::path &file, TempFile &tmp, std::string *error
 
 } // namespace
 
-bool writeFileAtomically(const std::filesystem::path &file, std::string_view bytes, std::string *error)
+bool writeFileAtomically(const std::filesystem::path &file, std::string_view bytes, std::string *error,
+                         const SaveOptions &options)
 {
     TempFile tmp;
-    if (!openTemp(file, tmp, error)) return false;
+    if (!openTemp(file, tmp, error, options.ownerOnly)) return false;
     if (!writeAll(tmp, bytes, error)) return false;
-    return finish(file, tmp, error, {});
+    return finish(file, tmp, error, options.beforeRename);
 }
 
 bool Document::save(const std::filesystem::path &file, std::string *error, const SaveOptions &options) const
@@ -808,7 +819,7 @@ bool Document::save(const std::filesystem::path &file, std::string *error, const
         return false;
     }
     TempFile tmp;
-    if (!openTemp(file, tmp, error)) return false;
+    if (!openTemp(file, tmp, error, options.ownerOnly)) return false;
     xmlBufferPtr buffer = xmlBufferCreate();
     if (!buffer) {
         if (error) *error = "out of memory";

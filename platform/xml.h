@@ -57,6 +57,9 @@ class Node {
     Node lastElement() const;
     Node nextElement() const;
     Node previousElement() const;
+    // The next node of any kind (text included): where a detached node goes
+    // back to.
+    Node nextSibling() const;
     std::vector<Node> elements() const;
     // First child element with this local name.
     Node element(std::string_view localName) const;
@@ -73,6 +76,9 @@ class Node {
     Node insertBefore(Node child, Node reference);
     // Unlinks and frees this node; every handle to it becomes invalid.
     void remove();
+    // Unlinks this node without freeing it: it stays valid and unattached
+    // (see Document::createElement) until it is attached again or removed.
+    void detach();
     // Puts `replacement` in this node's place and frees this node.
     Node replaceWith(Node replacement);
 
@@ -82,6 +88,16 @@ class Node {
 
   private:
     xmlNodePtr m_node = nullptr;
+};
+
+// How Document::save and writeFileAtomically write a file.
+struct SaveOptions {
+    // Called after the temporary file is complete and before it replaces
+    // the real one; returning false abandons the save (tests use it).
+    std::function<bool()> beforeRename;
+    // The file is made readable and writable by its owner only, whatever
+    // mode the one it replaces had: for files that hold secrets.
+    bool ownerOnly = false;
 };
 
 class Document {
@@ -136,11 +152,7 @@ class Document {
 
     std::string toString() const;
 
-    struct SaveOptions {
-        // Called after the temporary file is complete and before it replaces
-        // the real one; returning false abandons the save (tests use it).
-        std::function<bool()> beforeRename;
-    };
+    using SaveOptions = xml::SaveOptions;
     // Writes the whole document to a temporary file in the same folder,
     // flushes it to disk and renames it over `file`, so an interrupted save
     // leaves the previous file whole. A text that would not read back (an
@@ -157,9 +169,10 @@ class Document {
     std::unique_ptr<xmlDoc, Free> m_doc;
 };
 
-// Writes `bytes` to `file` the same atomic way, with the same permissions,
-// as Document::save (without the read-back check).
-bool writeFileAtomically(const std::filesystem::path &file, std::string_view bytes, std::string *error = nullptr);
+// Writes `bytes` to `file` the same atomic way, with the same permissions and
+// options, as Document::save (without the read-back check).
+bool writeFileAtomically(const std::filesystem::path &file, std::string_view bytes, std::string *error = nullptr,
+                         const SaveOptions &options = {});
 
 // Applies an XSLT 1.0 stylesheet. String parameters are passed as values,
 // never as XPath text. A null document comes back on failure, with `error`.

@@ -487,7 +487,7 @@ Config Sandbox::config() const
 
 bool Sandbox::writeConfig(const std::filesystem::path &file, std::string *error) const
 {
-    return xml::writeFileAtomically(file, config().toIni(), error);
+    return config().save(file, error);
 }
 
 State &Sandbox::state()

@@ -190,7 +190,7 @@ class Sandbox {
     // test authority; before, the certificate endpoint points at the plain
     // server, where every TLS attempt fails.
     Config config() const;
-    // Writes config().toIni() to `file` atomically.
+    // Writes config() to `file` (Config::save).
     bool writeConfig(const std::filesystem::path &file, std::string *error = nullptr) const;
 
     // The world the answers come from; tests may read and change it (call

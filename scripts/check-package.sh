@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the Debian package without installing it (CI can run it anywhere,
 # root or not; it works in a throwaway folder it removes at the end):
+#   - the description is the summary and then prose, as apt shows it;
 #   - the program, menu entry, icon and AppStream metainfo are where a desktop
 #     finds them, and desktop-file-validate and appstreamcli accept them;
 #   - every dependency is a package apt knows, in a version apt can install,
@@ -22,7 +23,7 @@ deb=""
 for arg in "$@"; do
   case "$arg" in
     --install) install=1 ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) deb=$arg ;;
   esac
 done
@@ -45,6 +46,15 @@ echo "== $(basename "$deb")"
 version=$(dpkg-deb -f "$deb" Version)
 depends=$(dpkg-deb -f "$deb" Depends)
 [ "$(dpkg-deb -f "$deb" Package)" = tidewell ] && ok "package tidewell $version" || bad "package name"
+# The description reads as prose: the summary once, then the long text with
+# no list separator (";") at the start of its lines.
+description=$(dpkg-deb -f "$deb" Description)
+summary=$(head -n1 <<<"$description")
+long=$(tail -n +2 <<<"$description" | sed 's/^ //')
+if [ -z "$long" ]; then bad "the description has no long text"
+elif grep -q '^;' <<<"$long"; then bad "description lines start with ';': $(grep -m1 '^;' <<<"$long")"
+elif [ "$(head -n1 <<<"$long")" = "$summary" ]; then bad "the description repeats its summary"
+else ok "description: $summary"; fi
 dpkg-deb -x "$deb" "$work/root"
 
 # Files, and the desktop's own tools on them.

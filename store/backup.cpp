@@ -150,7 +150,8 @@ std::vector<Backup> listBackups(const std::filesystem::path &dataDir)
     return out;
 }
 
-RestoreResult restoreBackup(Session &session, const Backup &backup)
+RestoreResult restoreBackup(Session &session, const Backup &backup,
+                            const std::function<bool(const std::string &file)> &beforeReplace)
 {
     RestoreResult result;
     const std::filesystem::path dataDir = session.store.dataDir();
@@ -187,14 +188,51 @@ RestoreResult restoreBackup(Session &session, const Backup &backup)
         return result;
     }
     result.keptAside = aside;
+    const std::filesystem::path asideFolder = backupsFolder(dataDir) / aside;
 
+    auto write = [&](const std::string &file, std::string_view bytes, std::string *error) {
+        xml::SaveOptions options;
+        options.ownerOnly = file == info(Doc::Settings).file;
+        if (beforeReplace) options.beforeRename = [&] { return beforeReplace(file); };
+        return xml::writeFileAtomically(dataDir / file, bytes, error, options);
+    };
+    std::vector<std::string> replaced;
+    std::string failure;
     for (const auto &[file, bytes] : files) {
         std::string error;
-        if (!xml::writeFileAtomically(dataDir / file, bytes, &error)) {
-            result.error = file + " could not be written (" + error + "), so the restore is incomplete. Your files " +
-                           "from before the restore are in " + (backupsFolder(dataDir) / aside).string() + ".";
+        if (!write(file, bytes, &error)) {
+            failure = file + " could not be written (" + error + ")";
             break;
         }
+        replaced.push_back(file);
+    }
+    if (!failure.empty()) {
+        // All or nothing: the files already replaced get their copies from
+        // just now back; a file that was not there before goes again.
+        std::string undoFailure;
+        for (auto it = replaced.rbegin(); it != replaced.rend() && undoFailure.empty(); ++it) {
+            std::string bytes, error;
+            std::error_code seen, removed;
+            if (!std::filesystem::exists(asideFolder / *it, seen)) {
+                if (!std::filesystem::remove(dataDir / *it, removed) && removed) error = removed.message();
+            } else if (!readBytes(asideFolder / *it, bytes)) {
+                error = "its copy cannot be read";
+            } else {
+                write(*it, bytes, &error);
+            }
+            if (!error.empty()) undoFailure = *it + " could not be put back (" + error + ")";
+        }
+        if (undoFailure.empty()) {
+            // The files and the documents in memory are what they were.
+            std::filesystem::remove_all(asideFolder, ec);
+            result.keptAside.clear();
+            result.error =
+                "The backup " + backup.label + " could not be restored: " + failure + ". Nothing was changed.";
+            log::write("backup", "restore of " + backup.name + " undone: " + failure);
+            return result;
+        }
+        result.error = "The backup " + backup.label + " could not be restored: " + failure + ", and " + undoFailure +
+                       ". Your files from before the restore are in " + asideFolder.string() + ".";
     }
     // The documents in memory follow the files, whatever was written.
     session.store.doc(Doc::ShippingLabels) = xml::Document(nullptr);

@@ -13,6 +13,7 @@
 #include "store/session.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,12 @@ struct RestoreResult {
 // `backup` and reloads the session from them. First every file of the backup
 // must read as XML (a damaged backup changes nothing), then the current files
 // are copied into a "before-restore" backup (no copy, no restore), then each
-// file is written atomically. A file the backup lacks is left as it is.
-RestoreResult restoreBackup(Session &session, const Backup &backup);
+// file is written atomically. All or nothing: when a file cannot be written,
+// those already written get their kept copies back, the kept copy is dropped
+// and the documents in memory stay as they were. A file the backup lacks is
+// left as it is. `beforeReplace` (tests) is asked before each file replaces
+// the current one; false fails that file.
+RestoreResult restoreBackup(Session &session, const Backup &backup,
+                            const std::function<bool(const std::string &file)> &beforeReplace = {});
 
 } // namespace tw::store

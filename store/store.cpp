@@ -132,15 +132,26 @@ std::vector<std::string> Store::open(const std::filesystem::path &dataDir)
     return problems;
 }
 
-bool Store::save(Doc d)
+bool Store::trySave(Doc d, std::string &error)
 {
     changed();
+    std::string why;
+    if (m_protected[size_t(d)]) {
+        why = "the unreadable file it holds is kept, not overwritten";
+    } else {
+        xml::Document::SaveOptions options;
+        options.ownerOnly = holdsSecrets(d);
+        if (doc(d).save(path(d), &why, options)) return true;
+    }
+    error = std::string(info(d).file) + " could not be saved: " + why;
+    return false;
+}
+
+bool Store::save(Doc d)
+{
     std::string error;
-    if (m_protected[size_t(d)])
-        error = "the unreadable file it holds is kept, not overwritten";
-    else if (doc(d).save(path(d), &error))
-        return true;
-    if (m_onSaveError) m_onSaveError(std::string(info(d).file) + " could not be saved: " + error);
+    if (trySave(d, error)) return true;
+    if (m_onSaveError) m_onSaveError(error);
     return false;
 }
 

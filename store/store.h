@@ -35,6 +35,11 @@ struct DocInfo {
     std::string_view emptyTemplate; // exact text written for a missing file
 };
 const DocInfo &info(Doc d);
+// Whether the document's file holds secrets and is kept owner-only.
+inline bool holdsSecrets(Doc d)
+{
+    return d == Doc::Settings;
+}
 
 class Store {
   public:
@@ -60,7 +65,13 @@ class Store {
 
     // Saves one whole document atomically. On failure the file keeps its
     // previous content, the error handler (if any) is told, and false comes back.
+    // Settings.xml holds the eBay token and the PayPal credentials: each save
+    // leaves it readable by its owner only; the other files keep their mode.
     bool save(Doc d);
+    // The same, but a failure is handed back in `error` (a sentence for the
+    // user) instead of to the error handler: for callers that tell the user
+    // themselves, in their own words.
+    bool trySave(Doc d, std::string &error);
     // Saves Transactions.xml and TrackingNumbers.xml.
     bool SaveData();
 

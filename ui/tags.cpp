@@ -1,5 +1,6 @@
 #include "ui/tags.h"
 
+#include "platform/log.h"
 #include "store/order_index.h"
 #include "ui/rows.h"
 
@@ -58,13 +59,45 @@ struct Move {
     store::Doc from, to;
 };
 
+// Moves the orders, saving first the file that receives them and the other
+// only once that one is saved: an order is in one file or the other at every
+// moment, never in neither. When a save fails the move is taken back and the
+// user told once, here (not by the store's handler as well).
 void moveAll(Session &session, Shell &shell, FeatureTable &table, Move move, const std::vector<OrderRow> &rows)
 {
-    moveOrders(session.store.doc(move.from), session.store.doc(move.to), rows);
-    session.store.save(store::Doc::ArchivedTransactions);
-    session.store.save(store::Doc::Transactions);
-    (void)shell;
-    table.RefreshGrid();
+    store::Store &store = session.store;
+    OrderMove change(store.doc(move.from), store.doc(move.to));
+    const int moved = change.move(rows);
+    if (moved == 0) {
+        table.RefreshGrid();
+        return;
+    }
+    std::string error;
+    std::string copyLeft; // why the target's file still holds the orders
+    if (store.trySave(move.to, error)) {
+        if (store.trySave(move.from, error)) {
+            change.keep();
+            table.RefreshGrid();
+            return;
+        }
+        // The orders are in both files now; the target's file gives them up again.
+        change.undo();
+        store.trySave(move.to, copyLeft);
+    } else {
+        change.undo();
+        store.changed();
+    }
+    const bool one = moved == 1;
+    const std::string verb = move.to == store::Doc::ArchivedTransactions ? "archived" : "restored";
+    std::string message = std::string(one ? "The order" : "The orders") + " could not be " + verb + ": " + error + ".";
+    if (copyLeft.empty())
+        message += " Nothing was changed.";
+    else
+        message += std::string(one ? " It stays where it was, but " : " They stay where they were, but ") +
+                   std::string(store::info(move.to).file) + " still holds a copy of " + (one ? "it" : "them") +
+                   " as well (" + copyLeft + ").";
+    log::write("store", message);
+    shell.messageBox("Tidewell", message);
 }
 
 } // namespace
@@ -86,26 +119,60 @@ std::vector<OrderRow> taggedRows(page::Page &page)
     return rows;
 }
 
-int moveOrders(xml::Document &from, xml::Document &to, const std::vector<OrderRow> &rows)
+int OrderMove::move(const std::vector<OrderRow> &rows)
 {
-    xml::Node root = to.root();
-    if (!from.root() || !root) return 0;
-    store::OrderIndex source(from.root()), target(root);
+    xml::Node root = m_to.root();
+    if (!m_from.root() || !root) return 0;
+    store::OrderIndex source(m_from.root()), target(root);
+    auto takeOut = [this](xml::Node node) {
+        m_steps.push_back({node, node.parent(), node.nextSibling(), false});
+        node.detach();
+    };
     int moved = 0;
     for (const OrderRow &row : rows) {
         xml::Node order = source.find(row.itemId, row.transactionId);
         if (!order) continue;
         if (xml::Node twin = target.find(row.itemId, row.transactionId)) {
             target.remove(twin);
-            twin.remove();
+            takeOut(twin);
         }
-        xml::Node copy = to.importNode(order, true);
+        xml::Node copy = m_to.importNode(order, true);
         source.remove(order);
-        order.remove();
+        takeOut(order);
         copy = root.firstElement() ? root.insertBefore(copy, root.firstElement()) : root.append(copy);
+        m_steps.push_back({copy, {}, {}, true});
         target.add(copy);
         ++moved;
     }
+    return moved;
+}
+
+void OrderMove::undo()
+{
+    // Last step first: each node goes back before the node that followed
+    // it, which undoing the later steps has put back in place.
+    while (!m_steps.empty()) {
+        Step step = m_steps.back();
+        m_steps.pop_back();
+        if (step.inserted)
+            step.node.remove();
+        else
+            step.parent.insertBefore(step.node, step.next);
+    }
+}
+
+void OrderMove::keep()
+{
+    for (Step &step : m_steps)
+        if (!step.inserted) step.node.remove();
+    m_steps.clear();
+}
+
+int moveOrders(xml::Document &from, xml::Document &to, const std::vector<OrderRow> &rows)
+{
+    OrderMove change(from, to);
+    const int moved = change.move(rows);
+    change.keep();
     return moved;
 }
 

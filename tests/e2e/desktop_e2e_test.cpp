@@ -102,6 +102,13 @@ TEST(Desktop, ASecondProgramOnTheSameDataFolderLeavesWithoutTouchingItUntilTheFi
     third.send("click mnuExit");
     ASSERT_TRUE(third.waitForExit());
     EXPECT_FALSE(std::filesystem::exists(dir / "data" / "tidewell.lock"));
+
+    // A power cut in a program's first moments leaves the lock file empty:
+    // it names nobody, nobody holds it, and the next start takes it over.
+    tw::test::writeFile(dir / "data" / "tidewell.lock", "");
+    Tidewell fourth(dir, server);
+    EXPECT_TRUE(fourth.next("page").endsWith("/KORVA/welcome.html")) << fourth.output().toStdString();
+    EXPECT_TRUE(fourth.output().indexOf("dialog: ") < 0) << fourth.output().toStdString();
 }
 
 TEST(Desktop, TheLogOfADownloadTellsEachExchangeAndHoldsNoSecret)

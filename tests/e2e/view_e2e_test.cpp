@@ -323,4 +323,93 @@ TEST(EndToEndView, ARowsOwnLinksNoteArchiveAndRestoreWhateverItsItemIdHolds)
     EXPECT_EQ(settle(devTools, "String(!!(" + row + "))", "\"false\""), "\"false\"");
 }
 
+// Archive and restore when a store file cannot be replaced (a folder stands
+// in its way): each move is taken back, the seller told once, and after a
+// restart every order is in exactly one of the two files.
+TEST(EndToEndView, AnArchiveOrRestoreThatCannotBeSavedLosesNoOrder)
+{
+    TempDir dir;
+    const std::filesystem::path data = dir / "data";
+    std::filesystem::create_directories(data);
+    tw::test::writeFile(data / "Settings.xml", "<?xml version=\"1.0\"?>\n<Settings><eBayAuthToken>AgAAAA-test"
+                                               "</eBayAuthToken><DefaultBrowser>True</DefaultBrowser><LastTab>"
+                                               "NotShipped</LastTab></Settings>\n");
+    std::string orders = "<?xml version=\"1.0\"?>\n<Transactions>";
+    for (const char *id : {"1", "2", "3"})
+        orders += std::string("<Transaction xmlns=\"urn:ebay:apis:eBLBaseComponents\"><Item><ItemID>") + id +
+                  "</ItemID><Title>Lamp " + id +
+                  "</Title></Item><TransactionID>0</TransactionID><Buyer><UserID>"
+                  "buyer" +
+                  id + "</UserID></Buyer></Transaction>";
+    tw::test::writeFile(data / "Transactions.xml", orders + "</Transactions>\n");
+    const int port = freePort();
+    auto where = [&](const std::string &id) {
+        std::string in;
+        for (const char *file : {"Transactions.xml", "ArchivedTransactions.xml"}) {
+            tw::xml::Document doc = tw::xml::Document::load(data / file);
+            if (doc.selectAll("Transactions/Transaction[Item/ItemID=$id]", {{"id", id}}).size() == 1)
+                in += in.empty() ? file : std::string(" and ") + file;
+        }
+        return in;
+    };
+    // Replaces `file` by a folder while `run` runs, then puts it back as it was.
+    auto blocked = [&](const char *file, const std::function<void()> &run) {
+        const std::string bytes = tw::test::readFile(data / file);
+        std::filesystem::remove(data / file);
+        std::filesystem::create_directory(data / file);
+        run();
+        std::filesystem::remove(data / file);
+        tw::test::writeFile(data / file, bytes);
+    };
+    {
+        Tidewell app(dir, {kNoServices, "", port});
+        ASSERT_TRUE(app.next("page").endsWith(kMain)) << app.output().toStdString();
+        DevTools devTools(port);
+        ASSERT_EQ(settle(devTools, kRows, "\"3\""), "\"3\"") << app.output().toStdString();
+        const std::string active = tw::test::readFile(data / "Transactions.xml");
+
+        // The archive cannot take the order: it stays where it was.
+        blocked("ArchivedTransactions.xml", [&] {
+            command(devTools, "Action=ArchiveTransaction&itemID=1&transactionID=0");
+            const QString said = app.next("dialog");
+            EXPECT_TRUE(said.startsWith("Tidewell | The order could not be archived: ArchivedTransactions.xml could "
+                                        "not be saved: ") &&
+                        said.endsWith(". Nothing was changed."))
+                << said.toStdString();
+            EXPECT_EQ(app.next("action"), "ArchiveTransaction");
+        });
+        EXPECT_EQ(tw::test::readFile(data / "Transactions.xml"), active);
+
+        // The archive took it but the orders' file cannot let it go: the
+        // archive gives it up again.
+        blocked("Transactions.xml", [&] {
+            command(devTools, "Action=ArchiveTransaction&itemID=2&transactionID=0");
+            EXPECT_TRUE(app.next("dialog").startsWith(
+                "Tidewell | The order could not be archived: Transactions.xml could not be saved: "));
+            EXPECT_EQ(app.next("action"), "ArchiveTransaction");
+        });
+        EXPECT_EQ(where("2"), "Transactions.xml");
+
+        // Archived, then the restore cannot reach the orders' file.
+        command(devTools, "Action=ArchiveTransaction&itemID=3&transactionID=0");
+        ASSERT_EQ(app.next("action"), "ArchiveTransaction");
+        ASSERT_EQ(where("3"), "ArchivedTransactions.xml");
+        blocked("Transactions.xml", [&] {
+            command(devTools, "Action=RestoreTransaction&itemID=3&transactionID=0");
+            EXPECT_TRUE(app.next("dialog").startsWith(
+                "Tidewell | The order could not be restored: Transactions.xml could not be saved: "));
+            EXPECT_EQ(app.next("action"), "RestoreTransaction");
+        });
+        EXPECT_EQ(app.output().count("dialog: "), 3) << app.output().toStdString();
+    }
+
+    Tidewell again(dir, {kNoServices, "", port});
+    ASSERT_TRUE(again.next("page").endsWith(kMain)) << again.output().toStdString();
+    DevTools devTools(port);
+    EXPECT_EQ(settle(devTools, kRows, "\"2\""), "\"2\"");
+    EXPECT_EQ(where("1"), "Transactions.xml");
+    EXPECT_EQ(where("2"), "Transactions.xml");
+    EXPECT_EQ(where("3"), "ArchivedTransactions.xml");
+}
+
 } // namespace

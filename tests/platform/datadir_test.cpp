@@ -65,11 +65,20 @@ TEST(DataDir, TheProgramsFolderHoldsTheDataOnlyWhenItIsAWritableFolderOfTheUser)
 
 TEST(DataDir, AReadOnlyProgramFolderDoesNotHoldTheData)
 {
-    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     test::TempDir dir;
-    ::chmod(dir.path().c_str(), 0555);
-    EXPECT_FALSE(datadir::executableFolderUsable(dir.path()));
-    ::chmod(dir.path().c_str(), 0755);
+    // A file where the folder should be takes no files, not even from root,
+    // whether it may be run or not.
+    test::writeFile(dir / "tidewell", "#!/bin/sh\n");
+    for (auto mode : {std::filesystem::perms(0644), std::filesystem::perms(0755)}) {
+        std::filesystem::permissions(dir / "tidewell", mode);
+        EXPECT_FALSE(datadir::executableFolderUsable(dir / "tidewell")) << int(mode);
+    }
+    if (::geteuid() != 0) { // root writes into read-only folders
+        std::filesystem::create_directory(dir / "read-only");
+        ::chmod((dir / "read-only").c_str(), 0555);
+        EXPECT_FALSE(datadir::executableFolderUsable(dir / "read-only"));
+        ::chmod((dir / "read-only").c_str(), 0755);
+    }
 }
 
 TEST(DataDirLock, ASecondHolderIsRefusedUntilTheFirstLetsGo)
@@ -124,6 +133,30 @@ TEST(DataDirLock, TheLockOfAProgramThatDiedIsTakenOverButNotThatOfALiveOne)
     EXPECT_EQ(lock.acquire(), Lock::Result::Acquired);
     const std::string now = test::readFile(dir / Lock::kFileName);
     EXPECT_EQ(now.substr(0, now.find('\n')), std::to_string(::getpid()));
+}
+
+TEST(DataDirLock, ALockFileLeftEmptyOrGarbledIsTakenOverUnlessALiveProgramHoldsIt)
+{
+    // What a power cut in a program's first moments can leave: nothing,
+    // text that names no process, or blocks that were never written.
+    for (const std::string &left : {std::string(), std::string("tidewell\n"), std::string("\0\0\0\0", 4)}) {
+        test::TempDir dir;
+        {
+            // A live holder whose file was spoilt under it keeps the folder.
+            Lock live(dir.path());
+            ASSERT_EQ(live.acquire(), Lock::Result::Acquired);
+            test::writeFile(dir / Lock::kFileName, left);
+            Lock second(dir.path());
+            EXPECT_EQ(second.acquire(), Lock::Result::HeldByOther) << testing::PrintToString(left);
+            EXPECT_EQ(test::readFile(dir / Lock::kFileName), left);
+        }
+        // Left behind by nobody: the next start takes it over.
+        test::writeFile(dir / Lock::kFileName, left);
+        Lock lock(dir.path());
+        EXPECT_EQ(lock.acquire(), Lock::Result::Acquired) << testing::PrintToString(left);
+        const std::string now = test::readFile(dir / Lock::kFileName);
+        EXPECT_EQ(now.substr(0, now.find('\n')), std::to_string(::getpid()));
+    }
 }
 
 TEST(DataDirLock, AFolderThatCannotHoldTheLockFileFails)

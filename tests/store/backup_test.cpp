@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 using namespace tw;
@@ -203,4 +204,48 @@ TEST_F(BackupTest, ABackupWithoutSomeFilesLeavesThoseAsTheyAre)
     ASSERT_TRUE(result.restored) << result.error;
     EXPECT_EQ(file(Doc::Notes), notes);
     EXPECT_EQ(settings::read(session.store.settings(), "eBayID"), "");
+}
+
+TEST_F(BackupTest, ARestoreThatCannotWriteAFileChangesNothing)
+{
+    addNote("in the backup");
+    ASSERT_TRUE(makeDailyBackup(dir.path()).made);
+    addNote("current");
+    settings::write(session.store, "eBayID", "current_seller");
+    session.store.transactions().root().appendElement("Transaction").appendElement("TransactionID", "7");
+    ASSERT_TRUE(session.store.save(Doc::Transactions));
+    auto files = [&] {
+        std::map<std::string, std::string> all;
+        for (int k = 0; k < kDocCount; ++k)
+            all[std::string(info(Doc(k)).file)] = file(Doc(k));
+        return all;
+    };
+    const auto before = files();
+    const Backup daily = listBackups(dir.path())[0];
+
+    // Notes.xml comes after four files (Transactions.xml among them) that
+    // are replaced by then.
+    RestoreResult result = restoreBackup(session, daily, [&](const std::string &name) { return name != "Notes.xml"; });
+    EXPECT_FALSE(result.restored);
+    EXPECT_TRUE(result.error.starts_with("The backup 2026-03-01 could not be restored: Notes.xml could not be "
+                                         "written (save abandoned)"))
+        << result.error;
+    EXPECT_TRUE(result.error.ends_with(". Nothing was changed.")) << result.error;
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(session.store.doc(Doc::Notes).selectAll("Notes/Note").size(), 2u);
+    EXPECT_EQ(settings::read(session.store.settings(), "eBayID"), "current_seller");
+    // No copy of files that never changed is left among the backups.
+    EXPECT_TRUE(result.keptAside.empty());
+    EXPECT_EQ(folders(), (std::set<std::string>{"2026-03-01"}));
+
+    // When even putting a file back fails, the seller learns where the kept copies are.
+    int transactionsAsked = 0;
+    result = restoreBackup(session, daily, [&](const std::string &name) {
+        if (name == "Transactions.xml") return ++transactionsAsked == 1;
+        return name != "Notes.xml";
+    });
+    EXPECT_FALSE(result.restored);
+    EXPECT_NE(result.error.find("Transactions.xml could not be put back"), std::string::npos) << result.error;
+    EXPECT_NE(result.error.find((backups() / result.keptAside).string()), std::string::npos) << result.error;
+    EXPECT_EQ(test::readFile(backups() / result.keptAside / "Notes.xml"), before.at("Notes.xml"));
 }

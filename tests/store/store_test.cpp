@@ -1,3 +1,5 @@
+#include "platform/config.h"
+#include "store/backup.h"
 #include "store/order_index.h"
 #include "store/session.h"
 #include "store/settings.h"
@@ -7,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 
 using tw::store::Doc;
@@ -146,6 +149,47 @@ TEST(Store, SavesWriteWholeDocumentsAndReportFailures)
     std::filesystem::remove_all(dir.path());
     EXPECT_FALSE(store.save(Doc::Notes));
     EXPECT_NE(told.find("Notes.xml could not be saved"), std::string::npos);
+}
+
+TEST(Store, FilesWithSecretsAreOwnerOnlyAfterEverySaveOthersKeepTheirMode)
+{
+    using std::filesystem::perms;
+    const perms shared = perms::owner_read | perms::owner_write | perms::group_read | perms::others_read;
+    const perms ownerOnly = perms::owner_read | perms::owner_write;
+    TempDir dir;
+    tw::Session session;
+    session.openStore(dir.path());
+    ASSERT_TRUE(tw::store::makeDailyBackup(dir.path()).made);
+    auto restore = [&] {
+        for (const tw::store::Backup &b : tw::store::listBackups(dir.path()))
+            if (!b.beforeRestore) return tw::store::restoreBackup(session, b).restored;
+        return false;
+    };
+    tw::Config withPassword, without;
+    withPassword.set("paypal/ClientCertificatePassword", "p12-secret");
+    writeFile(dir / "tidewell.ini", "");
+
+    // Each file arrives readable by all (copied in from elsewhere, say).
+    const struct {
+        const char *what, *file;
+        std::function<bool()> save;
+        perms after;
+    } cases[] = {
+        {"a setting saved", "Settings.xml", [&] { return tw::settings::write(session.store, "eBayID", "me"); },
+         ownerOnly},
+        {"a note saved", "Notes.xml", [&] { return session.store.save(Doc::Notes); }, shared},
+        {"a backup restored", "Settings.xml", restore, ownerOnly},
+        {"a backup restored", "Notes.xml", restore, shared},
+        {"the certificate's password", "tidewell.ini", [&] { return withPassword.save(dir / "tidewell.ini"); },
+         ownerOnly},
+        {"no password", "tidewell.ini", [&] { return without.save(dir / "tidewell.ini"); }, shared},
+    };
+    for (const auto &c : cases) {
+        std::filesystem::permissions(dir / c.file, shared);
+        ASSERT_TRUE(c.save()) << c.what;
+        EXPECT_EQ(std::filesystem::status(dir / c.file).permissions() & perms::mask, c.after)
+            << c.what << ": " << c.file;
+    }
 }
 
 TEST(Settings, StartUpUpgradesOlderFiles)

@@ -1,5 +1,6 @@
 #include "app/features.h"
 
+#include "ebay/oauth.h"
 #include "messaging/feature.h"
 #include "orders/feature.h"
 #include "paypal/feature.h"
@@ -40,9 +41,11 @@ std::string aboutText(const std::filesystem::path &dataDir)
 std::vector<std::string> knownSecrets(const Session &session)
 {
     std::vector<std::string> out;
-    for (const char *key :
-         {"eBayAuthToken", "PaypalAPIUser", "PaypalAPIPassword", "PaypalAPISignature", "USPSClientSecret"})
+    for (const char *key : {"eBayAuthToken", "eBayOAuthRefreshToken", "PaypalAPIUser", "PaypalAPIPassword",
+                            "PaypalAPISignature", "USPSClientSecret"})
         out.push_back(settings::read(session.store.doc(store::Doc::Settings), key));
+    for (const std::string &token : ebay::heldAccessTokens())
+        out.push_back(token);
     for (const char *key : {"ebay/CertName", "paypal/ClientCertificatePassword"})
         out.push_back(config().get(key));
     return out;

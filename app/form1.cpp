@@ -3,6 +3,7 @@
 #include "app/automation.h"
 #include "app/features.h"
 #include "app/lifetime.h"
+#include "ebay/oauth.h"
 #include "pages/pages.h"
 #include "platform/defer.h"
 #include "platform/log.h"
@@ -78,6 +79,12 @@ form1::form1(const std::filesystem::path &dataDir) : m_dataDir(dataDir)
     m_statusPanel->setTextFormat(Qt::PlainText);
     m_statusPanel->setObjectName("StatusBar1Panel1");
     StatusBar1->addWidget(m_statusPanel, 1);
+    // The second panel keeps the word on the eBay sign-in (when it ends, how
+    // to renew it) while the first shows each operation's news.
+    m_signInPanel = new QLabel(StatusBar1);
+    m_signInPanel->setTextFormat(Qt::PlainText);
+    m_signInPanel->setObjectName("StatusBar1Panel2");
+    StatusBar1->addPermanentWidget(m_signInPanel);
     setStatusBar(StatusBar1);
 
     tmrWaitingForDazzle = new QTimer(this);
@@ -234,7 +241,7 @@ void form1::Form_Load()
     // the page runs before the store is open, since no event is handled
     // until then.
     const xml::Document settingsFile = xml::Document::load(m_dataDir / store::info(store::Doc::Settings).file);
-    const bool noToken = settings::read(settingsFile, "eBayAuthToken").empty();
+    const bool noToken = ebay::credentialOf(settingsFile) == ebay::Credential::None;
     navigate(pages::url(noToken ? ui::kWelcomePage : ui::kMainPage));
 
     for (const std::string &problem : m_session.openStore(m_dataDir)) {
@@ -284,9 +291,14 @@ page::Page &form1::page()
 
 void form1::setStatus(std::string_view text, int panel)
 {
-    // The status bar has one panel.
-    if (panel != 1) return;
     QString t = QString::fromUtf8(text.data(), qsizetype(text.size()));
+    if (panel == 2) {
+        if (m_signInPanel->text() == t) return;
+        m_signInPanel->setText(t);
+        if (automationMode()) automationLine("status2", text);
+        return;
+    }
+    if (panel != 1) return;
     m_statusPanel->setText(t);
     if (automationMode()) automationLine("status", text);
 }

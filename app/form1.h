@@ -103,6 +103,7 @@ class form1 : public QMainWindow, public Shell {
     tw::web::WebPage *m_page;
     QStatusBar *StatusBar1;
     QLabel *m_statusPanel;
+    QLabel *m_signInPanel;
     QPushButton *cmdDownloadOrders;
     ClickableLabel *Label1;
     QLabel *lblDSR;

@@ -1,56 +1,36 @@
 #pragma once
-// Linking the program to the user's eBay account (eBay's token flow). The
-// page layer (ui/feature.cpp, ui/browser.cpp) drives it:
-//   mnuAuthorizeeBayID: startAuthorization; keep the session id and
-//     navigate the browser to signInUrl when it is not empty.
-//   before each navigation: isAuthCancelUrl(url) -> cancel it, navigate to
-//     "about:blank" and disable cmdDownloadOrders.
-//   page complete, isAuthThanksUrl(url): replace the body with
-//     kFetchingTokenText, then completeAuthorization; on Stored navigate to
-//     the main page. The pending session id is spent after any outcome but
-//     NotPending and NoUsername.
+// Linking the program to the seller's eBay account through eBay's OAuth
+// consent (ebay/oauth.h). The page layer (ui/feature.cpp) drives it:
+//   mnuAuthorizeeBayID: startAuthorization; keep the state and navigate the
+//     browser to the consent page.
+//   before each navigation while a state is pending: readConsentRedirect;
+//     an answer for our state is cancelled (the page is never shown), the
+//     state is spent, and completeAuthorization runs after the event; then
+//     the browser goes to the main page (Stored) or back to the page the
+//     account calls for.
 
-#include "ebay/clseBayAPI.h"
+#include "ebay/oauth.h"
 #include "platform/shell.h"
 #include "store/session.h"
 
 #include <string>
-#include <string_view>
 
 namespace tw::ebay {
 
-inline constexpr std::string_view kFetchingTokenText = "Please wait while we fetch your eBay Token...";
-inline constexpr std::string_view kMainPagePath = "/KORVA/main-1.0.47.html";
-
-// eBay's sign-in page for a session, from ebay/SignInUrl and ebay/RuName.
-std::string signInUrl(std::string_view sessionId);
-
 struct AuthorizationStart {
-    std::string sessionId; // empty: the flow stopped (eBay refused, or no session)
-    std::string signInUrl;
+    std::string state; // fresh, random; the redirect must carry it back
+    std::string consentUrl;
 };
-// Asks eBay for a session; on success shows "Showing eBay Authorization..."
-// and hides the overlay.
-AuthorizationStart startAuthorization(clseBayAPI &api, Shell &shell);
-
-// eBay's authorisation-cancel page, whatever its case, with nothing after
-// its "?".
-bool isAuthCancelUrl(std::string_view url);
-bool isAuthThanksUrl(std::string_view url);
-// The value of the query parameter "username" (the last one when repeated),
-// not percent-decoded; "" when absent.
-std::string thanksPageUsername(std::string_view url);
+// Shows "Showing eBay Authorization..." and makes the consent page's address.
+AuthorizationStart startAuthorization(Shell &shell);
 
 enum class AuthorizationResult {
-    NotPending,       // no session id was pending: nothing done
-    NoUsername,       // the thanks page named no user: nothing stored
-    TokenFetchFailed, // eBay gave no token: nothing stored, the user was told
-    Stored,           // token, expiry and eBayID saved; LastGetSellerTransactions cleared
+    Stored,   // refresh token and its expiry saved; LastGetSellerTransactions cleared
+    Declined, // the seller said no at eBay: nothing stored, the status bar's second panel says so
+    Failed,   // eBay refused the code or did not answer: nothing stored, a box says why
 };
-// The steps after eBay's thanks page: fetches the token for `pendingSessionId`
-// and stores it with the user id of `thanksUrl`. The previous token and
-// eBayID are kept unless a new token arrived.
-AuthorizationResult completeAuthorization(Session &session, clseBayAPI &api, Shell &shell,
-                                          const std::string &pendingSessionId, std::string_view thanksUrl);
+// The steps after eBay's answer `redirect` (Granted or Declined). On Stored
+// the sign-in notice is cleared and the menu entry switched off.
+AuthorizationResult completeAuthorization(Session &session, Shell &shell, const ConsentRedirect &redirect);
 
 } // namespace tw::ebay

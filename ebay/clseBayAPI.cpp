@@ -1,5 +1,6 @@
 #include "ebay/clseBayAPI.h"
 
+#include "ebay/oauth.h"
 #include "pages/pages.h"
 #include "platform/clock.h"
 #include "platform/config.h"
@@ -100,6 +101,15 @@ int clseBayAPI::maxDays() const
     return days;
 }
 
+void clseBayAPI::showSignInHealth()
+{
+    // The second panel keeps the word on the sign-in while the first one
+    // shows each call's news; renewing needs the menu entry.
+    const std::string notice = signInNotice(m_session.store.settings());
+    m_shell.setStatus(notice.empty() ? m_connection.signInProblem() : notice, 2);
+    if (!notice.empty() || !m_connection.signInProblem().empty()) m_shell.setEnabled("mnuAuthorizeeBayID", true);
+}
+
 bool clseBayAPI::saveSettings()
 {
     return m_session.store.save(store::Doc::Settings);
@@ -111,12 +121,13 @@ xml::Document clseBayAPI::send(const std::string &callName, const std::string &l
     m_answered = answer.root() && answer.root().element("Ack");
     if (answer.isNull())
         m_problem = "another eBay exchange is still running";
-    else if (!answer.root())
+    else if (!m_connection.signInProblem().empty() || !answer.root())
         m_problem = m_connection.lastProblem();
     else if (GetNodeText(answer.root(), "Ack") == "Failure")
         m_problem = "eBay answered: " + shortMessage(answer);
     else
         m_problem.clear();
+    if (!answer.isNull()) showSignInHealth();
     return answer;
 }
 
@@ -449,24 +460,6 @@ xml::Document clseBayAPI::singlePage(const std::string &callName, xml::Document 
     if (ack == "Failure") m_shell.setStatus("Error: " + shortMessage(response));
     if (ack != "Success") return xml::Document(nullptr);
     return response;
-}
-
-xml::Document clseBayAPI::SynchronousGetSessionID()
-{
-    return singlePage("GetSessionID",
-                      load(kHead + open("GetSessionID") + "  <MessageID>SynchronousGetSessionID</MessageID>  <RuName>" +
-                           xml::escape(config().get("ebay/RuName")) + "</RuName>" + close("GetSessionID")),
-                      "Creating eBay Session");
-}
-
-xml::Document clseBayAPI::SynchronousFetchToken(const std::string &SessionID)
-{
-    xml::Document request = load(kHead + open("FetchToken") +
-                                 "  <MessageID>SynchronousFetchToken</MessageID>"
-                                 "  <SessionID></SessionID>" +
-                                 close("FetchToken"));
-    SetChildText(request, "FetchTokenRequest", "SessionID", SessionID);
-    return singlePage("FetchToken", std::move(request), "");
 }
 
 xml::Document clseBayAPI::SynchronousGeteBayOfficialTime()

@@ -5,6 +5,9 @@
 //
 // Failures never throw: eBay's "Failure" puts "Error: " and eBay's short
 // message into the first status-bar panel of `shell` and the call yields null.
+// A sign-in that ended or was refused fails the same way, its words in place
+// of eBay's; after every exchange the second panel tells how the OAuth
+// sign-in stands.
 
 #include "ebay/clseBayConnection.h"
 #include "platform/shell.h"
@@ -51,8 +54,6 @@ class clseBayAPI {
     // The raw responses (no Ack check, no overlay).
     xml::Document SynchronousGetFeedback();
     xml::Document SynchronousGetSellerDashboard();
-    xml::Document SynchronousGetSessionID();
-    xml::Document SynchronousFetchToken(const std::string &SessionID);
     xml::Document SynchronousGeteBayOfficialTime();
     xml::Document SynchronousGeteBayDetails();
     // eBay's Ack text ("Success", "Warning", ...), "Failure" without an answer.
@@ -102,6 +103,9 @@ class clseBayAPI {
     };
     TimeWindow sellerTransactionsWindow() const;
     bool saveSettings();
+    // The sign-in's health in the status bar's second panel (ebay/oauth.h
+    // signInNotice), with the Authorize entry enabled when it needs renewing.
+    void showSignInHealth();
     // Adds new feedback of `response` to the store; true when the download
     // must stop. `known` indexes the store by FeedbackID and is kept up to date.
     bool storeNewFeedback(const xml::Document &response, store::RecordIndex &known, bool *changed);

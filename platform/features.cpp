@@ -42,6 +42,11 @@ void FeatureTable::addNavigationWatcher(NavigationHandler watch)
     m_navigationWatchers.push_back(std::move(watch));
 }
 
+void FeatureTable::addNavigationCatcher(NavigationCatcher catcher)
+{
+    m_navigationCatchers.push_back(std::move(catcher));
+}
+
 void FeatureTable::addCommand(const std::string &objectName, Handler click)
 {
     addOnce(m_commands, objectName, std::move(click), "command");

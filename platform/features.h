@@ -34,6 +34,9 @@ class FeatureTable {
     // document that asked for it ("" when the program itself navigates,
     // "redirect:" and the address for a server's redirect).
     using NavigationHandler = std::function<void(const std::string &url, const std::string &fromUrl)>;
+    // The same, but returning true takes the navigation away from the
+    // browser: it is cancelled and the feature deals with the address.
+    using NavigationCatcher = std::function<bool(const std::string &url, const std::string &fromUrl)>;
 
     // What an action needs of the drawn view: every row of it (the default:
     // rows still to come are drawn first), or the rows as they are (it acts
@@ -51,6 +54,11 @@ class FeatureTable {
     // links, outside links or refused ones): for a feature that must know
     // which page it opened itself.
     void addNavigationWatcher(NavigationHandler watch);
+    // Runs before the watchers for every navigation the page layer would let
+    // through, redirects included: for an answer meant for the program, such
+    // as eBay's redirect at the end of a sign-in, which must never be shown.
+    // A catcher that returns true must not wait inside (post the work).
+    void addNavigationCatcher(NavigationCatcher catcher);
     // A click on the button, label or menu entry `objectName`.
     void addCommand(const std::string &objectName, Handler click);
     // A tick of the timer `objectName`.
@@ -83,6 +91,7 @@ class FeatureTable {
     const std::vector<std::pair<std::string, PageHandler>> &pageFills() const { return m_fills; }
     const std::vector<PageHandler> &pageWatchers() const { return m_watchers; }
     const std::vector<NavigationHandler> &navigationWatchers() const { return m_navigationWatchers; }
+    const std::vector<NavigationCatcher> &navigationCatchers() const { return m_navigationCatchers; }
 
     // Redraws the current view; operations that change orders end with it.
     void RefreshGrid() const;
@@ -97,6 +106,7 @@ class FeatureTable {
     std::vector<std::pair<std::string, PageHandler>> m_fills;
     std::vector<PageHandler> m_watchers;
     std::vector<NavigationHandler> m_navigationWatchers;
+    std::vector<NavigationCatcher> m_navigationCatchers;
     Handler m_redraw;
     Handler m_completeRows;
     std::set<std::string, std::less<>> m_asShown;

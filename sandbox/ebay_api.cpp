@@ -294,7 +294,7 @@ const std::array<ServiceDetail, 52> kServiceDetails = {{
 
 } // namespace
 
-Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
+Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail, bool tokenExpired)
 {
     const DateTime now = ebayNow();
     const std::string call = request.header("x-ebay-api-call-name");
@@ -328,7 +328,16 @@ Reply Sandbox::Impl::tradingApi(const Request &request, bool warn, bool fail)
         return failure(call, now, "The request root is not in eBay's namespace.", "5",
                        "Expected xmlns=\"" + kNs + "\".");
 
-    if (call != "GetSessionID" && call != "FetchToken") {
+    // A user token of eBay's OAuth comes in the IAF header instead of the
+    // request's credentials; an expired or revoked one is refused the way
+    // eBay refuses it.
+    const std::string iaf = request.header("x-ebay-api-iaf-token");
+    if (tokenExpired) revokeOAuthToken(iaf);
+    if (call != "GetSessionID" && call != "FetchToken" && (!iaf.empty() || tokenExpired)) {
+        if (!liveAccessToken(iaf))
+            return failure(call, now, "IAF token supplied is expired.", "21917053",
+                           "The IAF token supplied is expired or invalid. Renew the OAuth user token.");
+    } else if (call != "GetSessionID" && call != "FetchToken") {
         const std::string token = text(req, "RequesterCredentials/eBayAuthToken");
         if (token.empty())
             return failure(call, now, "Auth token is missing.", "930", "No token was found in the request.");

@@ -67,6 +67,19 @@ struct RestFaults {
     bool fail = false;         // 503 with an error object
 };
 
+// A token or code of eBay's OAuth stand-in.
+struct OAuthGrant {
+    std::string kind; // "ACCESS" or "REFRESH"
+    std::string user;
+    DateTime expires; // local
+    bool revoked = false;
+};
+struct OAuthCode {
+    std::string user;
+    DateTime expires; // local
+    bool used = false;
+};
+
 class HttpServer;
 
 struct Sandbox::Impl {
@@ -89,6 +102,11 @@ struct Sandbox::Impl {
     std::map<std::string, DateTime> uspsTokens; // REST access tokens and when they expire (local)
     int uspsTokenCounter = 0;
     int uspsTokenSeconds = 3600;
+    std::map<std::string, OAuthCode> oauthCodes;   // eBay's authorization codes, single-use
+    std::map<std::string, OAuthGrant> oauthTokens; // eBay's access and refresh tokens
+    int oauthCounter = 0;
+    int oauthAccessSeconds = 7200;
+    long long oauthRefreshSeconds = 47304000;
 
     DateTime ebayNow() const;
     DateTime localNow() const;
@@ -100,7 +118,13 @@ struct Sandbox::Impl {
     std::vector<Fault> takeFaults(const std::string &call);
     Reply answer(const Request &request, const std::string &service, const std::vector<Fault> &faults);
 
-    Reply tradingApi(const Request &request, bool warn, bool fail);
+    Reply tradingApi(const Request &request, bool warn, bool fail, bool tokenExpired);
+    Reply consentPage(const Request &request);
+    Reply oauthToken(const Request &request, bool refuse);
+    Reply restApi(const Request &request, const std::string &call, bool tokenExpired);
+    std::string newOAuthToken(const std::string &kind, int seconds, const std::string &user);
+    bool liveAccessToken(const std::string &token) const;
+    void revokeOAuthToken(const std::string &token);
     Reply usps(const Request &request, bool fail);
     Reply uspsRest(const Request &request, const std::string &call, const RestFaults &faults);
     Reply paypal(const Request &request, bool warn, bool fail);

@@ -271,6 +271,9 @@ std::pair<std::string, std::string> Sandbox::Impl::classify(const Request &reque
         std::string call = request.header("x-ebay-api-call-name");
         return {"ebay", call};
     }
+    if (path == "/identity/v1/oauth2/token") return {"ebay", "IdentityToken"};
+    if (path.startsWith("/developer/analytics/v1_beta/user_rate_limit")) return {"ebay", "getUserRateLimits"};
+    if (path.startsWith("/sell/") || path.startsWith("/commerce/")) return {"ebay", "REST " + request.path};
     if (path == "/oauth2/v3/token") return {"usps", "OAuthToken"};
     if (path == "/tracking/v3r2/tracking") return {"usps", "TrackingV3r2"};
     if (path.startsWith("/tracking/v3/tracking/")) return {"usps", "TrackingV3"};
@@ -326,10 +329,18 @@ Reply Sandbox::Impl::answer(const Request &request, const std::string &service, 
                      "be back soon.</p><a href=\"/?cmd=_home&amp;locale=en_US\">Home</a></body></html>";
         return reply;
     }
-    if (service == "ebay")
-        reply = tradingApi(request, warn, fail);
-    else if (const std::string call = classify(request).second;
-             service == "usps" && (call == "OAuthToken" || call == "TrackingV3" || call == "TrackingV3r2")) {
+    const std::string call = classify(request).second;
+    if (service == "ebay" && call == "IdentityToken")
+        reply = oauthToken(request, rest.unauthorized);
+    else if (service == "ebay" && (call == "getUserRateLimits" || call.rfind("REST ", 0) == 0))
+        reply = restApi(request, call, rest.unauthorized);
+    else if (service == "ebay")
+        reply = tradingApi(request, warn, fail, rest.unauthorized);
+    else if (service == "page" && !request.tls &&
+             (request.path == "/oauth2/authorize" || request.path == "/oauth2/consent" ||
+              request.path.rfind("/oauth/", 0) == 0))
+        reply = consentPage(request);
+    else if (service == "usps" && (call == "OAuthToken" || call == "TrackingV3" || call == "TrackingV3r2")) {
         rest.fail = fail;
         reply = uspsRest(request, call, rest);
     } else if (service == "usps")
@@ -448,8 +459,10 @@ Config Sandbox::config() const
     c.set("ebay/CertName", m_impl->ids.get("ebay/CertName"));
     c.set("ebay/RuName", m_impl->ids.get("ebay/RuName"));
     c.set("ebay/ApiUrl", b + "/ws/api.dll");
-    c.set("ebay/SignInUrl", b + "/signin/ws/eBayISAPI.dll");
-    c.set("ebay/AuthCancelUrl", b + "/signin/aw-secure/auth_auth_cancel.html?");
+    c.set("ebay/OAuthAuthorizeUrl", b + "/oauth2/authorize");
+    c.set("ebay/OAuthTokenUrl", b + "/identity/v1/oauth2/token");
+    c.set("ebay/OAuthDeclinedUrl", b + "/oauth/declined");
+    c.set("ebay/RestApiUrl", b);
     c.set("ebay/FeedbackUrl", b + "/feedback/ws/eBayISAPI.dll");
     c.set("ebay/ContactUrl", b + "/contact/ws/eBayISAPI.dll");
     c.set("ebay/SalesRecordUrl", b + "/salesrecord/ws/eBayISAPI.dll?EditSalesRecord");
@@ -507,6 +520,20 @@ void Sandbox::clearLog()
 void Sandbox::injectFault(const Fault &fault)
 {
     m_impl->faults.push_back(fault);
+}
+
+void Sandbox::setOAuthLifetimes(int accessSeconds, long long refreshSeconds)
+{
+    m_impl->oauthAccessSeconds = accessSeconds;
+    m_impl->oauthRefreshSeconds = refreshSeconds;
+}
+
+std::vector<std::string> Sandbox::issuedOAuthTokens() const
+{
+    std::vector<std::string> out;
+    for (const auto &[token, grant] : m_impl->oauthTokens)
+        out.push_back(token);
+    return out;
 }
 
 void Sandbox::clearFaults()

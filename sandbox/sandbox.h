@@ -28,6 +28,18 @@
 //   /item/ws/eBayISAPI.dll?ViewItem&item=ID, /feedback/ws/eBayISAPI.dll?...,
 //   /salesrecord/ws/eBayISAPI.dll?EditSalesRecord&itemid=..&transid=..,
 //   /usps/..., /ups/...                       simple pages
+//   GET  /oauth2/authorize?client_id=..&redirect_uri=RuName&response_type=code&scope=..&state=..
+//        eBay's consent page: form "consentForm", user id field "userid", buttons
+//        "agree" (redirects to /oauth/accepted?state=..&code=..&expires_in=299, the code
+//        single-use and good for 299 s) and "decline" (to /oauth/declined?state=..)
+//   POST /identity/v1/oauth2/token            eBay's token endpoint (call "IdentityToken"):
+//        HTTP Basic with AppName:CertName, form grant_type=authorization_code or
+//        refresh_token; invalid_grant for a used, unknown or expired code or refresh token
+//   POST /ws/api.dll with X-EBAY-API-IAF-TOKEN  a live access token instead of
+//        RequesterCredentials; an expired or revoked one fails with "IAF token
+//        supplied is expired."
+//   GET  /developer/analytics/v1_beta/user_rate_limit/  REST with a Bearer access token
+//        (call "getUserRateLimits"); 401 with errorId 1001 for an expired one
 //   POST /paypal/nvp                          PayPal NVP, API-signature credentials
 //   POST /oauth2/v3/token                     USPS REST: OAuth client-credentials token (JSON)
 //   GET  /tracking/v3/tracking/{number}       USPS REST: one number (Bearer token)
@@ -65,6 +77,9 @@
 namespace tw::sandbox {
 
 inline constexpr const char *kDemoToken = "AgAAAA**TIDEWELL-SANDBOX-DEMO-TOKEN**AQAAAA**";
+// An OAuth refresh token the token endpoint always accepts (the demo signs
+// in with it).
+inline constexpr const char *kDemoRefreshToken = "v^1.1#i^1#r^1#I^3#f^0#p^3#t^TIDEWELL-SANDBOX-DEMO-REFRESH+/w==";
 
 // The seller's PayPal API credentials the PayPal stand-ins accept (the
 // certificate endpoint takes user and password, and no signature).
@@ -89,7 +104,8 @@ enum class FaultKind {
                   // PayPal: ACK=Failure with an internal error
     HtmlPage,     // HTTP 200 with an HTML error page instead of the answer
     // USPS REST only:
-    TokenExpired, // 401, and the token presented is revoked (as when it expired)
+    TokenExpired, // USPS REST and eBay: 401 (Trading: "IAF token supplied is expired."), and the
+                  // token presented is revoked (as when it expired); eBay's IdentityToken: invalid_grant
     RateLimited,  // 429 with Retry-After: retryAfterSeconds
     Forbidden,    // 403 (an account that may not use this form)
     MixedAnswers, // batch form: every second entry an error object, HTTP 207
@@ -188,6 +204,12 @@ class Sandbox {
     // The logged requests of one call (eBay call name, "TrackV2", a USPS REST call or page path).
     std::vector<LoggedRequest> requests(const std::string &call) const;
     void clearLog();
+
+    // eBay's OAuth stand-in: how long its access and refresh tokens live, in
+    // seconds by tw::clock() (defaults 7200 and 47304000).
+    void setOAuthLifetimes(int accessSeconds, long long refreshSeconds);
+    // Every access and refresh token it handed out.
+    std::vector<std::string> issuedOAuthTokens() const;
 
     void injectFault(const Fault &fault);
     void clearFaults();

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds Tidewell and starts it. When the sandbox is built, Tidewell runs
-# against it (signed in with the demo token, data in build/demo-data);
+# against it (signed in through OAuth with the demo refresh token, data in build/demo-data);
 # otherwise against the configured services (TIDEWELL_CONFIG, if set).
 # Without a display it runs under Xvfb and says so.
 set -euo pipefail

@@ -42,6 +42,8 @@ const std::vector<Key> &keys()
             {"eBayID", ""},
             {"eBayAuthToken", ""},
             {"eBayAuthTokenHardExpirationTime", ""},
+            {"eBayOAuthRefreshToken", ""},
+            {"eBayOAuthRefreshTokenExpirationTime", ""},
             {"LastGetSellerTransactions", ""},
             {"LastGetMemberMessages", ""},
             {"LastGetSentMessages", ""},

@@ -1,6 +1,5 @@
 #include "ui/browser.h"
 
-#include "ebay/Authorization.h"
 #include "ebay/clseBayAPI.h"
 #include "pages/pages.h"
 #include "platform/clock.h"
@@ -104,6 +103,8 @@ bool Browser::WebBrowser1_BeforeNavigate2(const std::string &url, const std::str
     }
 
     if (!isCommandLink(url)) {
+        for (const auto &caught : m_table.navigationCatchers())
+            if (caught(url, fromUrl)) return true;
         if (isOutsideLink(url)) {
             bool system = settings::isOn(settings::read(m_session.store.settings(), "DefaultBrowser"));
             m_shell.post([this, url, system] {
@@ -111,13 +112,6 @@ bool Browser::WebBrowser1_BeforeNavigate2(const std::string &url, const std::str
                     m_shell.openExternal(url);
                 else
                     m_shell.navigate(url, "plinthway");
-            });
-            return true;
-        }
-        if (ebay::isAuthCancelUrl(url)) {
-            m_shell.post([this] {
-                m_shell.navigate("about:blank");
-                m_shell.setEnabled("cmdDownloadOrders", false);
             });
             return true;
         }
@@ -190,8 +184,11 @@ void FirstTimeInit(Session &session, Shell &shell)
     auto stopEarly = [&] {
         shell.ProcessingImageHide();
         const std::string why = api.lastProblem().empty() ? "eBay did not confirm the request" : api.lastProblem();
-        shell.setStatus("eBay start-up failed: " + why +
-                        ". Downloads stay off; Tools > Authorize eBay Account signs in again.");
+        if (!api.connection().signInProblem().empty())
+            shell.setStatus("eBay start-up failed: " + api.connection().signInProblem());
+        else
+            shell.setStatus("eBay start-up failed: " + why +
+                            ". Downloads stay off; Tools > Authorize eBay Account signs in again.");
         shell.setEnabled("mnuAuthorizeeBayID", true);
     };
     xml::Document details = api.SynchronousGeteBayDetails();

@@ -15,23 +15,31 @@ namespace {
 
 void registerSignIn(Session &session, Shell &shell, FeatureTable &table)
 {
-    // The session id eBay gave for the sign-in in progress.
+    // The state sent with the consent in progress; "" when none is pending.
     auto pending = std::make_shared<std::string>();
-    table.addCommand("mnuAuthorizeeBayID", [&session, &shell, pending] {
-        ebay::clseBayAPI api(session, shell);
-        ebay::AuthorizationStart start = ebay::startAuthorization(api, shell);
-        if (start.sessionId.empty()) return;
-        *pending = start.sessionId;
-        shell.navigate(start.signInUrl);
+    table.addCommand("mnuAuthorizeeBayID", [&shell, pending] {
+        ebay::AuthorizationStart start = ebay::startAuthorization(shell);
+        *pending = start.state;
+        shell.navigate(start.consentUrl);
     });
-    table.addPageWatcher([&session, &shell, pending](const std::string &url) {
-        if (!ebay::isAuthThanksUrl(url)) return;
-        shell.page().body().setInnerHTML(ebay::kFetchingTokenText);
-        ebay::clseBayAPI api(session, shell);
-        ebay::AuthorizationResult result = ebay::completeAuthorization(session, api, shell, *pending, url);
-        if (result != ebay::AuthorizationResult::NotPending && result != ebay::AuthorizationResult::NoUsername)
-            pending->clear();
-        if (result == ebay::AuthorizationResult::Stored) shell.navigate(pages::url(kMainPage));
+    // eBay's answer arrives as a redirect to the RuName's page; caught here it
+    // is never shown, and the code in it is used once.
+    table.addNavigationCatcher([&session, &shell, &table, pending](const std::string &url, const std::string &) {
+        if (pending->empty()) return false;
+        const ebay::ConsentRedirect redirect = ebay::readConsentRedirect(url, *pending);
+        if (redirect.kind == ebay::ConsentRedirect::Kind::NotOurs) return false;
+        pending->clear();
+        shell.post([&session, &shell, &table, redirect] {
+            Busy::Token hold = table.busy().hold();
+            const bool stored =
+                ebay::completeAuthorization(session, shell, redirect) == ebay::AuthorizationResult::Stored;
+            // The new account's details and clock are asked afresh, and a
+            // start-up that failed for an ended sign-in enables downloads now.
+            if (stored) session.mainPageInitialised = false;
+            const bool account = ebay::credentialOf(session.store.settings()) != ebay::Credential::None;
+            shell.navigate(pages::url(stored || account ? kMainPage : kWelcomePage));
+        });
+        return true;
     });
 }
 

@@ -32,8 +32,9 @@ Options:
   --config-out FILE   where to write the Tidewell configuration that points
                       every eBay, USPS and PayPal address at this server
                       (default ./tidewell-sandbox.ini)
-  --data-dir DIR      also write DIR/Settings.xml holding the demo token, the
-                      seller's user id and the sandbox's PayPal and USPS API
+  --data-dir DIR      also write DIR/Settings.xml holding the demo OAuth
+                      sign-in (a refresh token), the seller's user id and the
+                      sandbox's PayPal and USPS API
                       credentials, and DIR/ShippingLabels.xml with three
                       labels, two of them cheaper than the buyer paid (the
                       view offers a refund), each unless it exists already
@@ -52,13 +53,16 @@ Options:
   --no-tls            no certificate endpoint
   --fault FAULT       inject a fault; may be given more than once. FAULT is
                       CALL:KIND[:NTH[:TIMES]] where CALL is an eBay call name,
-                      TrackV2, a USPS REST call (OAuthToken, TrackingV3,
-                      TrackingV3r2), a PayPal method (GetTransactionDetails,
+                      eBay's IdentityToken or getUserRateLimits, TrackV2, a
+                      USPS REST call (OAuthToken, TrackingV3, TrackingV3r2),
+                      a PayPal method (GetTransactionDetails,
                       RefundTransaction), a page path or * for every
                       request; KIND is delay=MS, 500, drop, malformed,
-                      truncated, warning, failure or html, and for USPS REST
-                      expired (401), 429=SECONDS (Retry-After), 403 or mixed
-                      (207 with every second answer an error); NTH picks
+                      truncated, warning, failure or html; expired (the
+                      user token presented is revoked and refused; on
+                      IdentityToken: invalid_grant) for eBay and USPS REST;
+                      and for USPS REST 429=SECONDS (Retry-After), 403 or
+                      mixed (207 with every second answer an error); NTH picks
                       the n-th request of CALL (0 = every one, the
                       default); TIMES is how often it fires (default 1;
                       -1 = always)
@@ -67,9 +71,9 @@ Options:
 
 Run Tidewell against it:
   tidewell --config FILE --data-dir DIR
-With --data-dir the program starts signed in with the demo token; without it,
-"Authorize eBay Account" walks through the sandbox's sign-in page.
-The demo token is accepted on every call:
+With --data-dir the program starts signed in through OAuth (the demo refresh
+token); without it, "Authorize eBay Account" walks through the sandbox's
+consent page. The demo Auth'n'Auth token is accepted on every call too:
 )";
 
 [[noreturn]] void usage(const std::string &problem)
@@ -282,7 +286,12 @@ int main(int argc, char **argv)
             tw::xml::Document doc;
             doc.setRoot(doc.createElement("Settings"));
             doc.root().appendElement("eBayID", sandbox.state().sellerId);
-            doc.root().appendElement("eBayAuthToken", tw::sandbox::kDemoToken);
+            // Signed in through OAuth: every eBay call of the demo carries a
+            // user access token renewed from this refresh token.
+            std::string ends = sandbox.ebayNow().addDays(540).toString();
+            ends[10] = 'T';
+            doc.root().appendElement("eBayOAuthRefreshToken", tw::sandbox::kDemoRefreshToken);
+            doc.root().appendElement("eBayOAuthRefreshTokenExpirationTime", ends + "Z");
             doc.root().appendElement("PaypalAPIUser", tw::sandbox::kPaypalUser);
             doc.root().appendElement("PaypalAPIPassword", tw::sandbox::kPaypalPassword);
             doc.root().appendElement("PaypalAPISignature", tw::sandbox::kPaypalSignature);

@@ -1,12 +1,14 @@
-// The program against the sandbox's eBay and USPS: signing in from the
-// welcome page, and the order downloads.
+// The program against the sandbox's eBay and USPS: signing in through eBay's
+// consent page, and the order downloads.
 
 #include "platform/xml.h"
 #include "sandbox/sandbox.h"
 #include "tests/e2e/harness.h"
 
+#include <QUrl>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 
 namespace {
@@ -30,7 +32,27 @@ std::string setting(const TempDir &dir, const std::string &key)
     return settings.select("Settings/" + key).text();
 }
 
-TEST(EndToEndEbay, SigningInFromTheWelcomePageStoresTheTokenAndEnablesDownloads)
+std::vector<std::string> orderKeys(const TempDir &dir)
+{
+    tw::xml::Document orders = loadData(dir, "Transactions.xml");
+    std::vector<std::string> keys;
+    for (auto t : orders.selectAll("Transactions/Transaction"))
+        keys.push_back(t.select("Item/ItemID").text() + "/" + t.select("TransactionID").text());
+    return keys;
+}
+
+// Every file of the data folder but Settings.xml, the log included, and what
+// the program wrote on its standard error.
+QString everythingButSettings(const TempDir &dir, const Tidewell &app)
+{
+    QString all = app.output();
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(dir / "data"))
+        if (entry.is_regular_file() && entry.path().filename() != "Settings.xml")
+            all += QString::fromStdString(tw::test::readFile(entry.path()));
+    return all;
+}
+
+TEST(EndToEndEbay, SigningInThroughEbaysConsentDownloadsWithTheUserTokenAlone)
 {
     TempDir dir;
     tw::sandbox::Sandbox sb;
@@ -40,32 +62,48 @@ TEST(EndToEndEbay, SigningInFromTheWelcomePageStoresTheTokenAndEnablesDownloads)
     ASSERT_TRUE(app.next("page").endsWith("/KORVA/welcome.html")) << app.output().toStdString();
 
     app.send("click mnuAuthorizeeBayID");
-    ASSERT_FALSE(app.nextContaining("page", "/signin/ws/eBayISAPI.dll").isEmpty()) << app.output().toStdString();
+    ASSERT_FALSE(app.nextContaining("page", "/oauth2/authorize").isEmpty()) << app.output().toStdString();
     DevTools devTools(port);
-    ASSERT_FALSE(devTools
-                     .evaluate("/signin/ws/eBayISAPI.dll", "document.getElementById('userid').value = 'tide_seller';"
-                                                           "document.getElementById('agree').click(); true")
-                     .isEmpty());
-    ASSERT_FALSE(app.nextContaining("page", "auth_auth_thanks").isEmpty()) << app.output().toStdString();
+    ASSERT_FALSE(devTools.evaluate("/oauth2/authorize", "document.getElementById('agree').click(); true").isEmpty());
     ASSERT_FALSE(app.nextContaining("page", "/KORVA/main-1.0.47.html").isEmpty()) << app.output().toStdString();
+    // eBay's redirect with the code was caught before it was shown.
+    EXPECT_TRUE(sb.requests("/oauth/accepted").empty());
+    ASSERT_EQ(sb.requests("IdentityToken").size(), 1u);
+    EXPECT_FALSE(setting(dir, "eBayOAuthRefreshToken").empty());
+    EXPECT_EQ(setting(dir, "eBayOAuthRefreshTokenExpirationTime").size(), 20u);
+    EXPECT_EQ(setting(dir, "eBayAuthToken"), "");
 
-    EXPECT_FALSE(setting(dir, "eBayAuthToken").empty());
-    EXPECT_FALSE(setting(dir, "eBayAuthTokenHardExpirationTime").empty());
-    EXPECT_EQ(setting(dir, "eBayID"), "tide_seller");
-    tw::xml::Document settings = loadData(dir, "Settings.xml");
-    ASSERT_TRUE(settings.select("Settings/LastGetSellerTransactions"));
-    EXPECT_EQ(setting(dir, "LastGetSellerTransactions"), "");
-
-    // FirstTimeInit asked eBay for its details and clock, then enabled the button.
-    EXPECT_FALSE(sb.requests("GeteBayOfficialTime").empty());
+    // The access token expires while the second page of orders is asked for:
+    // renewed once, that page asked again, the download completes.
+    sb.injectFault({.call = "GetSellerTransactions", .nth = 2, .kind = tw::sandbox::FaultKind::TokenExpired});
     app.send("click cmdDownloadOrders");
-    EXPECT_EQ(app.next("clicked", 60000), "cmdDownloadOrders") << app.output().toStdString();
-    const std::string token = setting(dir, "eBayAuthToken");
-    ASSERT_FALSE(sb.requests("GetSellerTransactions").empty());
-    EXPECT_NE(sb.requests("GetSellerTransactions")[0].body.find(token), std::string::npos);
+    ASSERT_EQ(app.next("clicked", 60000), "cmdDownloadOrders") << app.output().toStdString();
+    EXPECT_EQ(sb.requests("IdentityToken").size(), 2u);
+    const auto pages = sb.requests("GetSellerTransactions");
+    ASSERT_GE(pages.size(), 3u);
+    EXPECT_EQ(pages[1].body, pages[2].body);
+    EXPECT_NE(pages[1].headers.at("x-ebay-api-iaf-token"), pages[2].headers.at("x-ebay-api-iaf-token"));
+    EXPECT_FALSE(orderKeys(dir).empty());
+    int trading = 0;
+    for (const auto &r : sb.requestLog()) {
+        if (r.service != "ebay" || r.call == "IdentityToken") continue;
+        ++trading;
+        EXPECT_FALSE(r.headers.count("x-ebay-api-iaf-token") == 0) << r.call;
+        EXPECT_EQ(r.body.find("eBayAuthToken"), std::string::npos) << r.call;
+    }
+    EXPECT_GT(trading, 5);
+
+    // Tokens and the client secret stay in Settings.xml and in memory.
+    std::vector<std::string> secrets = sb.issuedOAuthTokens();
+    secrets.push_back(sb.config().get("ebay/CertName"));
+    const QString elsewhere = everythingButSettings(dir, app);
+    for (const std::string &secret : secrets) {
+        EXPECT_FALSE(elsewhere.contains(QString::fromStdString(secret))) << secret;
+        EXPECT_FALSE(elsewhere.contains(QUrl::toPercentEncoding(QString::fromStdString(secret)))) << secret;
+    }
 }
 
-TEST(EndToEndEbay, CancellingOnTheSignInPageLeadsToABlankPageWithDownloadsDisabled)
+TEST(EndToEndEbay, DecliningAtEbayStoresNothingAndLeadsBackToTheWelcomePage)
 {
     TempDir dir;
     tw::sandbox::Sandbox sb;
@@ -74,26 +112,19 @@ TEST(EndToEndEbay, CancellingOnTheSignInPageLeadsToABlankPageWithDownloadsDisabl
     Tidewell app(dir, {iniFor(sb), "", port});
     ASSERT_TRUE(app.next("page").endsWith("/KORVA/welcome.html"));
     app.send("click mnuAuthorizeeBayID");
-    ASSERT_FALSE(app.nextContaining("page", "/signin/ws/eBayISAPI.dll").isEmpty());
+    ASSERT_FALSE(app.nextContaining("page", "/oauth2/authorize").isEmpty());
     DevTools devTools(port);
-    ASSERT_FALSE(
-        devTools.evaluate("/signin/ws/eBayISAPI.dll", "document.getElementById('cancel').click(); true").isEmpty());
-    EXPECT_EQ(app.nextContaining("page", "about:blank"), "about:blank") << app.output().toStdString();
-    EXPECT_TRUE(sb.requests("/signin/aw-secure/auth_auth_cancel.html").empty());
+    ASSERT_FALSE(devTools.evaluate("/oauth2/authorize", "document.getElementById('decline').click(); true").isEmpty());
+    EXPECT_TRUE(app.nextContaining("page", "/KORVA/welcome.html").endsWith("/KORVA/welcome.html"))
+        << app.output().toStdString();
+    EXPECT_TRUE(app.output().contains("status2: You declined Tidewell's access at eBay, so nothing was stored."));
+    EXPECT_TRUE(sb.requests("/oauth/declined").empty());
+    EXPECT_TRUE(sb.requests("IdentityToken").empty());
 
     app.send("click cmdDownloadOrders");
     EXPECT_EQ(app.next("clicked"), "cmdDownloadOrders");
     EXPECT_TRUE(sb.requests("GetSellerTransactions").empty());
-    EXPECT_EQ(setting(dir, "eBayAuthToken"), "");
-}
-
-std::vector<std::string> orderKeys(const TempDir &dir)
-{
-    tw::xml::Document orders = loadData(dir, "Transactions.xml");
-    std::vector<std::string> keys;
-    for (auto t : orders.selectAll("Transactions/Transaction"))
-        keys.push_back(t.select("Item/ItemID").text() + "/" + t.select("TransactionID").text());
-    return keys;
+    EXPECT_EQ(setting(dir, "eBayOAuthRefreshToken"), "");
 }
 
 TEST(EndToEndEbay, DownloadOrdersFillsTheStoreAndTheTabsAndComesBackReady)
@@ -109,6 +140,10 @@ TEST(EndToEndEbay, DownloadOrdersFillsTheStoreAndTheTabsAndComesBackReady)
     app.send("click cmdDownloadOrders");
     ASSERT_EQ(app.next("clicked", 60000), "cmdDownloadOrders") << app.output().toStdString();
     ASSERT_FALSE(sb.requests("TrackV2").empty()) << app.output().toStdString();
+    // A folder with an Auth'n'Auth token keeps using it.
+    EXPECT_TRUE(sb.requests("IdentityToken").empty());
+    EXPECT_NE(sb.requests("GetSellerTransactions")[0].body.find(tw::sandbox::kDemoToken), std::string::npos);
+    EXPECT_EQ(sb.requests("GetSellerTransactions")[0].headers.count("x-ebay-api-iaf-token"), 0u);
 
     std::vector<std::string> keys = orderKeys(dir);
     ASSERT_FALSE(keys.empty());

@@ -85,8 +85,6 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"GetFeedback", "GetFeedback", "571", [](ebay::clseBayAPI &a) { a.SynchronousGetFeedback(); }},
         Case{"GetSellerDashboard", "GetSellerDashboard", "571",
              [](ebay::clseBayAPI &a) { a.SynchronousGetSellerDashboard(); }},
-        Case{"GetSessionID", "GetSessionID", "573", [](ebay::clseBayAPI &a) { a.SynchronousGetSessionID(); }},
-        Case{"FetchToken", "FetchToken", "573", [](ebay::clseBayAPI &a) { a.SynchronousFetchToken("SESSION<1>"); }},
         Case{"GeteBayOfficialTime", "GeteBayOfficialTime", "573",
              [](ebay::clseBayAPI &a) { a.SynchronousGeteBayOfficialTime(); }},
         Case{"GeteBayDetails", "GeteBayDetails", "573", [](ebay::clseBayAPI &a) { a.SynchronousGeteBayDetails(); }},

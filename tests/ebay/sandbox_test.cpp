@@ -3,8 +3,13 @@
 #ifdef TW_HAVE_SANDBOX
 
 #include "ebay/Authorization.h"
+#include "platform/http.h"
 #include "sandbox/sandbox.h"
 #include "tests/ebay/ebay_fixture.h"
+
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 
 namespace tw::test {
 namespace {
@@ -97,26 +102,81 @@ TEST_F(SandboxTest, MarksAnOrderShipped)
     EXPECT_EQ(api->SynchronousMarkShippedStatus("nope", "0", true, "USPS", "1"), "Failure");
 }
 
-TEST_F(SandboxTest, AuthorisesAnAccount)
+// The consent form posted as the seller's browser would, its redirect not followed.
+std::string consentAnswer(const std::string &url, const std::string &form)
 {
+    QNetworkAccessManager nam;
+    QNetworkRequest request(QUrl(QString::fromStdString(url)));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
+    request.setTransferTimeout(10000);
+    QNetworkReply *reply = nam.post(request, QByteArray::fromStdString(form));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished()) loop.exec();
+    const std::string location = reply->rawHeader("Location").toStdString();
+    delete reply;
+    return location;
+}
+
+TEST_F(SandboxTest, SignsInThroughTheConsentPageAndCallsWithTheUserToken)
+{
+    using K = ebay::ConsentRedirect::Kind;
+    ebay::forgetTokens();
     settings::set(session.store.settings(), "eBayAuthToken", "");
-    ebay::AuthorizationStart start = ebay::startAuthorization(*api, ui);
-    ASSERT_FALSE(start.sessionId.empty()) << ui.lastStatus();
-    EXPECT_EQ(start.signInUrl.rfind(config().get("ebay/SignInUrl") + "?SignIn&runame=", 0), 0u);
+    sandbox.setOAuthLifetimes(60, 47304000);
+    const ebay::AuthorizationStart start = ebay::startAuthorization(ui);
+    http::Request get;
+    get.url = start.consentUrl;
+    const http::Response consent = http::send(get);
+    ASSERT_EQ(consent.status, 200) << consent.body.toStdString();
+    ASSERT_TRUE(consent.body.contains("id=\"decline\""));
 
-    // Before the user granted access eBay gives no token.
-    const std::string thanks = sandbox.baseUrl() + "/signin/aw-secure/auth_auth_thanks.html?tknexp=x&username=joe";
-    EXPECT_EQ(ebay::completeAuthorization(session, *api, ui, start.sessionId, thanks),
-              ebay::AuthorizationResult::TokenFetchFailed);
-    EXPECT_EQ(setting("eBayAuthToken"), "");
+    const std::string form = sandbox.baseUrl() + "/oauth2/consent";
+    const std::string declined = consentAnswer(form, "state=" + start.state + "&decision=decline");
+    EXPECT_EQ(ebay::readConsentRedirect(declined, start.state).kind, K::Declined) << declined;
+    const ebay::ConsentRedirect granted = ebay::readConsentRedirect(
+        consentAnswer(form, "state=" + start.state + "&userid=joe&decision=agree"), start.state);
+    ASSERT_EQ(granted.kind, K::Granted);
+    EXPECT_EQ(ebay::completeAuthorization(session, ui, granted), ebay::AuthorizationResult::Stored);
+    const std::string refresh = setting("eBayOAuthRefreshToken");
+    EXPECT_FALSE(refresh.empty());
+    // A code is good once.
+    EXPECT_EQ(ebay::completeAuthorization(session, ui, granted), ebay::AuthorizationResult::Failed);
+    EXPECT_EQ(setting("eBayOAuthRefreshToken"), refresh);
 
-    sandbox.state().sessions[start.sessionId].userId = "joe";
-    EXPECT_EQ(ebay::completeAuthorization(session, *api, ui, start.sessionId, thanks),
-              ebay::AuthorizationResult::Stored);
-    EXPECT_FALSE(setting("eBayAuthToken").empty());
-    EXPECT_EQ(setting("eBayID"), "joe");
-    // The new token is accepted by the next call.
+    // Trading carries the IAF header only; REST the Bearer token.
+    ASSERT_TRUE(api->SynchronousGeteBayOfficialTime()) << ui.lastStatus();
+    const sandbox::LoggedRequest trading = sandbox.requests("GeteBayOfficialTime").back();
+    EXPECT_FALSE(trading.headers.at("x-ebay-api-iaf-token").empty());
+    EXPECT_EQ(trading.body.find("RequesterCredentials"), std::string::npos);
+    ebay::RestRequest limits;
+    limits.path = "/developer/analytics/v1_beta/user_rate_limit/";
+    limits.query = {{"api_context", "sell"}};
+    const ebay::RestResponse rest = api->connection().SynchronousRestRequest(limits);
+    ASSERT_TRUE(rest.ok()) << rest.problem;
+    EXPECT_EQ(rest.json["rateLimits"][0]["apiName"].toString(), "Fulfillment");
+    EXPECT_EQ(sandbox.requests("IdentityToken").size(), 1u);
+
+    // A token of 60 s is renewed before it ends, and one eBay calls expired
+    // midway is renewed once and the call sent again.
+    clock.advanceSecs(31);
     EXPECT_TRUE(api->SynchronousGeteBayOfficialTime()) << ui.lastStatus();
+    EXPECT_EQ(sandbox.requests("IdentityToken").size(), 2u);
+    sandbox.injectFault({.call = "GeteBayOfficialTime", .kind = sandbox::FaultKind::TokenExpired});
+    EXPECT_TRUE(api->SynchronousGeteBayOfficialTime()) << ui.lastStatus();
+    EXPECT_EQ(sandbox.requests("IdentityToken").size(), 3u);
+    EXPECT_EQ(sandbox.requests("GeteBayOfficialTime").size(), 4u);
+
+    // A refresh eBay refuses ends the sign-in for this run: said once, asked once.
+    sandbox.injectFault({.call = "getUserRateLimits", .kind = sandbox::FaultKind::TokenExpired});
+    sandbox.injectFault({.call = "IdentityToken", .kind = sandbox::FaultKind::TokenExpired});
+    const ebay::RestResponse refused = api->connection().SynchronousRestRequest(limits);
+    EXPECT_TRUE(refused.signInProblem);
+    EXPECT_FALSE(api->SynchronousGeteBayOfficialTime());
+    EXPECT_EQ(sandbox.requests("IdentityToken").size(), 4u);
+    EXPECT_EQ(ui.notice.rfind("eBay no longer accepts your sign-in", 0), 0u) << ui.notice;
+    ebay::forgetTokens();
 }
 
 } // namespace

@@ -286,13 +286,14 @@ TEST_F(SandboxTest, SignInGrantsASessionWhoseTokenThenWorks)
 
     EXPECT_EQ(ack(call("FetchToken", "<SessionID>" + session + "</SessionID>", "")), "Failure");
 
-    const std::string signIn = sb->config().get("ebay/SignInUrl") + "?SignIn&runame=" + ru + "&SessID=" + session;
+    const std::string signIn =
+        (sb->baseUrl() + "/signin/ws/eBayISAPI.dll") + "?SignIn&runame=" + ru + "&SessID=" + session;
     Http page = exchange("GET", signIn, {}, {});
     EXPECT_EQ(page.status, 200);
     EXPECT_NE(page.body.find("id=\"agree\""), std::string::npos);
-    EXPECT_NE(page.body.find(sb->config().get("ebay/AuthCancelUrl")), std::string::npos);
+    EXPECT_NE(page.body.find((sb->baseUrl() + "/signin/aw-secure/auth_auth_cancel.html?")), std::string::npos);
 
-    Http grant = exchange("POST", sb->config().get("ebay/SignInUrl") + "?GrantAccess&SessID=" + session,
+    Http grant = exchange("POST", (sb->baseUrl() + "/signin/ws/eBayISAPI.dll") + "?GrantAccess&SessID=" + session,
                           {{"Content-Type", "application/x-www-form-urlencoded"}}, "userid=o.brien-sells&pass=x");
     EXPECT_EQ(grant.status, 302);
     EXPECT_NE(grant.location.find("auth_auth_thanks"), std::string::npos);

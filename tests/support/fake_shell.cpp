@@ -7,6 +7,7 @@ namespace tw::test {
 void FakeShell::setStatus(std::string_view text, int panel)
 {
     if (panel == 1) statuses.emplace_back(text);
+    if (panel == 2) notice = std::string(text);
 }
 
 void FakeShell::ProcessingImageDisplay(std::string_view message)

@@ -20,6 +20,7 @@ class FakeShell : public Shell {
     FakePage fake;
 
     std::vector<std::string> statuses; // panel 1, in order
+    std::string notice;                // panel 2 as last set
     std::vector<std::string> overlays; // every ProcessingImageDisplay message
     int hides = 0;
     std::vector<std::pair<std::string, std::string>> boxes; // (title, text) of message, yes/no, input and list boxes

@@ -136,18 +136,19 @@ TEST_F(BrowserTest, OnlyWebAddressesAreOpenedOrFollowed)
     EXPECT_FALSE(click("about:blank"));
 }
 
-TEST_F(BrowserTest, AuthorisationCancelPageBlanksTheBrowserWhateverItsCase)
+TEST_F(BrowserTest, ACaughtNavigationIsCancelledBeforeTheWatchersAndOutsideLinks)
 {
-    std::string cancel = config().get("ebay/AuthCancelUrl");
-    EXPECT_FALSE(click(cancel + "x=1"));
+    std::vector<std::string> watched;
+    table.addNavigationWatcher([&](const std::string &url, const std::string &) { watched.push_back(url); });
+    table.addNavigationCatcher(
+        [](const std::string &url, const std::string &) { return url.find("code=") != std::string::npos; });
+    const std::string feedback = config().get("ebay/FeedbackUrl");
+    EXPECT_TRUE(browser.WebBrowser1_BeforeNavigate2(feedback + "?code=1", "redirect:" + feedback));
+    EXPECT_FALSE(browser.WebBrowser1_BeforeNavigate2("https://shop.example/?state=1", "redirect:x"));
+    EXPECT_EQ(watched, std::vector<std::string>{"https://shop.example/?state=1"});
+    shell.runPosted();
+    EXPECT_TRUE(shell.external.empty());
     EXPECT_TRUE(shell.navigations.empty());
-
-    for (char &c : cancel)
-        c = char(std::toupper(static_cast<unsigned char>(c)));
-    EXPECT_TRUE(click(cancel));
-    ASSERT_EQ(shell.navigations.size(), 1u);
-    EXPECT_EQ(shell.navigations[0].first, "about:blank");
-    EXPECT_FALSE(shell.isEnabled("cmdDownloadOrders"));
 }
 
 TEST_F(BrowserTest, BusyGuardRefusesNavigationAndSaysPleaseWaitOnce)

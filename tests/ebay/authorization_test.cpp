@@ -221,7 +221,6 @@ TEST_F(OAuthTest, RestAnswersCarryEbaysErrorsAndEndWithinTheTimeOut)
     post.method = "POST";
     post.path = "/sell/fulfillment/v1/order/1/issue_refund";
     post.body = "{}";
-    post.sendOnce = true;
     r = api->connection().SynchronousRestRequest(post);
     EXPECT_EQ(r.outcome, ebay::RestResponse::Outcome::NoAnswer);
     EXPECT_EQ(r.problem, "eBay did not answer in time");

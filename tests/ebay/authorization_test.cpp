@@ -131,7 +131,7 @@ TEST_F(OAuthTest, AccessTokenIsRenewedShortlyBeforeItEnds)
         EXPECT_EQ(ebay::userAccessToken(settings()).token, row.renewed ? "SECOND" : "FIRST") << row.lifetime;
         EXPECT_EQ(tokenRequests().size() - before, row.renewed ? 2u : 1u) << row.lifetime << " " << row.later;
     }
-    const RecordedRequest &refresh = tokenRequests().back();
+    const RecordedRequest refresh = tokenRequests().back();
     EXPECT_EQ(refresh.body.rfind("grant_type=refresh_token&refresh_token=REFRESH-1&scope=", 0), 0u) << refresh.body;
     EXPECT_EQ(refresh.header("Authorization"), ebay::basicAuthorization());
 }
@@ -160,7 +160,8 @@ TEST_F(OAuthTest, ARefusedTokenIsRenewedOnceAndTheCallSentOnceMore)
         ui.statuses.clear();
         xml::Document answer = api->SynchronousGeteBayOfficialTime();
         EXPECT_EQ(bool(answer), row.success) << row.name;
-        const std::vector<RecordedRequest> sent(apiRequests().begin() + long(apiBefore), apiRequests().end());
+        const std::vector<RecordedRequest> all = apiRequests();
+        const std::vector<RecordedRequest> sent(all.begin() + long(apiBefore), all.end());
         ASSERT_EQ(sent.size(), row.sent) << row.name;
         EXPECT_EQ(tokenRequests().size() - tokensBefore, row.sent) << row.name;
         for (size_t k = 0; k < sent.size(); ++k) {
@@ -308,7 +309,7 @@ TEST_F(OAuthTest, ASignInStoresTheRefreshTokenAndARefusedCodeStoresNothing)
     EXPECT_EQ(tokenRequests().back().body,
               "grant_type=authorization_code&redirect_uri=" + config().get("ebay/RuName") + "&code=C%5E2");
     EXPECT_EQ(savedSetting("eBayOAuthRefreshToken"), "REFRESH-NEW");
-    EXPECT_EQ(savedSetting("eBayOAuthRefreshTokenExpirationTime"), "2009-07-06T09:03:07Z");
+    EXPECT_EQ(savedSetting("eBayOAuthRefreshTokenExpirationTime"), "2009-07-05T21:03:07Z");
     EXPECT_EQ(savedSetting("LastGetSellerTransactions"), "");
     EXPECT_EQ(savedSetting("eBayAuthToken"), "TOKEN-1");
     EXPECT_EQ(ui.notice, "");

@@ -156,16 +156,17 @@ TEST_F(SandboxTest, SignsInThroughTheConsentPageAndCallsWithTheUserToken)
     const ebay::RestResponse rest = api->connection().SynchronousRestRequest(limits);
     ASSERT_TRUE(rest.ok()) << rest.problem;
     EXPECT_EQ(rest.json["rateLimits"][0]["apiName"].toString(), "Fulfillment");
-    EXPECT_EQ(sandbox.requests("IdentityToken").size(), 1u);
+    // The exchange and the refused second use of its code.
+    EXPECT_EQ(sandbox.requests("IdentityToken").size(), 2u);
 
     // A token of 60 s is renewed before it ends, and one eBay calls expired
     // midway is renewed once and the call sent again.
     clock.advanceSecs(31);
     EXPECT_TRUE(api->SynchronousGeteBayOfficialTime()) << ui.lastStatus();
-    EXPECT_EQ(sandbox.requests("IdentityToken").size(), 2u);
+    EXPECT_EQ(sandbox.requests("IdentityToken").size(), 3u);
     sandbox.injectFault({.call = "GeteBayOfficialTime", .kind = sandbox::FaultKind::TokenExpired});
     EXPECT_TRUE(api->SynchronousGeteBayOfficialTime()) << ui.lastStatus();
-    EXPECT_EQ(sandbox.requests("IdentityToken").size(), 3u);
+    EXPECT_EQ(sandbox.requests("IdentityToken").size(), 4u);
     EXPECT_EQ(sandbox.requests("GeteBayOfficialTime").size(), 4u);
 
     // A refresh eBay refuses ends the sign-in for this run: said once, asked once.
@@ -174,7 +175,7 @@ TEST_F(SandboxTest, SignsInThroughTheConsentPageAndCallsWithTheUserToken)
     const ebay::RestResponse refused = api->connection().SynchronousRestRequest(limits);
     EXPECT_TRUE(refused.signInProblem);
     EXPECT_FALSE(api->SynchronousGeteBayOfficialTime());
-    EXPECT_EQ(sandbox.requests("IdentityToken").size(), 4u);
+    EXPECT_EQ(sandbox.requests("IdentityToken").size(), 5u);
     EXPECT_EQ(ui.notice.rfind("eBay no longer accepts your sign-in", 0), 0u) << ui.notice;
     ebay::forgetTokens();
 }

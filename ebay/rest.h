@@ -36,8 +36,8 @@ struct RestRequest {
     std::string path;           // from "/", every value in it through pathSegment()
     // Query parameters, percent-encoded by the connection, in this order.
     std::vector<std::pair<std::string, std::string>> query;
-    QByteArray body;       // JSON text for a POST; empty for none
-    int timeoutMs = 0;     // 0: the configured net/TimeoutSeconds
+    QByteArray body;   // JSON text for a POST; empty for none
+    int timeoutMs = 0; // 0: the configured net/TimeoutSeconds
 };
 
 // One entry of eBay's error body {"errors": [...]} (or "warnings").

@@ -4,6 +4,7 @@
 // ToName or ReferenceID choose the answer (see sandbox/README.md).
 
 #include "platform/xml.h"
+#include "sandbox/sim_markers.h"
 
 #include <chrono>
 #include <cmath>
@@ -23,15 +24,8 @@ using tw::xml::Node;
 
 namespace {
 
-std::uint64_t fnv1a(const std::string &text)
-{
-    std::uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : text) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
+using tw::sandbox::sim::fnv1a;
+using tw::sandbox::sim::marker;
 
 std::string digits(std::uint64_t seed, int count)
 {
@@ -59,19 +53,6 @@ void setChild(Node parent, const char *name, const std::string &text)
 void removeChild(Node parent, const char *name)
 {
     if (Node child = parent.element(name)) child.remove();
-}
-
-// The argument of MARKER(...) in `text`; "" for the bare marker.
-std::optional<std::string> marker(const std::string &text, const std::string &name)
-{
-    size_t at = text.find(name);
-    if (at == std::string::npos) return std::nullopt;
-    size_t open = at + name.size();
-    if (open < text.size() && text[open] == '(') {
-        size_t close = text.find(')', open);
-        if (close != std::string::npos) return text.substr(open + 1, close - open - 1);
-    }
-    return std::string();
 }
 
 std::optional<double> number(const std::string &text)

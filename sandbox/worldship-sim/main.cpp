@@ -5,6 +5,7 @@
 // (see sandbox/README.md).
 
 #include "platform/xml.h"
+#include "sandbox/sim_markers.h"
 
 #include <cctype>
 #include <chrono>
@@ -22,15 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::uint64_t fnv1a(const std::string &text)
-{
-    std::uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : text) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
+using tw::sandbox::sim::fnv1a;
+using tw::sandbox::sim::marker;
 
 int checkValue(char c)
 {
@@ -57,19 +51,6 @@ std::string trackingNumber(const Node &shipment)
     for (size_t i = 0; i < body.size(); ++i)
         sum += checkValue(body[i]) * (i % 2 == 0 ? 1 : 2);
     return "1Z" + body + char('0' + (10 - sum % 10) % 10);
-}
-
-// The argument of MARKER(...) in `text`; "" for the bare marker.
-std::optional<std::string> marker(const std::string &text, const std::string &name)
-{
-    size_t at = text.find(name);
-    if (at == std::string::npos) return std::nullopt;
-    size_t open = at + name.size();
-    if (open < text.size() && text[open] == '(') {
-        size_t close = text.find(')', open);
-        if (close != std::string::npos) return text.substr(open + 1, close - open - 1);
-    }
-    return std::string();
 }
 
 // Turns one import file into the output file. False when it cannot be read.

@@ -36,9 +36,6 @@ http::Request tradingRequest(const std::string &callName, const std::string &lev
         {"X-EBAY-API-SITEID", "0"},
     };
     r.body = QByteArray::fromStdString(body.toString());
-    // Telling eBay an order shipped happens once: a lost answer is not
-    // followed by the same request on a new connection.
-    r.sendOnce = callName == "CompleteSale";
     return r;
 }
 
@@ -198,7 +195,6 @@ RestResponse clseBayConnection::SynchronousRestRequest(const RestRequest &reques
         r.headers = {{"Authorization", "Bearer " + access.token}, {"Accept", "application/json"}};
         if (!request.body.isEmpty()) r.headers.emplace_back("Content-Type", "application/json");
         r.body = request.body;
-        r.sendOnce = request.sendOnce;
         r.timeoutMs = request.timeoutMs;
         const http::Response response = http::send(r);
         out = RestResponse();

@@ -15,10 +15,10 @@
 // body), sends to ebay/RestApiUrl + path (+ "?" + the encoded query), waits
 // at most the time-out, and when eBay answers 401 (an access token that
 // ended early or was revoked) renews the token once and sends once more;
-// never more. A money-moving POST sets sendOnce: the transport then never
-// repeats it on its own, and an exchange without an answer comes back as
-// NoAnswer, which means "may have happened": ask eBay (a GET) before
-// offering it again.
+// never more. The transport never repeats a request on its own; a
+// money-moving POST sets sendOnce to say so where it is made. An exchange
+// without an answer comes back as NoAnswer, which means "may have happened":
+// ask eBay (a GET) before offering it again.
 
 #include "platform/http.h"
 
@@ -38,7 +38,7 @@ struct RestRequest {
     // Query parameters, percent-encoded by the connection, in this order.
     std::vector<std::pair<std::string, std::string>> query;
     QByteArray body;       // JSON text for a POST; empty for none
-    bool sendOnce = false; // see above: for calls that move money
+    bool sendOnce = false; // see above: marks calls that move money
     int timeoutMs = 0;     // 0: the configured net/TimeoutSeconds
 };
 

@@ -2,6 +2,7 @@
 
 #include "ebay/clseBayAPI.h"
 #include "orders/download.h"
+#include "orders/refund.h"
 #include "orders/usps.h"
 #include "store/backup.h"
 
@@ -37,6 +38,7 @@ class BeforeDownload {
 
 void registerFeature(Session &session, Shell &shell, FeatureTable &table)
 {
+    registerEbayRefunds(session, shell, table);
     auto backupFailureTold = std::make_shared<bool>(false);
     table.addCommand("cmdDownloadOrders", [&session, &shell, &table, backupFailureTold] {
         BeforeDownload before(session, shell, *backupFailureTold);

@@ -1,5 +1,6 @@
 #include "orders/merge.h"
 
+#include "ebay/refund.h"
 #include "store/order_index.h"
 
 namespace tw::orders {
@@ -16,11 +17,16 @@ int mergeTransactions(store::Store &store, const xml::Document &response, const 
     int merged = 0;
     for (xml::Node t : response.root().selectAll("TransactionArray/Transaction")) {
         store::OrderKey key = store::orderKey(t);
+        xml::Node placed = root.insertBefore(t, root.firstElement());
         if (xml::Node old = index.find(key.itemId, key.transactionId)) {
+            // The refunds made through eBay stay: eBay's record of the
+            // order does not name them, and one may not be confirmed yet.
+            // Built afresh in the new record, so they take its namespace.
+            for (const ebay::RefundRecord &r : ebay::refundRecords(old))
+                ebay::addRefundRecord(placed, r);
             index.remove(old);
             old.remove();
         }
-        xml::Node placed = root.insertBefore(t, root.firstElement());
         index.add(placed);
         ++merged;
     }

@@ -18,7 +18,8 @@ namespace tw::orders {
 // answer order, replaces the stored order with its Item/ItemID +
 // TransactionID and becomes the first child of Transactions, so the last one
 // of the answer ends up first. The program's own children of a replaced
-// order (KORVA, PaypalTransaction) are not carried over. Saves
+// order (KORVA, PaypalTransaction) are not carried over, but for its
+// refunds through eBay (eBayRefund), which are moved to the new one. Saves
 // Transactions.xml. Returns the number of orders merged.
 int mergeTransactions(store::Store &store, const xml::Document &response, const settings::Bookmark &after = {});
 

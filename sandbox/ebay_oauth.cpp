@@ -203,6 +203,7 @@ Reply Sandbox::Impl::restApi(const Request &request, const std::string &call, bo
                                           "header."}};
         return json(401, {{"errors", QJsonArray{error}}});
     }
+    if (call == "getOrder" || call == "issueRefund") return fulfillment(request, call);
     if (call != "getUserRateLimits" || request.method != "GET") {
         QJsonObject error{
             {"errorId", 2002}, {"domain", "ACCESS"}, {"category", "REQUEST"}, {"message", "Resource not found"}};

@@ -122,6 +122,9 @@ struct Sandbox::Impl {
     Reply consentPage(const Request &request);
     Reply oauthToken(const Request &request, bool refuse);
     Reply restApi(const Request &request, const std::string &call, bool tokenExpired);
+    // The Fulfillment API's getOrder and issueRefund, for a live token.
+    Reply fulfillment(const Request &request, const std::string &call);
+    int ebayRefundCounter = 0;
     std::string newOAuthToken(const std::string &kind, int seconds, const std::string &user);
     bool liveAccessToken(const std::string &token) const;
     void revokeOAuthToken(const std::string &token);

@@ -19,6 +19,7 @@
 #include <QtNetwork/QTcpSocket>
 
 #include <cstdio>
+#include <cstring>
 
 namespace tw::sandbox {
 
@@ -273,6 +274,11 @@ std::pair<std::string, std::string> Sandbox::Impl::classify(const Request &reque
     }
     if (path == "/identity/v1/oauth2/token") return {"ebay", "IdentityToken"};
     if (path.startsWith("/developer/analytics/v1_beta/user_rate_limit")) return {"ebay", "getUserRateLimits"};
+    if (path.startsWith("/sell/fulfillment/v1/order/")) {
+        const QString rest = path.mid(int(std::strlen("/sell/fulfillment/v1/order/")));
+        if (!rest.isEmpty() && !rest.contains('/')) return {"ebay", "getOrder"};
+        if (rest.endsWith("/issue_refund") && rest.count('/') == 1) return {"ebay", "issueRefund"};
+    }
     if (path.startsWith("/sell/") || path.startsWith("/commerce/")) return {"ebay", "REST " + request.path};
     if (path == "/oauth2/v3/token") return {"usps", "OAuthToken"};
     if (path == "/tracking/v3r2/tracking") return {"usps", "TrackingV3r2"};
@@ -332,7 +338,8 @@ Reply Sandbox::Impl::answer(const Request &request, const std::string &service, 
     const std::string call = classify(request).second;
     if (service == "ebay" && call == "IdentityToken")
         reply = oauthToken(request, rest.unauthorized);
-    else if (service == "ebay" && (call == "getUserRateLimits" || call.rfind("REST ", 0) == 0))
+    else if (service == "ebay" && (call == "getUserRateLimits" || call == "getOrder" || call == "issueRefund" ||
+                                   call.rfind("REST ", 0) == 0))
         reply = restApi(request, call, rest.unauthorized);
     else if (service == "ebay")
         reply = tradingApi(request, warn, fail, rest.unauthorized);

@@ -40,6 +40,14 @@
 //        supplied is expired."
 //   GET  /developer/analytics/v1_beta/user_rate_limit/  REST with a Bearer access token
 //        (call "getUserRateLimits"); 401 with errorId 1001 for an expired one
+//   GET  /sell/fulfillment/v1/order/{id}      getOrder (Bearer token): the order by its
+//        legacy id (ItemID-TransactionID) or its new-format id, with its refunds
+//   POST /sell/fulfillment/v1/order/{id}/issue_refund  issueRefund: orders paid without
+//        PayPal only; PENDING for state().refundPendingReads getOrder answers, then
+//        REFUNDED; refused with eBay's error ids (34915/34924 more than is left, 34917
+//        refunded already, 34922 one still pending, 34918 a PayPal order, 34920 older
+//        than state().refundWindowDays, 34921 a comment over 100 characters); a Drop
+//        fault closes the connection after the refund was made
 //   POST /paypal/nvp                          PayPal NVP, API-signature credentials
 //   POST /oauth2/v3/token                     USPS REST: OAuth client-credentials token (JSON)
 //   GET  /tracking/v3/tracking/{number}       USPS REST: one number (Bearer token)

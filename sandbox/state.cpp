@@ -496,6 +496,14 @@ void State::reindex()
     }
 }
 
+double Order::leftToRefund() const
+{
+    double left = isPaid() ? total() : 0.0;
+    for (const EbayRefund &r : ebayRefunds)
+        left -= r.amount;
+    return std::max(0.0, std::round(left * 100) / 100);
+}
+
 Order *State::findOrder(const std::string &itemId, const std::string &transactionId)
 {
     auto it = m_byId.find({itemId, transactionId});

@@ -25,6 +25,17 @@ struct Buyer {
     Address address;
 };
 
+// A refund through eBay (issueRefund). Amount in dollars.
+struct EbayRefund {
+    std::string refundId, reason, comment;
+    double amount = 0;
+    bool lineLevel = true;
+    DateTime date;     // eBay time
+    int readsLeft = 0; // getOrder answers still to show it PENDING; each counts one down
+
+    std::string status() const { return readsLeft > 0 ? "PENDING" : "REFUNDED"; }
+};
+
 struct Order {
     std::string itemId, transactionId, title, sku, productName;
     int buyer = 0; // index into State::buyers
@@ -40,7 +51,13 @@ struct Order {
     double packageWidth = 0, packageLength = 0, packageDepth = 0;
     bool irregular = false;
 
+    std::vector<EbayRefund> ebayRefunds;
+
     bool isPaid() const { return paid.isValid(); }
+    // eBay took the payment (no PayPal payment behind the order).
+    bool paidThroughEbay() const { return isPaid() && paypalTransactionId.empty(); }
+    double total() const { return price * quantity + shippingCost; }
+    double leftToRefund() const;
     bool isShipped() const { return shipped.isValid(); }
 };
 
@@ -119,6 +136,11 @@ class State {
     std::map<std::string, AuthSession> sessions; // by session id
     std::set<std::string> tokens;                // tokens issued by FetchToken
     std::map<std::string, PaypalPayment> paypal; // by PayPal transaction id
+    // eBay's refunds: how many getOrder answers show a new refund PENDING
+    // before it is REFUNDED, and how many days after its creation an order
+    // can still be refunded (later: "too late").
+    int refundPendingReads = 1;
+    int refundWindowDays = 180;
 
     // Fills the world from `options`, with times before `ebayNow`. The same
     // options and time always give the same world.

@@ -1,5 +1,6 @@
 #include "ui/rows.h"
 
+#include "ebay/refund.h"
 #include "orders/shipment.h"
 #include "platform/config.h"
 #include "platform/html.h"
@@ -382,6 +383,9 @@ std::string RowBuilder::cellOrder(xml::Node order, const std::string &item, cons
             ")";
     html += " " + link(withQuery(m_feedbackUrl, "LeaveFeedback2&transactid=" + t + "&item=" + i + "&useridto=" + b),
                        "Leave Feedback");
+    if (ebay::paidThroughEbay(order) && !ebay::refundMayHaveBeenMade(order))
+        html +=
+            " " + link("http://plinthway/?Action=DisplayEbayRefundForm&TransactionID=" + t + "&ItemID=" + i, "Refund");
     html += "</div><br> ";
     std::string status = childText(order, "Buyer/Status");
     if (status != "Confirmed") html += " [" + esc(status) + "]";
@@ -410,14 +414,24 @@ std::string RowBuilder::postage(xml::Node order, const std::string &item, const 
         long long pc = std::llround(p * 100), cc = std::llround(c * 100);
         if (cc > pc) {
             const std::string amount = money(double(cc - pc) / 100);
+            // Orders eBay took the payment of are refunded through eBay;
+            // none is offered while one may have been made unseen.
+            const bool eBay = ebay::paidThroughEbay(order);
             const std::string refund =
-                "http://plinthway/?Action=DisplayPaypalRefundForm&TransactionID=" + queryEncode(txn) +
-                "&ItemID=" + queryEncode(item) +
-                "&PaypalTransactionID=" + queryEncode(childText(order, "PaypalTransaction/TRANSACTIONID")) +
-                "&Amount=" + queryEncode(amount);
+                eBay ? "http://plinthway/?Action=DisplayEbayRefundForm&TransactionID=" + queryEncode(txn) +
+                           "&ItemID=" + queryEncode(item) + "&Amount=" + queryEncode(amount) +
+                           "&Reason=SHIPPING_DISCOUNT"
+                     : "http://plinthway/?Action=DisplayPaypalRefundForm&TransactionID=" + queryEncode(txn) +
+                           "&ItemID=" + queryEncode(item) +
+                           "&PaypalTransactionID=" + queryEncode(childText(order, "PaypalTransaction/TRANSACTIONID")) +
+                           "&Amount=" + queryEncode(amount);
+            const std::string offer = eBay && ebay::refundMayHaveBeenMade(order)
+                                          ? std::string()
+                                          : "<div style=\"display: inline;white-space: nowrap;\" title=\"" +
+                                                esc("Open form to refund $" + amount) + "\"> " +
+                                                link(refund, "Refund") + "</div>";
             return "<font style=\"font-size: xx-small;\" color=\"#86101e\"><b>Postage: $" + esc(postage) +
-                   " (Overcharged)</b><div style=\"display: inline;white-space: nowrap;\" title=\"" +
-                   esc("Open form to refund $" + amount) + "\"> " + link(refund, "Refund") + "</div></font>";
+                   " (Overcharged)</b>" + offer + "</font>";
         }
         if (cc < pc)
             return "<font style=\"font-size: xx-small;\" color=\"#006200\"><b>Postage: $" + esc(postage) +
@@ -445,6 +459,24 @@ std::string RowBuilder::history(xml::Node order, const std::string &item, const 
         add(time, {"#ffff99", {}, {}, payment});
         const std::string note = childText(paypal, "NOTE");
         if (!note.empty()) add(time, {"#9bccf3", {}, {}, " [PayPal Note]</b> " + esc(note)});
+    }
+    for (const ebay::RefundRecord &r : ebay::refundRecords(order)) {
+        const std::string amount = "Refund $" + ebay::centsText(r.cents);
+        const std::string words(ebay::reasonWords(r.reason));
+        const std::string why = words.empty() ? std::string() : " (" + words + ")";
+        if (r.status == ebay::kUnknown)
+            add(r.date, {"#ffcccc",
+                         {},
+                         {},
+                         "</b> " + esc(amount) +
+                             " may have been made: eBay's answer was lost. "
+                             "Tidewell asks eBay about it at the next drawing." +
+                             esc(why)});
+        else
+            add(r.date, {r.status == ebay::kFailed ? "#ffcccc" : "#e0e0ff",
+                         r.refundId.empty() ? std::string() : "eBay refund " + r.refundId,
+                         {},
+                         "</b> " + esc(amount + " " + lower(r.status) + why)});
     }
     if (xml::Node shipped = order.element("ShippedTime")) {
         const std::string cost = childText(order, "ShippingServiceSelected/ShippingServiceCost");

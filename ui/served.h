@@ -14,6 +14,7 @@ inline constexpr std::string_view kPrintPostageWorldShipPage = "/KORVA/PrintPost
 inline constexpr std::string_view kComposeEmailPage = "/KORVA/ComposeEmail.html";
 inline constexpr std::string_view kContactBuyerPage = "/KORVA/ContactBuyer.html";
 inline constexpr std::string_view kPaypalRefundPage = "/korva/paypalrefundform.html";
+inline constexpr std::string_view kEbayRefundPage = "/korva/ebayrefundform.html";
 inline constexpr std::string_view kProcessingImage = "/korva/processing.gif";
 inline constexpr std::string_view kDazzleDefinitions = "/korva/dazzle-korva.xml";
 

@@ -1,6 +1,7 @@
 #include "ui/view.h"
 
 #include "ebay/clseBayAPI.h"
+#include "orders/refund.h"
 #include "orders/shipment.h"
 #include "pages/pages.h"
 #include "paypal/details.h"
@@ -350,6 +351,7 @@ void View::draw()
                 cells[1].setInnerHTML(view == kNotShipped ? "Status" : "Days<br />Since<br />Shipped");
         }
         if (view != kArchived) fetchPaypalDetails(m_session, m_shell, orders(view));
+        orders::checkEbayRefunds(m_session, m_shell, orders(view));
 
         // The page calls above let events run; only now are the store's
         // records looked up for the rows, and nothing runs until they are

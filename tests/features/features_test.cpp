@@ -25,6 +25,9 @@ namespace {
 const std::set<std::string> kActions = {
     "DisplayPaypalRefundForm",
     "PaypalRefundSend",
+    "DisplayEbayRefundForm",
+    "EbayRefundSend",
+    "CancelEbayRefund",
     "PrintPostageSend",
     "PrintPostageSendWorldShip",
     "SMTPSend",
@@ -69,7 +72,8 @@ const std::set<std::string> kTimersNotBuilt = {};
 const std::set<std::string> kFilledPages = {
     std::string(ui::kPrintPostagePage), std::string(ui::kPrintPostageWorldShipPage),
     std::string(ui::kComposeEmailPage), std::string(ui::kSettingsPage),
-    std::string(ui::kMainPage),         std::string(ui::kPaypalRefundPage)};
+    std::string(ui::kMainPage),         std::string(ui::kPaypalRefundPage),
+    std::string(ui::kEbayRefundPage)};
 const std::set<std::string> kPagesNotBuilt = {};
 
 struct FeaturesTest : ::testing::Test {
@@ -151,7 +155,7 @@ struct World {
 
 TEST_F(FeaturesTest, EveryActionIsRegisteredOrListedAsNotBuiltAndDoesSomething)
 {
-    ASSERT_EQ(kActions.size(), 30u);
+    ASSERT_EQ(kActions.size(), 33u);
     std::vector<std::string> registered = table.actionNames();
     for (const std::string &name : registered)
         EXPECT_TRUE(kActions.count(name)) << "registered but not a command-link action: " << name;
@@ -167,6 +171,7 @@ TEST_F(FeaturesTest, EveryActionIsRegisteredOrListedAsNotBuiltAndDoesSomething)
     // one registered as a no-op does not pass for built.
     const std::map<std::string, Params> withParams = {
         {"DisplayPaypalRefundForm", {{"TransactionID", "T1"}, {"ItemID", "I 1"}, {"Amount", "1.00"}}},
+        {"DisplayEbayRefundForm", {{"TransactionID", "T1"}, {"ItemID", "I 1"}, {"Amount", "1.00"}}},
         {"ArchiveTransaction", {{"itemID", "I 1"}, {"transactionID", "T1"}}},
         {"RestoreTransaction", {{"itemID", "A1"}, {"transactionID", "T2"}}},
         {"AddNoteClick", {{"TransactionID", "T1"}, {"ItemID", "I 1"}}},

@@ -1,4 +1,5 @@
 #include "orders/merge.h"
+#include "store/basFunctions.h"
 #include "store/settings.h"
 #include "tests/support/temp_dir.h"
 
@@ -46,6 +47,7 @@ TEST_F(MergeTest, DownloadedOrdersReplaceStoredOnesAndStandFirst)
     xml::Node two = orders::FindTransaction(store, "2", "0");
     two.appendElement("KORVA").appendElement("ShipmentStatus", "Shipped");
     two.appendElement("PaypalTransaction").appendElement("AMT", "9.99");
+    two.appendElement("eBayRefund").appendElement("Status", "UNKNOWN");
     store.save(store::Doc::Transactions);
 
     // Same TransactionID with another item is another order.
@@ -56,6 +58,8 @@ TEST_F(MergeTest, DownloadedOrdersReplaceStoredOnesAndStandFirst)
     EXPECT_TRUE(again.select("ShippedTime"));
     EXPECT_FALSE(again.select("KORVA"));
     EXPECT_FALSE(again.select("PaypalTransaction"));
+    // A refund through eBay is ours to track until eBay confirms it.
+    EXPECT_EQ(GetNodeText(again, "eBayRefund/Status"), "UNKNOWN");
     EXPECT_EQ(again.namespaceUri(), "urn:ebay:apis:eBLBaseComponents");
 
     // What was merged is on disk.

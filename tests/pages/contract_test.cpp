@@ -249,7 +249,8 @@ const char *const kPages[] = {"/KORVA/welcome.html",
                               "/KORVA/PrintPostageFormWorldShip-1.0.57.html",
                               "/KORVA/ComposeEmail.html",
                               "/KORVA/ContactBuyer.html",
-                              "/korva/paypalrefundform.html"};
+                              "/korva/paypalrefundform.html",
+                              "/korva/ebayrefundform.html"};
 
 const Needs kAddressCore = {{"ToName", Kind::Text},     {"ToCompany", Kind::Text},    {"ToAddress1", Kind::Text},
                             {"ToAddress2", Kind::Text}, {"ToAddress3", Kind::Text},   {"ToCity", Kind::Text},
@@ -409,12 +410,25 @@ TEST(PagesContract, RefundFormHasItsFieldsSummaryAreasAndADisablableSendButton)
                           {"topright_td", Kind::Box}});
     expectButtonSends(page, "PaypalRefund", "http://plinthway/?Action=PaypalRefundSend");
     expectCommands(page, {"http://plinthway/?Action=CancelPaypalRefund"});
+
+    Page eBay("/korva/ebayrefundform.html");
+    expectElements(eBay, {{"AMT", Kind::Text},
+                          {"REASON", Kind::Select},
+                          {"SCOPE", Kind::Select},
+                          {"COMMENT", Kind::Text},
+                          {"EbayRefund", Kind::Button},
+                          {"topleft_td", Kind::Box}});
+    expectOptions(eBay, "SCOPE", {"LINE", "ORDER"});
+    expectButtonSends(eBay, "EbayRefund", "http://plinthway/?Action=EbayRefundSend");
+    expectCommands(eBay, {"http://plinthway/?Action=CancelEbayRefund"});
 }
 
 TEST(PagesContract, EveryPageHasABodyNeedsNothingOutsideAndSendsOnlyKnownActions)
 {
     const std::set<std::string> actions = {"DisplayPaypalRefundForm",
                                            "PaypalRefundSend",
+                                           "EbayRefundSend",
+                                           "CancelEbayRefund",
                                            "PrintPostageSend",
                                            "PrintPostageSendWorldShip",
                                            "SMTPSend",

@@ -159,7 +159,7 @@ std::vector<std::string> Store::open(const std::filesystem::path &dataDir)
 
 bool Store::trySave(Doc d, std::string &error)
 {
-    changed();
+    changed(d);
     std::string why;
     if (m_protected[size_t(d)]) {
         why = "the unreadable file it holds is kept, not overwritten";

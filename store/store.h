@@ -80,7 +80,21 @@ class Store {
     // while other events run compares it to know whether what it looked up
     // before the wait still stands.
     std::uint64_t generation() const { return m_generation; }
-    void changed() { ++m_generation; }
+    // The same for one document: a view drawn from the orders need not be
+    // sorted again because the settings changed.
+    std::uint64_t generation(Doc d) const { return m_docGenerations[size_t(d)]; }
+    // Every document changed (opened anew, or a change undone in several).
+    void changed()
+    {
+        ++m_generation;
+        for (std::uint64_t &g : m_docGenerations)
+            ++g;
+    }
+    void changed(Doc d)
+    {
+        ++m_generation;
+        ++m_docGenerations[size_t(d)];
+    }
 
     // Told of every failed save, with a sentence for the user.
     void setSaveErrorHandler(std::function<void(const std::string &)> handler) { m_onSaveError = std::move(handler); }
@@ -91,6 +105,7 @@ class Store {
     std::array<bool, kDocCount> m_protected{};
     std::function<void(const std::string &)> m_onSaveError;
     std::uint64_t m_generation = 0;
+    std::array<std::uint64_t, kDocCount> m_docGenerations{};
 };
 
 // The name a malformed store file is kept under, beside the original:

@@ -235,11 +235,25 @@ View::View(Session &session, Shell &shell, Busy *busy)
 {
 }
 
+std::uint64_t View::ordersGeneration() const
+{
+    std::uint64_t sum = 0;
+    for (int k = 0; k < store::kDocCount; ++k)
+        if (store::Doc(k) != store::Doc::Settings) sum += m_session.store.generation(store::Doc(k));
+    return sum;
+}
+
 void View::validate()
 {
+    // The rows read a few settings (private mode, postage flags).
+    const std::uint64_t settingsAt = m_session.store.generation(store::Doc::Settings);
+    if (m_rowsSettingsAt != settingsAt) {
+        m_rowsSettingsAt = settingsAt;
+        m_rows.reset();
+    }
     const void *details = m_session.eBayDetails ? static_cast<const void *>(m_session.eBayDetails.raw()) : nullptr;
-    if (m_cacheAt == m_session.store.generation() && m_detailsAt == details) return;
-    m_cacheAt = m_session.store.generation();
+    if (m_cacheAt == ordersGeneration() && m_detailsAt == details) return;
+    m_cacheAt = ordersGeneration();
     m_detailsAt = details;
     m_counts.reset();
     m_sorted.clear();
@@ -305,6 +319,10 @@ void View::draw()
     }
     // Whatever an earlier drawing still owed the page is not drawn now.
     m_pending.reset();
+    // The browser takes the longest over the previous rows' layout: out of
+    // the layout at once, the page calls below do not each wait for it to
+    // be redone, and the table shows again with its first new rows.
+    if (page::Element t = page.element("TransactionsTable")) t.setStyle("display", "none");
     const std::uint64_t drawing = ++m_drawings;
 
     m_shell.ProcessingImageDisplay("Rendering");
@@ -314,9 +332,9 @@ void View::draw()
         settings::write(m_session.store, "LastTab", view);
 
     // Shipment states change only with the store.
-    if (view != kArchived && m_statusAt != m_session.store.generation()) {
+    if (view != kArchived && m_statusAt != ordersGeneration()) {
         orders::UpdateShipmentStatus(m_session.store);
-        m_statusAt = m_session.store.generation();
+        m_statusAt = ordersGeneration();
     }
     for (const Tab &tab : kTabs)
         if (page::Element e = page.element(tab.element)) e.setStyle("backgroundColor", "#ffffff");
@@ -358,10 +376,9 @@ void View::draw()
         // in the page.
         m_pending = Pending{drawing, page.document(), view, clock().localNow(), 0, false};
         const int total = int(orders(view).size());
-        if (total > 0) {
-            table.appendHTML(takeRows(kFirstBatch));
-            m_shell.rowsShown(int(m_pending->next), total);
-        }
+        if (total > 0) table.appendHTML(takeRows(kFirstBatch));
+        table.setStyle("display", "");
+        if (total > 0) m_shell.rowsShown(int(m_pending->next), total);
         if (rowsToCome() == 0)
             m_pending.reset();
         else if (m_busy)

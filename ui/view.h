@@ -71,6 +71,9 @@ class View {
 
     // Drops what was worked out from an older store.
     void validate();
+    // Changes to every store file but Settings.xml: the shipment states, the
+    // views' orders and their counts do not depend on the settings.
+    std::uint64_t ordersGeneration() const;
     const std::vector<xml::Node> &orders(const std::string &view);
     const RowBuilder &rows(const std::string &view, const DateTime &now);
     // The pending drawing's rows [next, next + count) as HTML; advances next.
@@ -85,6 +88,7 @@ class View {
 
     std::uint64_t m_statusAt = ~std::uint64_t(0);
     std::uint64_t m_cacheAt = ~std::uint64_t(0);
+    std::uint64_t m_rowsSettingsAt = ~std::uint64_t(0);
     const void *m_detailsAt = nullptr;
     std::optional<orders::ViewCounts> m_counts;
     std::map<std::string, std::vector<xml::Node>, std::less<>> m_sorted;

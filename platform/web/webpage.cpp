@@ -64,13 +64,17 @@ window.__tw = (function () {
       if (!n) return;
       if (p === 'appendHTML') n.insertAdjacentHTML('beforeend', v);
       else if (p === 'keepRows') {
-        // One range for all the rows after the kept ones: a view of many
-        // thousands is gone in one step, not row by row.
+        // Each batch of rows came in a section of its own: the sections
+        // after the one holding the first row to go are removed whole, then
+        // one range takes that section's rest. A view of many thousands is
+        // gone in a few steps, not row by row.
         var k = parseInt(v, 10), rows = n.rows;
         if (rows && rows.length > k) {
+          var first = rows[k], section = first.parentNode;
+          while (n.lastChild && n.lastChild !== section && !n.lastChild.contains(first)) n.removeChild(n.lastChild);
           var r = document.createRange();
-          r.setStartBefore(rows[k]);
-          r.setEndAfter(rows[rows.length - 1]);
+          r.setStartBefore(first);
+          r.setEndAfter(section.lastChild);
           r.deleteContents();
           while (n.rows.length > k) n.deleteRow(-1);
         }

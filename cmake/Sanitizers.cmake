@@ -12,8 +12,13 @@ endif()
 if(TIDEWELL_SANITIZE OR TIDEWELL_FUZZ)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
-  # Keeps the sanitizers' reports readable without a full debug build.
-  add_compile_options(-g)
+  # File and line in the sanitizers' reports, without the cost of full
+  # debug information.
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    add_compile_options(-gline-tables-only)
+  else()
+    add_compile_options(-g1)
+  endif()
 endif()
 
 if(TIDEWELL_FUZZ)

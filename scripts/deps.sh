@@ -6,7 +6,7 @@ packages=(cmake ninja-build g++ pkg-config
   libxml2-dev libxslt1-dev libxml2-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3 python3-aiosmtpd fonts-dejavu-core clang-format openssl
-  clang libclang-rt-14-dev libfuzzer-14-dev
+  clang libclang-rt-14-dev libfuzzer-14-dev lld
   desktop-file-utils appstream dpkg-dev binutils)
 missing=()
 for p in "${packages[@]}"; do

@@ -20,10 +20,11 @@ echo "== format"
 
 echo "== core without the user interface (TIDEWELL_GUI=OFF), under AddressSanitizer + UndefinedBehaviorSanitizer"
 if [ ! -f "$root/build-asan/CMakeCache.txt" ]; then
-  # Unoptimised: the sanitizers find the same faults, and the build takes
-  # half the time.
+  # Unoptimised and linked by lld: the sanitizers find the same faults, and
+  # the build takes half the time.
   CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-asan" -G Ninja -DTIDEWELL_GUI=OFF -DTIDEWELL_SANITIZE=ON \
-    -DTIDEWELL_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O0 >/dev/null
+    -DTIDEWELL_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O0 -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld \
+    >/dev/null
 fi
 cmake --build "$root/build-asan" -j "$jobs"
 (cd "$root/build-asan" && ctest --output-on-failure -j "$jobs" --timeout 600) | tee -a "$log" || status=1

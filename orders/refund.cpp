@@ -22,27 +22,6 @@ std::string esc(std::string_view text)
     return xml::escape(text);
 }
 
-std::string linkValue(const Params &params, const char *key)
-{
-    auto it = params.find(key);
-    return it == params.end() ? std::string() : it->second;
-}
-
-// An order of the active orders or of the archive (whose rows carry refund
-// links as well), found by its keys.
-struct Located {
-    xml::Node order;
-    store::Doc doc = store::Doc::Transactions;
-};
-
-Located locate(Session &session, std::string_view itemId, std::string_view transactionId)
-{
-    if (itemId.empty() || transactionId.empty()) return {};
-    for (store::Doc doc : {store::Doc::Transactions, store::Doc::ArchivedTransactions})
-        if (xml::Node order = store::findOrder(session.store.doc(doc), itemId, transactionId)) return {order, doc};
-    return {};
-}
-
 // What the link that opened the form said, until the form is left. Keys
 // only: the order is looked up again at each step.
 struct OpenForm {
@@ -77,7 +56,8 @@ std::string orderSummaryHtml(xml::Node order)
 void DisplayEbayRefundForm(Session &session, Shell &shell, OpenForm &form, const Params &params)
 {
     shell.ProcessingImageHide();
-    const Located found = locate(session, linkValue(params, "ItemID"), linkValue(params, "TransactionID"));
+    const store::LocatedOrder found =
+        store::locateOrder(session.store, paramValue(params, "ItemID"), paramValue(params, "TransactionID"));
     if (!found.order || !ebay::paidThroughEbay(found.order)) {
         shell.messageBox(kEbayRefundTitle, "Cannot locate transaction.");
         return;
@@ -88,16 +68,16 @@ void DisplayEbayRefundForm(Session &session, Shell &shell, OpenForm &form, const
     }
     session.selectOrders(session.store.doc(found.doc), {found.order});
     form.open = true;
-    form.itemId = linkValue(params, "ItemID");
-    form.transactionId = linkValue(params, "TransactionID");
-    form.amount = linkValue(params, "Amount");
-    form.reason = linkValue(params, "Reason");
+    form.itemId = paramValue(params, "ItemID");
+    form.transactionId = paramValue(params, "TransactionID");
+    form.amount = paramValue(params, "Amount");
+    form.reason = paramValue(params, "Reason");
     shell.navigate(pages::url(kEbayRefundFormPage));
 }
 
 void fillForm(Session &session, Shell &shell, const OpenForm &form)
 {
-    const Located found = locate(session, form.itemId, form.transactionId);
+    const store::LocatedOrder found = store::locateOrder(session.store, form.itemId, form.transactionId);
     if (!form.open || !found.order) return;
     page::Page &page = shell.page();
     page.element("AMT").setValue(form.amount);
@@ -131,7 +111,7 @@ void EbayRefundSend(Session &session, Shell &shell, FeatureTable &table, OpenFor
     };
 
     const std::string itemId = form.itemId, transactionId = form.transactionId;
-    Located live = locate(session, itemId, transactionId);
+    store::LocatedOrder live = store::locateOrder(session.store, itemId, transactionId);
     if (!form.open || !live.order || !ebay::paidThroughEbay(live.order)) {
         shell.messageBox(kEbayRefundTitle,
                          "We cannot locate the Transaction for this refund.  The refund will not be issued.");
@@ -184,7 +164,7 @@ void EbayRefundSend(Session &session, Shell &shell, FeatureTable &table, OpenFor
     }
 
     // The wait let events run: the order is looked up again.
-    live = locate(session, itemId, transactionId);
+    live = store::locateOrder(session.store, itemId, transactionId);
     xml::Node stored = ebay::findRefundRecord(live.order, record.localId);
     using Kind = ebay::SendOutcome::Kind;
     switch (outcome.kind) {
@@ -233,7 +213,7 @@ bool checkEbayRefunds(Session &session, Shell &shell, const std::vector<xml::Nod
             if (answer.noAnswer || !eBay.signInProblem().empty()) break;
             continue;
         }
-        const Located live = locate(session, ask.itemId, ask.transactionId);
+        const store::LocatedOrder live = store::locateOrder(session.store, ask.itemId, ask.transactionId);
         if (live.order && ebay::applyOrderRefunds(live.order, answer.refunds)) {
             session.store.save(live.doc);
             changed = true;

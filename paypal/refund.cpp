@@ -51,28 +51,6 @@ std::string dollars(long long cents)
     return buffer;
 }
 
-// The command link's values arrive decoded already.
-std::string linkValue(const Params &params, const char *key)
-{
-    auto it = params.find(key);
-    return it == params.end() ? std::string() : it->second;
-}
-
-// The stored order and the document that holds it: the active orders, or
-// the archive, whose rows carry refund links as well.
-struct Located {
-    xml::Node order;
-    store::Doc doc = store::Doc::Transactions;
-};
-
-Located locate(Session &session, std::string_view itemId, std::string_view transactionId)
-{
-    if (itemId.empty() || transactionId.empty()) return {};
-    for (store::Doc doc : {store::Doc::Transactions, store::Doc::ArchivedTransactions})
-        if (xml::Node order = store::findOrder(session.store.doc(doc), itemId, transactionId)) return {order, doc};
-    return {};
-}
-
 // What the link that opened the form said, until the refund is sent or
 // cancelled.
 struct OpenForm {
@@ -101,7 +79,7 @@ std::vector<xml::Node> selectedOrders(const Session &session)
 // then. The order is looked up by its keys: a wait may have moved it.
 void dropDetails(Session &session, std::string_view itemId, std::string_view transactionId)
 {
-    const Located found = locate(session, itemId, transactionId);
+    const store::LocatedOrder found = store::locateOrder(session.store, itemId, transactionId);
     if (!found.order) return;
     for (xml::Node details = found.order.element("PaypalTransaction"); details;
          details = found.order.element("PaypalTransaction"))
@@ -114,15 +92,16 @@ void DisplayPaypalRefundForm(Session &session, Shell &shell, OpenForm &form, con
     shell.ProcessingImageHide();
     // Looked up before the form opens: a form for an order we cannot find
     // could only fail.
-    const Located found = locate(session, linkValue(params, "ItemID"), linkValue(params, "TransactionID"));
+    const store::LocatedOrder found =
+        store::locateOrder(session.store, paramValue(params, "ItemID"), paramValue(params, "TransactionID"));
     if (!found.order) {
         shell.messageBox(kRefundTitle, kCannotLocateOrder);
         return;
     }
     session.selectOrders(session.store.doc(found.doc), {found.order});
     form.open = true;
-    form.amount = linkValue(params, "Amount");
-    form.paypalTransactionId = linkValue(params, "PaypalTransactionID");
+    form.amount = paramValue(params, "Amount");
+    form.paypalTransactionId = paramValue(params, "PaypalTransactionID");
     if (form.paypalTransactionId.empty())
         form.paypalTransactionId = childText(found.order, "PaypalTransaction/TRANSACTIONID");
     shell.navigate(pages::url(kRefundFormPage));
@@ -171,7 +150,7 @@ void PaypalRefundSend(Session &session, Shell &shell, FeatureTable &table, OpenF
     }
     const std::string itemId = childText(selected.front(), "Item/ItemID");
     const std::string transactionId = childText(selected.front(), "TransactionID");
-    const Located live = locate(session, itemId, transactionId);
+    const store::LocatedOrder live = store::locateOrder(session.store, itemId, transactionId);
     const std::string paypalId = childText(live.order, "PaypalTransaction/TRANSACTIONID");
 
     const std::string type = page.element("REFUNDTYPE").value();

@@ -25,6 +25,13 @@ namespace tw {
 // percent-decoded (ui/commandlink.h).
 using Params = std::map<std::string, std::string>;
 
+// The value of `key` in a command link; "" when the link has none.
+inline std::string paramValue(const Params &params, const char *key)
+{
+    auto it = params.find(key);
+    return it == params.end() ? std::string() : it->second;
+}
+
 class FeatureTable {
   public:
     using Action = std::function<void(const Params &params)>;

@@ -1,6 +1,7 @@
 #include "store/store.h"
 
 #include "platform/clock.h"
+#include "store/order_index.h"
 
 #include <cstdio>
 #include <future>
@@ -185,6 +186,14 @@ bool Store::SaveData()
     bool a = save(Doc::Transactions);
     bool b = save(Doc::TrackingNumbers);
     return a && b;
+}
+
+LocatedOrder locateOrder(Store &store, std::string_view itemId, std::string_view transactionId)
+{
+    if (itemId.empty() || transactionId.empty()) return {};
+    for (Doc d : {Doc::Transactions, Doc::ArchivedTransactions})
+        if (xml::Node order = findOrder(store.doc(d), itemId, transactionId)) return {order, d};
+    return {};
 }
 
 } // namespace tw::store

@@ -108,6 +108,14 @@ class Store {
     std::array<std::uint64_t, kDocCount> m_docGenerations{};
 };
 
+// An order of the active orders or of the archive, found by its keys, and
+// the document that holds it (a null order when neither has it).
+struct LocatedOrder {
+    xml::Node order;
+    Doc doc = Doc::Transactions;
+};
+LocatedOrder locateOrder(Store &store, std::string_view itemId, std::string_view transactionId);
+
 // The name a malformed store file is kept under, beside the original:
 // "Transactions.xml" -> "Transactions.unreadable-20261208-142501.xml".
 std::filesystem::path keptAsideName(const std::filesystem::path &file);

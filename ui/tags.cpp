@@ -40,12 +40,6 @@ page::Element table(Shell &shell)
     return shell.page().element("TransactionsTable");
 }
 
-std::string param(const Params &params, const char *key)
-{
-    auto it = params.find(key);
-    return it == params.end() ? std::string() : it->second;
-}
-
 void setTags(Shell &shell, const std::vector<OrderRow> &rows, const std::function<bool(const OrderRow &)> &on)
 {
     std::vector<std::string> values;
@@ -201,14 +195,14 @@ void registerTags(Session &session, Shell &shell, FeatureTable &table)
     table.addAction(
         "AddNoteClick",
         [&shell](const Params &p) {
-            const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
+            const std::string t = paramValue(p, "TransactionID"), i = paramValue(p, "ItemID");
             if (page::Element area = inRow(shell, t, i, ".note")) area.setInnerHTML(noteEditorHtml(t, i));
         },
         FeatureTable::Rows::AsShown);
     table.addAction(
         "SaveNoteClick",
         [&session, &shell](const Params &p) {
-            const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
+            const std::string t = paramValue(p, "TransactionID"), i = paramValue(p, "ItemID");
             page::Element input = inRow(shell, t, i, "input[name=\"note\"]");
             if (!input) return;
             const std::string text = input.value();
@@ -231,7 +225,7 @@ void registerTags(Session &session, Shell &shell, FeatureTable &table)
     table.addAction(
         "DeleteNoteClick",
         [&session, &shell](const Params &p) {
-            const std::string t = param(p, "TransactionID"), i = param(p, "ItemID");
+            const std::string t = paramValue(p, "TransactionID"), i = paramValue(p, "ItemID");
             if (page::Element area = inRow(shell, t, i, ".note")) area.setInnerHTML(addNoteHtml(t, i));
             xml::Document &notes = session.store.doc(store::Doc::Notes);
             if (xml::Node old = notes.select("Notes/Note[TransactionID=$t and ItemID=$i]", {{"t", t}, {"i", i}}))
@@ -245,13 +239,15 @@ void registerTags(Session &session, Shell &shell, FeatureTable &table)
     table.addAction(
         "ArchiveTransaction",
         [&session, &shell, &table, archive](const Params &p) {
-            moveAll(session, shell, table, archive, {{param(p, "itemID"), param(p, "transactionID"), {}, {}, true}});
+            moveAll(session, shell, table, archive,
+                    {{paramValue(p, "itemID"), paramValue(p, "transactionID"), {}, {}, true}});
         },
         FeatureTable::Rows::AsShown);
     table.addAction(
         "RestoreTransaction",
         [&session, &shell, &table, restore](const Params &p) {
-            moveAll(session, shell, table, restore, {{param(p, "itemID"), param(p, "transactionID"), {}, {}, true}});
+            moveAll(session, shell, table, restore,
+                    {{paramValue(p, "itemID"), paramValue(p, "transactionID"), {}, {}, true}});
         },
         FeatureTable::Rows::AsShown);
     table.addAction("ArchiveAll", [&session, &shell, &table, archive](const Params &) {

@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <netinet/in.h>
 #include <optional>
@@ -352,11 +353,11 @@ class UnansweringPort {
 TEST(Winsock, TheWindowRunsWhileTheLookupAndTheConnectWait)
 {
     // A lookup that answers only once the event loop has run a timer.
-    std::atomic<bool> timerRan{false};
-    setHostLookup([&timerRan](const std::string &host, std::uint32_t &address) {
-        for (int i = 0; i < 500 && !timerRan; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (!timerRan || host != "slow.test") return int(WSAHOST_NOT_FOUND);
+    std::promise<void> timerRan;
+    std::shared_future<void> ran = timerRan.get_future().share();
+    setHostLookup([ran](const std::string &host, std::uint32_t &address) {
+        if (ran.wait_for(std::chrono::seconds(5)) != std::future_status::ready || host != "slow.test")
+            return int(WSAHOST_NOT_FOUND);
         address = htonl(INADDR_LOOPBACK);
         return 0;
     });
@@ -366,7 +367,7 @@ TEST(Winsock, TheWindowRunsWhileTheLookupAndTheConnectWait)
     ScriptedPeer peer([](ScriptedPeer::Connection &c) { c.waitClosed(); });
     Winsock socket;
     socket.setTimeoutValue(10);
-    QTimer::singleShot(0, [&] { timerRan = true; });
+    QTimer::singleShot(0, [&] { timerRan.set_value(); });
     EXPECT_EQ(errorNumber([&] { socket.Connect("slow.test", peer.port(), true); }), 0);
     EXPECT_EQ(socket.State(), sckConnected);
     EXPECT_EQ(socket.RemoteHostIP(), "127.0.0.1");

@@ -189,6 +189,11 @@ void Element::onChange(std::function<void()> handler)
     if (*this) m_page->onChange(m_handle, std::move(handler));
 }
 
+void Element::watchEnd(std::function<void()> nearEnd)
+{
+    if (*this) m_page->watchEnd(m_handle, std::move(nearEnd));
+}
+
 #undef TW_GET
 #undef TW_SET
 

@@ -85,11 +85,16 @@ class Element {
     // Sets property `path` of each matching element to values[i], or to
     // values[0] for all when one value is given.
     void setEach(std::string_view selector, std::string_view path, const std::vector<std::string> &values);
-    // A table: keeps its first `count` rows, deletes the others.
+    // A table: keeps its first `count` rows, deletes the others. The
+    // element may be replaced by a copy holding the kept rows; this handle
+    // then names the copy.
     void keepRows(int count);
 
     // `handler` runs each time the element raises its change event.
     void onChange(std::function<void()> handler);
+    // `nearEnd` runs once, when the element's end is shown or is within two
+    // window heights below what is shown (at once where the page cannot tell).
+    void watchEnd(std::function<void()> nearEnd);
 
   private:
     Page *m_page = nullptr;
@@ -108,7 +113,7 @@ class Page {
     // address loaded again) replaces the current one.
     virtual std::uint64_t document() { return 0; }
 
-    // First element whose id or name is `key`, across the whole document.
+    // The element whose id is `key`; without one, the first whose name is.
     Element element(std::string_view key) { return wrap(find(key)); }
     // Every element named (or with the id) `key`, in document order.
     std::vector<Element> elements(std::string_view key);
@@ -146,6 +151,10 @@ class Page {
     virtual void deleteRow(int handle, int index) = 0;
     virtual int addOption(int handle, std::string_view text, std::string_view value, bool selected) = 0;
     virtual void onChange(int handle, std::function<void()> handler) = 0;
+    virtual void watchEnd(int, std::function<void()> nearEnd)
+    {
+        if (nearEnd) nearEnd();
+    }
     virtual std::vector<std::vector<std::string>> values(int scope, std::string_view selector,
                                                          const std::vector<std::string> &paths) = 0;
     virtual void setEach(int scope, std::string_view selector, std::string_view path,

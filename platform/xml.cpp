@@ -362,6 +362,18 @@ std::string Node::namespaceUri() const
     return (m_node && m_node->ns) ? S(m_node->ns->href) : std::string();
 }
 
+bool Node::hasName(std::string_view localName) const
+{
+    return m_node && m_node->name && std::string_view(reinterpret_cast<const char *>(m_node->name)) == localName;
+}
+
+bool Node::inNamespace(std::string_view uri) const
+{
+    const std::string_view href =
+        m_node && m_node->ns && m_node->ns->href ? reinterpret_cast<const char *>(m_node->ns->href) : "";
+    return href == uri;
+}
+
 std::string Node::text() const
 {
     if (!m_node) return {};

@@ -40,6 +40,9 @@ class Node {
     bool isElement() const;
     std::string name() const; // local name
     std::string namespaceUri() const;
+    // The same compared in place, without a copy: for loops over many nodes.
+    bool hasName(std::string_view localName) const;
+    bool inNamespace(std::string_view uri) const;
 
     // Text content of the node and its descendants ("" for a null node).
     std::string text() const;

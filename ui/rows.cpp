@@ -283,12 +283,24 @@ std::string moveHtml(std::string_view view, std::string_view transactionId, std:
 }
 } // namespace
 
+void RowBuilder::readSettings()
+{
+    const xml::Document &settingsDoc = m_session.store.doc(store::Doc::Settings);
+    m_privateMode = settings::isOn(settings::read(settingsDoc, "PrivateMode"));
+    m_flagPostage = settings::isOn(settings::read(settingsDoc, "FlagPostageDifferences"));
+}
+
+void RowBuilder::reuse(std::string_view view, const DateTime &now)
+{
+    m_view = std::string(view);
+    m_now = now;
+    readSettings();
+}
+
 RowBuilder::RowBuilder(const Session &session, std::string_view view, const DateTime &now)
     : m_session(session), m_view(view), m_now(now)
 {
-    const xml::Document &settingsDoc = session.store.doc(store::Doc::Settings);
-    m_privateMode = settings::isOn(settings::read(settingsDoc, "PrivateMode"));
-    m_flagPostage = settings::isOn(settings::read(settingsDoc, "FlagPostageDifferences"));
+    readSettings();
     if (session.eBayDetails)
         m_viewItemPrefix =
             GetNodeText(session.eBayDetails, "GeteBayDetailsResponse/URLDetails[URLType='ViewItemURL']/URL");

@@ -50,14 +50,13 @@ class RowBuilder {
     std::string row(xml::Node order, int position) const;
 
     // The same lookups for another drawing: `view` and `now` as the
-    // constructor takes them. Only while the store has not changed.
-    void reuse(std::string_view view, const DateTime &now)
-    {
-        m_view = std::string(view);
-        m_now = now;
-    }
+    // constructor takes them. Only while the orders and their records have
+    // not changed; the settings the rows read are read again.
+    void reuse(std::string_view view, const DateTime &now);
 
   private:
+    void readSettings();
+
     using MultiIndex = std::unordered_map<std::string, std::vector<xml::Node>>;
 
     std::string cellPayment(xml::Node order) const;

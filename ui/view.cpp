@@ -1,6 +1,7 @@
 #include "ui/view.h"
 
 #include "ebay/clseBayAPI.h"
+#include "ebay/refund.h"
 #include "orders/refund.h"
 #include "orders/shipment.h"
 #include "pages/pages.h"
@@ -27,9 +28,14 @@ namespace {
 
 // Rows that fill the window at once, and the rows handed to the page at a
 // time while the window is idle: a batch the page lays out in a few tens of
-// milliseconds, so the seller's scrolling and clicks are not held up.
+// milliseconds, so the seller's scrolling and clicks are not held up. The
+// browser lays a table out whole each time rows are added, so past the
+// first few hundred rows a batch comes only as the seller scrolls near the
+// end of what is drawn, a larger one the longer the table.
 constexpr size_t kFirstBatch = 30;
 constexpr size_t kLaterBatch = 60;
+constexpr size_t kRowsUnasked = 300;
+constexpr size_t kLargestBatch = 4000;
 constexpr int kLoadWaitMs = 30000;
 
 struct Tab {
@@ -85,6 +91,8 @@ void drawRatingBox(Session &session, Shell &shell)
 bool fetchPaypalDetails(Session &session, Shell &shell, const std::vector<xml::Node> &orders)
 {
     const xml::Document &settingsDoc = session.store.settings();
+    // Without PayPal's API no order has details to fetch; asked once, not per order.
+    if (settings::read(settingsDoc, "PaypalAPIUser").empty()) return false;
     xml::Document copies = xml::Document::parse("<Transactions/>");
     for (xml::Node order : orders)
         if (paypal::detailsFetch(settingsDoc, order) != paypal::DetailsFetch::None) copies.root().append(order);
@@ -98,20 +106,22 @@ bool fetchPaypalDetails(Session &session, Shell &shell, const std::vector<xml::N
     return true;
 }
 
-// The string value of the first `path` element (eBay's namespace at each
-// step) under `node`, as the stylesheet's select reads it; "" when none.
+// The first `path` element (eBay's namespace at each step) under `node` in
+// document order.
+xml::Node ebayPathFirst(xml::Node node, const std::string_view *step, const std::string_view *end)
+{
+    if (step == end) return node;
+    for (xml::Node child = node.firstElement(); child; child = child.nextElement())
+        if (child.hasName(*step) && child.inNamespace(xml::kEbayNamespace))
+            if (xml::Node found = ebayPathFirst(child, step + 1, end)) return found;
+    return {};
+}
+
+// Its string value, as the stylesheet's select reads it; "" when none.
 std::string ebayPathText(xml::Node node, std::initializer_list<std::string_view> path)
 {
-    std::vector<xml::Node> level{node};
-    for (std::string_view step : path) {
-        std::vector<xml::Node> next;
-        for (xml::Node parent : level)
-            for (xml::Node child = parent.firstElement(); child; child = child.nextElement())
-                if (child.name() == step && child.namespaceUri() == xml::kEbayNamespace) next.push_back(child);
-        if (next.empty()) return {};
-        level = std::move(next);
-    }
-    return level.front().text();
+    xml::Node found = ebayPathFirst(node, path.begin(), path.end());
+    return found ? found.text() : std::string();
 }
 
 // A child path's text equals `value` for any of the matching elements (local
@@ -119,9 +129,9 @@ std::string ebayPathText(xml::Node node, std::initializer_list<std::string_view>
 bool anyChildPathIs(xml::Node node, std::string_view first, std::string_view second, std::string_view value)
 {
     for (xml::Node a = node.firstElement(); a; a = a.nextElement())
-        if (a.name() == first)
+        if (a.hasName(first))
             for (xml::Node b = a.firstElement(); b; b = b.nextElement())
-                if (b.name() == second && b.text() == value) return true;
+                if (b.hasName(second) && b.text() == value) return true;
     return false;
 }
 
@@ -147,33 +157,28 @@ int compareTexts(const std::string &a, const std::string &b)
     return xmlStrcmp(reinterpret_cast<const xmlChar *>(a.c_str()), reinterpret_cast<const xmlChar *>(b.c_str()));
 }
 
-} // namespace
+struct Keyed {
+    xml::Node order;
+    std::string first, second;
+    double number = 0;
+};
 
-std::vector<xml::Node> viewOrders(const store::Store &store, std::string_view view)
+Keyed keyOf(xml::Node order, bool byPayment)
 {
-    const xml::Node root =
-        store.doc(view == kArchived ? store::Doc::ArchivedTransactions : store::Doc::Transactions).root();
-    struct Keyed {
-        xml::Node order;
-        std::string first, second;
-        double number = 0;
-    };
-    std::vector<Keyed> keyed;
-    const bool byPayment = view == kNotShipped;
-    for (xml::Node order = root ? root.firstElement() : xml::Node(); order; order = order.nextElement()) {
-        if (order.name() != "Transaction" || order.namespaceUri() != xml::kEbayNamespace || !inView(order, view))
-            continue;
-        Keyed k{order, {}, {}, 0};
-        if (byPayment) {
-            k.first = ebayPathText(order, {"PaidTime"});
-            k.second = ebayPathText(order, {"Buyer", "UserID"});
-        } else {
-            // The same conversion XSLT applies to a number key.
-            const std::string record = ebayPathText(order, {"ShippingDetails", "SellingManagerSalesRecordNumber"});
-            k.number = xmlXPathCastStringToNumber(reinterpret_cast<const xmlChar *>(record.c_str()));
-        }
-        keyed.push_back(std::move(k));
+    Keyed k{order, {}, {}, 0};
+    if (byPayment) {
+        k.first = ebayPathText(order, {"PaidTime"});
+        k.second = ebayPathText(order, {"Buyer", "UserID"});
+    } else {
+        // The same conversion XSLT applies to a number key.
+        const std::string record = ebayPathText(order, {"ShippingDetails", "SellingManagerSalesRecordNumber"});
+        k.number = xmlXPathCastStringToNumber(reinterpret_cast<const xmlChar *>(record.c_str()));
     }
+    return k;
+}
+
+std::vector<xml::Node> sorted(std::vector<Keyed> keyed, bool byPayment)
+{
     // Stable: equal keys keep the store's order.
     std::stable_sort(keyed.begin(), keyed.end(), [byPayment](const Keyed &a, const Keyed &b) {
         if (!byPayment) return compareNumbers(a.number, b.number) > 0; // descending
@@ -186,6 +191,43 @@ std::vector<xml::Node> viewOrders(const store::Store &store, std::string_view vi
     for (const Keyed &k : keyed)
         out.push_back(k.order);
     return out;
+}
+
+} // namespace
+
+std::map<std::string, ViewOrders, std::less<>> viewOrders(const store::Store &store,
+                                                          const std::vector<std::string_view> &views)
+{
+    // One walk over the file for all the views it holds: the walk is most of
+    // the cost, the orders of a large store being spread over much memory.
+    std::map<std::string, ViewOrders, std::less<>> out;
+    for (bool archive : {false, true}) {
+        std::vector<std::string_view> here;
+        for (std::string_view view : views)
+            if ((view == kArchived) == archive) here.push_back(view);
+        if (here.empty()) continue;
+        std::vector<std::vector<Keyed>> keyed(here.size());
+        std::vector<bool> refunds(here.size(), false);
+        const xml::Node root = store.doc(archive ? store::Doc::ArchivedTransactions : store::Doc::Transactions).root();
+        for (xml::Node order = root ? root.firstElement() : xml::Node(); order; order = order.nextElement()) {
+            if (!order.hasName("Transaction") || !order.inNamespace(xml::kEbayNamespace)) continue;
+            std::optional<bool> needsCheck;
+            for (size_t v = 0; v < here.size(); ++v) {
+                if (!inView(order, here[v])) continue;
+                keyed[v].push_back(keyOf(order, here[v] == kNotShipped));
+                if (!needsCheck) needsCheck = ebay::refundNeedsCheck(order);
+                if (*needsCheck) refunds[v] = true;
+            }
+        }
+        for (size_t v = 0; v < here.size(); ++v)
+            out[std::string(here[v])] = {sorted(std::move(keyed[v]), here[v] == kNotShipped), refunds[v]};
+    }
+    return out;
+}
+
+std::vector<xml::Node> viewOrders(const store::Store &store, std::string_view view)
+{
+    return std::move(viewOrders(store, std::vector<std::string_view>{view})[std::string(view)].orders);
 }
 
 std::string ratingBoxHtml(const xml::Document &feedback)
@@ -245,12 +287,6 @@ std::uint64_t View::ordersGeneration() const
 
 void View::validate()
 {
-    // The rows read a few settings (private mode, postage flags).
-    const std::uint64_t settingsAt = m_session.store.generation(store::Doc::Settings);
-    if (m_rowsSettingsAt != settingsAt) {
-        m_rowsSettingsAt = settingsAt;
-        m_rows.reset();
-    }
     const void *details = m_session.eBayDetails ? static_cast<const void *>(m_session.eBayDetails.raw()) : nullptr;
     if (m_cacheAt == ordersGeneration() && m_detailsAt == details) return;
     m_cacheAt = ordersGeneration();
@@ -260,12 +296,26 @@ void View::validate()
     m_rows.reset();
 }
 
-const std::vector<xml::Node> &View::orders(const std::string &view)
+const ViewOrders &View::sortedView(const std::string &view)
 {
     validate();
     auto it = m_sorted.find(view);
-    if (it == m_sorted.end()) it = m_sorted.emplace(view, viewOrders(m_session.store, view)).first;
+    if (it == m_sorted.end()) {
+        // The views of the active orders come together: the first drawing
+        // sorts them all, and a click on another tab finds its order ready.
+        std::vector<std::string_view> views{view};
+        if (view != kArchived)
+            for (const Tab &tab : kTabs)
+                if (tab.view != kArchived && tab.view != view && !m_sorted.count(tab.view)) views.push_back(tab.view);
+        m_sorted.merge(viewOrders(m_session.store, views));
+        it = m_sorted.find(view);
+    }
     return it->second;
+}
+
+const std::vector<xml::Node> &View::orders(const std::string &view)
+{
+    return sortedView(view).orders;
 }
 
 const RowBuilder &View::rows(const std::string &view, const DateTime &now)
@@ -319,10 +369,9 @@ void View::draw()
     }
     // Whatever an earlier drawing still owed the page is not drawn now.
     m_pending.reset();
-    // The browser takes the longest over the previous rows' layout: out of
-    // the layout at once, the page calls below do not each wait for it to
-    // be redone, and the table shows again with its first new rows.
-    if (page::Element t = page.element("TransactionsTable")) t.setStyle("display", "none");
+    // The previous rows go first: the page lets go of them while it is idle,
+    // and the page calls below no longer wait on their layout.
+    if (page::Element t = page.element("TransactionsTable")) t.keepRows(1);
     const std::uint64_t drawing = ++m_drawings;
 
     m_shell.ProcessingImageDisplay("Rendering");
@@ -361,7 +410,6 @@ void View::draw()
     page::Element table = page.element("TransactionsTable");
     if (table) {
         table.setStyle("visibility", "visible");
-        table.keepRows(1);
         std::vector<page::Element> header = table.rows();
         if (!header.empty()) {
             std::vector<page::Element> cells = header[0].cells();
@@ -369,7 +417,7 @@ void View::draw()
                 cells[1].setInnerHTML(view == kNotShipped ? "Status" : "Days<br />Since<br />Shipped");
         }
         if (view != kArchived) fetchPaypalDetails(m_session, m_shell, orders(view));
-        orders::checkEbayRefunds(m_session, m_shell, orders(view));
+        if (sortedView(view).refundsToCheck) orders::checkEbayRefunds(m_session, m_shell, orders(view));
 
         // The page calls above let events run; only now are the store's
         // records looked up for the rows, and nothing runs until they are
@@ -377,7 +425,6 @@ void View::draw()
         m_pending = Pending{drawing, page.document(), view, clock().localNow(), 0, false};
         const int total = int(orders(view).size());
         if (total > 0) table.appendHTML(takeRows(kFirstBatch));
-        table.setStyle("display", "");
         if (total > 0) m_shell.rowsShown(int(m_pending->next), total);
         if (rowsToCome() == 0)
             m_pending.reset();
@@ -385,6 +432,7 @@ void View::draw()
             drawMoreLater();
         else
             completeRows();
+        if (m_busy) sortOthersLater();
     }
     m_shell.ProcessingImageHide();
 }
@@ -394,7 +442,8 @@ void View::completeRows()
     if (!pendingValid() || rowsToCome() == 0) return;
     page::Element table = m_shell.page().element("TransactionsTable");
     const int total = int(orders(m_pending->view).size());
-    // Later batches grow fourfold, so the page lays the table out only a few times.
+    // Later batches grow fourfold, so the page lays the table out only a few
+    // times, up to a size whose text the window holds a few copies of with ease.
     size_t batch = kFirstBatch * 4;
     while (pendingValid() && rowsToCome() > 0) {
         m_shell.ProcessingImageDisplay("Rendering<br>" + std::to_string(m_pending->next) + " of " +
@@ -402,27 +451,57 @@ void View::completeRows()
         table.appendHTML(takeRows(batch));
         if (!m_pending) break;
         m_shell.rowsShown(int(m_pending->next), total);
-        batch *= 4;
+        batch = std::min(batch * 4, kLargestBatch);
     }
     m_pending.reset();
 }
 
-void View::drawMoreLater()
+void View::drawMoreLater(bool whenNearEnd)
 {
     std::weak_ptr<View *> self = m_self;
     const std::uint64_t drawing = m_pending->drawing;
-    m_shell.post([self, drawing] {
+    m_shell.post([self, drawing, whenNearEnd] {
         auto view = self.lock();
         if (!view) return;
         View *v = *view;
         if (!v->m_pending || v->m_pending->drawing != drawing) return;
-        // Never inside other work: it waits until the window is idle.
+        // Never inside other work (nor inside the page's answer to the last
+        // batch): it waits until the window is idle.
         v->m_busy->whenIdle(
-            [self, drawing] {
+            [self, drawing, whenNearEnd] {
                 auto again = self.lock();
-                if (again && (*again)->m_pending && (*again)->m_pending->drawing == drawing) (*again)->drawMore();
+                if (!again || !(*again)->m_pending || (*again)->m_pending->drawing != drawing) return;
+                if (whenNearEnd)
+                    (*again)->drawWhenNearEnd();
+                else
+                    (*again)->drawMore();
             },
             false);
+    });
+}
+
+void View::sortOthersLater()
+{
+    std::weak_ptr<View *> self = m_self;
+    m_shell.post([self] {
+        if (auto view = self.lock())
+            (*view)->m_busy->whenIdle(
+                [self] {
+                    auto again = self.lock();
+                    if (!again) return;
+                    View *v = *again;
+                    // Orders sorted before the shipment states are brought up
+                    // to date would be sorted again at once.
+                    if (v->m_statusAt != v->ordersGeneration()) return;
+                    v->validate();
+                    for (const Tab &tab : kTabs)
+                        if (v->m_sorted.find(tab.view) == v->m_sorted.end()) {
+                            v->orders(std::string(tab.view));
+                            v->sortOthersLater();
+                            return;
+                        }
+                },
+                false);
     });
 }
 
@@ -430,7 +509,7 @@ void View::drawMore()
 {
     if (!pendingValid() || m_pending->inFlight) return;
     const int total = int(orders(m_pending->view).size());
-    std::string html = takeRows(kLaterBatch);
+    std::string html = takeRows(std::max(kLaterBatch, m_pending->next / 8));
     const int shown = int(m_pending->next);
     m_pending->inFlight = true;
     std::weak_ptr<View *> self = m_self;
@@ -448,7 +527,17 @@ void View::drawMore()
         if (v->rowsToCome() == 0)
             v->m_pending.reset();
         else
-            v->drawMoreLater();
+            v->drawMoreLater(size_t(shown) >= kRowsUnasked);
+    });
+}
+
+void View::drawWhenNearEnd()
+{
+    std::weak_ptr<View *> self = m_self;
+    const std::uint64_t drawing = m_pending->drawing;
+    m_shell.page().element("TransactionsTable").watchEnd([self, drawing] {
+        auto view = self.lock();
+        if (view && (*view)->m_pending && (*view)->m_pending->drawing == drawing) (*view)->drawMoreLater();
     });
 }
 

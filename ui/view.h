@@ -29,6 +29,16 @@ namespace tw::ui {
 // store: valid until it changes.
 std::vector<xml::Node> viewOrders(const store::Store &store, std::string_view view);
 
+// A view's orders as above, and whether any of them waits for eBay to say
+// how its refund went.
+struct ViewOrders {
+    std::vector<xml::Node> orders;
+    bool refundsToCheck = false;
+};
+// Several views at once, each under its name.
+std::map<std::string, ViewOrders, std::less<>> viewOrders(const store::Store &store,
+                                                          const std::vector<std::string_view> &views);
+
 // The rating box from a GetFeedback answer.
 std::string ratingBoxHtml(const xml::Document &feedback);
 // The command menu of a view, wrapped.
@@ -36,13 +46,15 @@ std::string commandMenuHtml(std::string_view view, const xml::Document &settings
 
 // Draws views. What a drawing works out from the whole store (shipment
 // states, counts, each view's order, the rows' lookups) is kept until the
-// store changes, so a tab click costs the screenful it shows, not the store.
+// orders change, so a tab click costs the screenful it shows, not the store;
+// the views not shown are sorted while the window is idle.
 //
-// A drawing shows the first screenful of rows at once. With a Busy, the rest
+// A drawing shows the first screenful of rows at once. With a Busy, more
 // follow a batch at a time while the window is idle, each batch built and
-// handed to the page without letting other events run; completeRows() draws
-// what is left at once, before anything reads the table. Without one, the
-// whole view is drawn before draw() returns.
+// handed to the page without letting other events run: the first few hundred
+// rows at once, later ones as the seller scrolls near the end of those drawn.
+// completeRows() draws what is left at once, before anything reads the
+// table. Without a Busy, the whole view is drawn before draw() returns.
 class View {
   public:
     // `session` and `shell` (and `busy`) must outlive the view.
@@ -76,11 +88,18 @@ class View {
     std::uint64_t ordersGeneration() const;
     const std::vector<xml::Node> &orders(const std::string &view);
     const RowBuilder &rows(const std::string &view, const DateTime &now);
+    const ViewOrders &sortedView(const std::string &view);
     // The pending drawing's rows [next, next + count) as HTML; advances next.
     std::string takeRows(size_t count);
     bool pendingValid();
-    void drawMoreLater();
+    // Draws the next batch once the window is idle; with `whenNearEnd`, only
+    // once the seller has scrolled near the end of the rows as well.
+    void drawMoreLater(bool whenNearEnd = false);
     void drawMore();
+    void drawWhenNearEnd();
+    // Sorts the views not sorted yet while the window is idle, so that a
+    // tab's first click finds its order ready.
+    void sortOthersLater();
 
     Session &m_session;
     Shell &m_shell;
@@ -88,10 +107,9 @@ class View {
 
     std::uint64_t m_statusAt = ~std::uint64_t(0);
     std::uint64_t m_cacheAt = ~std::uint64_t(0);
-    std::uint64_t m_rowsSettingsAt = ~std::uint64_t(0);
     const void *m_detailsAt = nullptr;
     std::optional<orders::ViewCounts> m_counts;
-    std::map<std::string, std::vector<xml::Node>, std::less<>> m_sorted;
+    std::map<std::string, ViewOrders, std::less<>> m_sorted;
     std::optional<RowBuilder> m_rows;
 
     std::uint64_t m_drawings = 0;

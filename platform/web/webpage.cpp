@@ -15,6 +15,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 
+#include <cstdio>
 #include <memory>
 
 namespace tw::web {
@@ -37,8 +38,109 @@ window.__tw = (function () {
     var q = '[id="' + CSS.escape(k) + '"],[name="' + CSS.escape(k) + '"]';
     return document.querySelectorAll(q);
   }
+  // A table's rows are let go of in the page's idle time. Taking thousands
+  // of laid-out rows out of the document at once holds the page for a
+  // second or more, so the table stands in a wrapper of its own: the wrapper
+  // with the rows to go is set aside unrendered (its layout kept as it is)
+  // and a fresh table with the kept rows takes the old one's place and
+  // handle; the rows set aside then go a few at a time while nothing else
+  // waits.
+  var wrappers = new WeakSet(), retired = [], retiredRows = 0, sweeping = false, lastCall = 0;
+  var kRetiredRows = 40000;
+  var nearObserver = null, nearTargets = new Map();
+  function unwatch(h) {
+    nearTargets.forEach(function (owner, target) {
+      if (owner !== h) return;
+      nearTargets.delete(target);
+      nearObserver.unobserve(target);
+    });
+  }
+  function wrap(n) {
+    var w = document.createElement('div');
+    n.parentNode.insertBefore(w, n);
+    w.appendChild(n);
+    wrappers.add(w);
+  }
+  // Only once the program has left the page alone for a moment (a drawing
+  // is many calls in a row), and in slices short enough that a call or the
+  // seller's input arriving meanwhile hardly waits.
+  var kQuietMs = 300, kSliceMs = 4;
+  function sweepLater() {
+    setTimeout(function () { requestIdleCallback(sweep); }, kQuietMs);
+  }
+  function sweepFor(ms) {
+    var start = performance.now();
+    while (retired.length && performance.now() - start < ms) {
+      var w = retired[0], t = w.lastChild, s = t && t.lastChild;
+      if (!t) { w.remove(); retired.shift(); retiredRows -= w.rowCount; }
+      else if (!s) w.removeChild(t);
+      else if (s.nodeType !== 1 || !s.lastChild) t.removeChild(s);
+      else s.removeChild(s.lastChild);
+    }
+  }
+  function sweep(deadline) {
+    if (performance.now() - lastCall < kQuietMs) { sweepLater(); return; }
+    sweepFor(Math.min(kSliceMs, deadline.timeRemaining() - 1));
+    sweeping = retired.length > 0;
+    if (sweeping) requestIdleCallback(sweep);
+  }
+  function keepRows(h, n, k) {
+    var rows = n.rows;
+    if (!rows || rows.length <= k) {
+      if (rows && !wrappers.has(n.parentNode)) wrap(n);
+      return;
+    }
+    if (!wrappers.has(n.parentNode)) {
+      // Not wrapped yet: the rows go now, the sections after the one
+      // holding the first row to go whole, then that section's rest.
+      var first = rows[k], section = first.parentNode;
+      while (n.lastChild && n.lastChild !== section && !n.lastChild.contains(first)) n.removeChild(n.lastChild);
+      var r = document.createRange();
+      r.setStartBefore(first);
+      r.setEndAfter(section.lastChild);
+      r.deleteContents();
+      while (n.rows.length > k) n.deleteRow(-1);
+      wrap(n);
+      return;
+    }
+    var old = n.parentNode, fresh = n.cloneNode(false), into = null, from = null;
+    Array.prototype.slice.call(rows, 0, k).forEach(function (r) {
+      if (r.parentNode !== from) {
+        from = r.parentNode;
+        into = from === n ? fresh : fresh.appendChild(from.cloneNode(false));
+      }
+      into.appendChild(r);
+    });
+    n.removeAttribute('id');
+    n.removeAttribute('name');
+    var w = old.cloneNode(false);
+    wrappers.add(w);
+    w.appendChild(fresh);
+    old.parentNode.insertBefore(w, old);
+    old.style.contentVisibility = 'hidden';
+
+    if (nearObserver) unwatch(h);
+    nodes[h] = fresh; ids.set(fresh, h); ids.delete(n);
+    // Clicks in quick succession must not pile up table after table: past
+    // a bound, the oldest set aside go at once.
+    var count = rows.length;
+    while (retired.length && retiredRows + count > kRetiredRows) {
+      var gone = retired.shift();
+      retiredRows -= gone.rowCount;
+      gone.remove();
+    }
+    old.rowCount = count;
+    retiredRows += count;
+    retired.push(old);
+    if (!sweeping) { sweeping = true; sweepLater(); }
+  }
   var api = {
-    find: function (k) { return k === '' ? reg(document.body) : reg(byKey(k)[0]); },
+    // By id first: a lookup by attribute walks the whole document, and on
+    // a page of many thousand rows each such walk takes tens of milliseconds.
+    find: function (k) {
+      if (k === '') return reg(document.body);
+      return reg(document.getElementById(k) || document.querySelector('[name="' + CSS.escape(k) + '"]'));
+    },
     findAll: function (k) { return all(byKey(k)); },
     query: function (h, sel) {
       var scope = h ? el(h) : document;
@@ -62,23 +164,13 @@ window.__tw = (function () {
     set: function (h, p, v) {
       var n = el(h);
       if (!n) return;
-      if (p === 'appendHTML') n.insertAdjacentHTML('beforeend', v);
-      else if (p === 'keepRows') {
-        // Each batch of rows came in a section of its own: the sections
-        // after the one holding the first row to go are removed whole, then
-        // one range takes that section's rest. A view of many thousands is
-        // gone in a few steps, not row by row.
-        var k = parseInt(v, 10), rows = n.rows;
-        if (rows && rows.length > k) {
-          var first = rows[k], section = first.parentNode;
-          while (n.lastChild && n.lastChild !== section && !n.lastChild.contains(first)) n.removeChild(n.lastChild);
-          var r = document.createRange();
-          r.setStartBefore(first);
-          r.setEndAfter(section.lastChild);
-          r.deleteContents();
-          while (n.rows.length > k) n.deleteRow(-1);
-        }
+      if (p === 'appendHTML') {
+        n.insertAdjacentHTML('beforeend', v);
+        // A drawing's rows come in batch after batch with no pause between:
+        // each batch lets go of some of the rows set aside as well.
+        sweepFor(kSliceMs);
       }
+      else if (p === 'keepRows') keepRows(h, n, parseInt(v, 10));
       else if (p.indexOf('style.') === 0) n.style[p.substr(6)] = v;
       else if (p === 'checked' || p === 'disabled') n[p] = (v === 'true');
       else if (p === 'selectedIndex') n.selectedIndex = parseInt(v, 10);
@@ -126,11 +218,37 @@ window.__tw = (function () {
         api.set(reg(n), p, vals.length === 1 ? vals[0] : (i < vals.length ? vals[i] : ''));
       });
     },
+    // One word to the program when the element's end comes within two
+    // window heights of the view; the observer reports at once where it
+    // already is.
+    watchEnd: function (h) {
+      var n = el(h);
+      if (!n) return;
+      if (!nearObserver)
+        nearObserver = new IntersectionObserver(function (entries) {
+          entries.forEach(function (e) {
+            var owner = nearTargets.get(e.target);
+            if (owner === undefined || !e.isIntersecting) return;
+            unwatch(owner);
+            if (window.__twBridge) window.__twBridge.nearEnd(owner);
+          });
+        }, {rootMargin: '0px 0px 200% 0px'});
+      unwatch(h);
+      var end = n.lastElementChild;
+      if (end && end.tagName !== 'TR' && end.lastElementChild) end = end.lastElementChild;
+      end = end || n;
+      nearTargets.set(end, h);
+      nearObserver.observe(end);
+    },
     listen: function (h) {
       var n = el(h);
       if (n) n.addEventListener('change', function () { if (window.__twBridge) window.__twBridge.changed(h); });
     }
   };
+  Object.keys(api).forEach(function (name) {
+    var f = api[name];
+    api[name] = function () { lastCall = performance.now(); return f.apply(null, arguments); };
+  });
   return api;
 })();
 )JS";
@@ -139,6 +257,39 @@ QString toJsArgs(const QVariantList &args)
 {
     QByteArray json = QJsonDocument(QJsonArray::fromVariantList(args)).toJson(QJsonDocument::Compact);
     return QString::fromUtf8(json.mid(1, json.size() - 2));
+}
+
+// A property write as script, built from the UTF-8 text in one pass: a
+// batch of rows runs to tens of megabytes, and every copy on the way through
+// Qt's JSON costs as much again.
+QString setScript(int handle, std::string_view path, std::string_view value)
+{
+    std::string js = "window.__tw ? __tw.set(" + std::to_string(handle);
+    js.reserve(js.size() + path.size() + value.size() + value.size() / 16 + 16);
+    for (std::string_view text : {path, value}) {
+        js += ",\"";
+        for (size_t i = 0; i < text.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(text[i]);
+            if (c == '"' || c == '\\') {
+                js += '\\';
+                js += char(c);
+            } else if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                js += escaped;
+            } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                       (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xA8) {
+                // U+2028 and U+2029 end a line in older script grammars.
+                js += text[i + 2] == char(0xA8) ? "\\u2028" : "\\u2029";
+                i += 2;
+            } else {
+                js += char(c);
+            }
+        }
+        js += '"';
+    }
+    js += ") : null";
+    return QString::fromUtf8(js.data(), qsizetype(js.size()));
 }
 
 QString q(std::string_view s)
@@ -155,6 +306,15 @@ WebPage::WebPage(QWebEngineProfile *profile, QObject *parent)
     auto *bridge = new PageBridge(this);
     m_channel->registerObject("bridge", bridge);
     setWebChannel(m_channel, QWebEngineScript::ApplicationWorld);
+    connect(bridge, &PageBridge::endNear, this, [this](int handle) {
+        runAfterCurrentEvent(this, [this, handle, document = m_document] {
+            auto it = m_endHandlers.find(handle);
+            if (document != m_document || it == m_endHandlers.end()) return;
+            std::function<void()> nearEnd = std::move(it->second);
+            m_endHandlers.erase(it);
+            if (nearEnd) nearEnd();
+        });
+    });
     connect(bridge, &PageBridge::elementChanged, this, [this](int handle) {
         // Run outside the channel's delivery, where the handler may wait on the page.
         runAfterCurrentEvent(this, [this, handle, document = m_document] {
@@ -247,6 +407,7 @@ bool WebPage::acceptNavigationRequest(const QUrl &target, NavigationType type, b
         m_loading = true;
         m_live.clear();
         m_changeHandlers.clear();
+        m_endHandlers.clear();
     }
     return true;
 }
@@ -257,6 +418,11 @@ QWebEnginePage *WebPage::createWindow(WebWindowType)
 }
 
 QVariant WebPage::call(const char *op, const QVariantList &args)
+{
+    return run(QStringLiteral("window.__tw ? __tw.%1(%2) : null").arg(QLatin1String(op), toJsArgs(args)), op);
+}
+
+QVariant WebPage::run(const QString &js, const char *op)
 {
     // A refused navigation winds down on its own in a moment; a script run
     // meanwhile stalls it, and its answer with it, until the call times out.
@@ -275,7 +441,6 @@ QVariant WebPage::call(const char *op, const QVariantList &args)
         QPointer<QEventLoop> loop;
     };
     auto state = std::make_shared<State>();
-    QString js = QStringLiteral("window.__tw ? __tw.%1(%2) : null").arg(QLatin1String(op), toJsArgs(args));
     runJavaScript(js, QWebEngineScript::ApplicationWorld, [state](const QVariant &v) {
         state->value = v;
         state->done = true;
@@ -334,7 +499,7 @@ std::string WebPage::property(int handle, std::string_view path)
 
 void WebPage::setProperty(int handle, std::string_view path, std::string_view value)
 {
-    if (live(handle)) call("set", {handle, q(path), q(value)});
+    if (live(handle)) run(setScript(handle, path, value), "set");
 }
 
 void WebPage::setPropertyLater(int handle, std::string_view path, std::string_view value, std::function<void()> done)
@@ -343,10 +508,10 @@ void WebPage::setPropertyLater(int handle, std::string_view path, std::string_vi
         if (done) done();
         return;
     }
-    QString js = QStringLiteral("window.__tw ? __tw.set(%1) : null").arg(toJsArgs({handle, q(path), q(value)}));
-    runJavaScript(js, QWebEngineScript::ApplicationWorld, [done = std::move(done)](const QVariant &) {
-        if (done) done();
-    });
+    runJavaScript(setScript(handle, path, value), QWebEngineScript::ApplicationWorld,
+                  [done = std::move(done)](const QVariant &) {
+                      if (done) done();
+                  });
 }
 
 std::string WebPage::attribute(int handle, std::string_view name)
@@ -408,6 +573,13 @@ void WebPage::setEach(int scope, std::string_view selector, std::string_view pat
     for (const std::string &v : values)
         list << q(v);
     call("setEach", {scope, q(selector), q(path), list});
+}
+
+void WebPage::watchEnd(int handle, std::function<void()> nearEnd)
+{
+    if (!live(handle)) return;
+    m_endHandlers[handle] = std::move(nearEnd);
+    call("watchEnd", {handle});
 }
 
 void WebPage::onChange(int handle, std::function<void()> handler)

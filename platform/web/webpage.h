@@ -23,8 +23,10 @@ class PageBridge : public QObject {
   public:
     using QObject::QObject;
     Q_INVOKABLE void changed(int handle) { emit elementChanged(handle); }
+    Q_INVOKABLE void nearEnd(int handle) { emit endNear(handle); }
   signals:
     void elementChanged(int handle);
+    void endNear(int handle);
 };
 
 class WebPage : public QWebEnginePage, public page::Page {
@@ -68,6 +70,7 @@ class WebPage : public QWebEnginePage, public page::Page {
     void deleteRow(int handle, int index) override;
     int addOption(int handle, std::string_view text, std::string_view value, bool selected) override;
     void onChange(int handle, std::function<void()> handler) override;
+    void watchEnd(int handle, std::function<void()> nearEnd) override;
     std::vector<std::vector<std::string>> values(int scope, std::string_view selector,
                                                  const std::vector<std::string> &paths) override;
     void setEach(int scope, std::string_view selector, std::string_view path,
@@ -90,6 +93,8 @@ class WebPage : public QWebEnginePage, public page::Page {
 
     // Runs __tw[op](args...) and returns its result; null on time-out.
     QVariant call(const char *op, const QVariantList &args);
+    // Runs the script of a call and waits for its answer.
+    QVariant run(const QString &js, const char *op);
     int handleOf(const QVariant &v);
     std::vector<int> handlesOf(const QVariant &v);
     bool live(int handle) const { return m_live.count(handle) != 0; }
@@ -97,6 +102,7 @@ class WebPage : public QWebEnginePage, public page::Page {
     QWebChannel *m_channel;
     std::unordered_set<int> m_live;
     std::map<int, std::function<void()>> m_changeHandlers;
+    std::map<int, std::function<void()>> m_endHandlers;
 };
 
 } // namespace tw::web

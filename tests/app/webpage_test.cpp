@@ -110,6 +110,52 @@ TEST_F(WebPageTest, TablesSelectsAndChangeEvents)
     }
 }
 
+// A view's rows as drawings use them: the previous rows leave at once as far
+// as the program can see and are let go of while the page is idle, and the
+// program hears when the seller has come near the end of the table.
+TEST_F(WebPageTest, ATableLetsGoOfItsRowsInTheBackgroundAndSaysWhenItsEndIsNear)
+{
+    ASSERT_TRUE(test::loadPage(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));
+    page::Element table = s_page->element("TransactionsTable");
+    table.keepRows(1);
+    // Text that must reach the page as written, past the script it travels in.
+    const std::string odd = "q\"b\\s\x01 \xe2\x80\xa8\xe2\x80\xa9 \xc3\xa9 '\n";
+    std::string rows;
+    for (int i = 0; i < 400; ++i)
+        rows += "<tr ItemID=\"" + std::to_string(i) + "\"><td style=\"height: 40px\"></td></tr>";
+    for (int pass = 0; pass < 2; ++pass) {
+        table.appendHTML(rows);
+        ASSERT_EQ(table.rows().size(), 401u);
+        table.rows()[0].cells()[0].setInnerHTML(odd);
+        table.keepRows(1);
+        // The handle names the table with its kept row, as does its id.
+        ASSERT_EQ(table.rows().size(), 1u) << pass;
+        EXPECT_EQ(s_page->element("TransactionsTable").rows().size(), 1u);
+        EXPECT_EQ(table.rows()[0].cells()[0].innerHTML(), odd);
+        EXPECT_TRUE(s_page->query("#TransactionsTable tr[ItemID]").empty());
+        // Asked from the page's own world: the program's calls would keep it from being idle.
+        EXPECT_TRUE(test::until([] {
+            bool gone = false, answered = false;
+            s_page->runJavaScript("document.querySelectorAll('tr[ItemID]').length === 0", [&](const QVariant &v) {
+                gone = v.toBool();
+                answered = true;
+            });
+            test::until([&] { return answered; }, 2000);
+            return gone;
+        })) << pass;
+    }
+
+    // A far end is not near until the seller scrolls there; a near one is at once.
+    table.appendHTML(rows);
+    bool farEnd = false, nearEnd = false;
+    table.watchEnd([&] { farEnd = true; });
+    s_page->element("submenu").watchEnd([&] { nearEnd = true; });
+    ASSERT_TRUE(test::until([&] { return nearEnd; }));
+    EXPECT_FALSE(farEnd);
+    s_page->runJavaScript("window.scrollTo(0, document.body.scrollHeight);");
+    EXPECT_TRUE(test::until([&] { return farEnd; }));
+}
+
 TEST_F(WebPageTest, OverlayIsOneElementShowingTheLatestMessageWithItsImage)
 {
     ASSERT_TRUE(test::loadPage(*s_page, "tidewell://pages/KORVA/main-1.0.47.html"));

@@ -219,7 +219,14 @@ TEST(EndToEndView, ADrawingOf2000OrdersRefusesClicksAndTagAllTagsThemAll)
     ASSERT_EQ(app.next("rows", 60000), QString("30 of %1").arg(kOrders)) << app.output().toStdString();
     EXPECT_TRUE(sb.requests("GetSellerTransactions").empty()) << "a download ran inside the drawing";
 
+    // Past the first few hundred rows, more come only as the seller scrolls
+    // near the end of those drawn.
+    ASSERT_FALSE(app.nextContaining("rows", "330 of", 60000).isEmpty()) << app.output().toStdString();
     DevTools devTools(port);
+    EXPECT_EQ(valueOf(devTools.evaluate(kMain, kRows)), "330");
+    devTools.evaluate(kMain, "window.scrollTo(0, document.body.scrollHeight); true");
+    ASSERT_EQ(app.next("rows", 60000), QString("390 of %1").arg(kOrders)) << app.output().toStdString();
+
     command(devTools, "Action=TagAll");
     ASSERT_FALSE(app.nextContaining("action", "TagAll", 60000).isEmpty()) << app.output().toStdString();
     const QString tagged = "String(document.querySelectorAll('#TransactionsTable tr[ItemID] "

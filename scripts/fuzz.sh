@@ -45,25 +45,43 @@ fi
 [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
 crashes="$build/fuzz-crashes"
 mkdir -p "$crashes"
-status=0
 for t in "${targets[@]}"; do
-  exe="$build/tests/fuzz/tw_fuzz_$t"
-  seeds="$root/tests/fuzz/$t"
-  [ -x "$exe" ] || { echo "fuzz: no target $t" >&2; exit 2; }
-  [ -d "$seeds" ] || { echo "fuzz: no seeds in $seeds" >&2; exit 2; }
-  corpus="$build/fuzz-corpus/$t"
+  [ -x "$build/tests/fuzz/tw_fuzz_$t" ] || { echo "fuzz: no target $t" >&2; exit 2; }
+  [ -d "$root/tests/fuzz/$t" ] || { echo "fuzz: no seeds in $root/tests/fuzz/$t" >&2; exit 2; }
+done
+
+# One target: its report on stdout, its status as the exit status.
+fuzz_one() {
+  local t=$1 exe="$build/tests/fuzz/tw_fuzz_$1" seeds="$root/tests/fuzz/$1" corpus="$build/fuzz-corpus/$1"
   mkdir -p "$corpus"
-  args=(-artifact_prefix="$crashes/$t-" -timeout=10 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1)
+  local args=(-artifact_prefix="$crashes/$t-" -timeout=10 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1)
   [ -f "$root/tests/fuzz/$t.dict" ] && args+=(-dict="$root/tests/fuzz/$t.dict")
   if [ -n "$runs" ]; then args+=(-runs="$runs"); else args+=(-max_total_time="$seconds"); fi
-  log="$build/fuzz-$t.log"
+  local log="$build/fuzz-$t.log"
   if "$exe" "${args[@]}" "$corpus" "$seeds" >"$log" 2>&1; then
-    execs=$(awk '/stat::number_of_executed_units/ {print $2}' "$log")
-    echo "fuzz: $t: ${execs:-?} runs, no crash"
+    echo "fuzz: $t: $(awk '/stat::number_of_executed_units/ {print $2}' "$log") runs, no crash"
   else
-    status=1
     echo "fuzz: $t: FAILED, see $log"
     grep -E "^==[0-9]+==|SUMMARY|check failed|Test unit written" "$log" | head -20 || true
+    return 1
   fi
+}
+
+# As many targets at a time as there are cores: each still runs its full time.
+status=0
+running=()
+for t in "${targets[@]}"; do
+  fuzz_one "$t" >"$build/fuzz-$t.report" &
+  running+=("$!:$t")
+  if [ ${#running[@]} -ge "$(nproc)" ]; then
+    entry=${running[0]}
+    running=("${running[@]:1}")
+    wait "${entry%%:*}" || status=1
+    cat "$build/fuzz-${entry#*:}.report"
+  fi
+done
+for entry in "${running[@]}"; do
+  wait "${entry%%:*}" || status=1
+  cat "$build/fuzz-${entry#*:}.report"
 done
 exit $status

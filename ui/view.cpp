@@ -424,8 +424,10 @@ void View::draw()
         // in the page.
         m_pending = Pending{drawing, page.document(), view, clock().localNow(), 0, false};
         const int total = int(orders(view).size());
-        if (total > 0) table.appendHTML(takeRows(kFirstBatch));
-        if (total > 0) m_shell.rowsShown(int(m_pending->next), total);
+        if (total > 0) {
+            table.appendHTML(takeRows(kFirstBatch));
+            m_shell.rowsShown(int(m_pending->next), total);
+        }
         if (rowsToCome() == 0)
             m_pending.reset();
         else if (m_busy)
@@ -456,52 +458,45 @@ void View::completeRows()
     m_pending.reset();
 }
 
-void View::drawMoreLater(bool whenNearEnd)
+void View::whenIdle(std::function<void(View &)> task)
 {
     std::weak_ptr<View *> self = m_self;
-    const std::uint64_t drawing = m_pending->drawing;
-    m_shell.post([self, drawing, whenNearEnd] {
-        auto view = self.lock();
-        if (!view) return;
-        View *v = *view;
-        if (!v->m_pending || v->m_pending->drawing != drawing) return;
-        // Never inside other work (nor inside the page's answer to the last
-        // batch): it waits until the window is idle.
-        v->m_busy->whenIdle(
-            [self, drawing, whenNearEnd] {
-                auto again = self.lock();
-                if (!again || !(*again)->m_pending || (*again)->m_pending->drawing != drawing) return;
-                if (whenNearEnd)
-                    (*again)->drawWhenNearEnd();
-                else
-                    (*again)->drawMore();
-            },
-            false);
+    // Never inside other work (nor inside the page's answer to a batch): it
+    // waits until the window is idle.
+    m_shell.post([self, task = std::move(task)] {
+        if (auto view = self.lock())
+            (*view)->m_busy->whenIdle(
+                [self, task] {
+                    if (auto again = self.lock()) task(**again);
+                },
+                false);
+    });
+}
+
+void View::drawMoreLater(bool whenNearEnd)
+{
+    whenIdle([drawing = m_pending->drawing, whenNearEnd](View &v) {
+        if (!v.m_pending || v.m_pending->drawing != drawing) return;
+        if (whenNearEnd)
+            v.drawWhenNearEnd();
+        else
+            v.drawMore();
     });
 }
 
 void View::sortOthersLater()
 {
-    std::weak_ptr<View *> self = m_self;
-    m_shell.post([self] {
-        if (auto view = self.lock())
-            (*view)->m_busy->whenIdle(
-                [self] {
-                    auto again = self.lock();
-                    if (!again) return;
-                    View *v = *again;
-                    // Orders sorted before the shipment states are brought up
-                    // to date would be sorted again at once.
-                    if (v->m_statusAt != v->ordersGeneration()) return;
-                    v->validate();
-                    for (const Tab &tab : kTabs)
-                        if (v->m_sorted.find(tab.view) == v->m_sorted.end()) {
-                            v->orders(std::string(tab.view));
-                            v->sortOthersLater();
-                            return;
-                        }
-                },
-                false);
+    whenIdle([](View &v) {
+        // Orders sorted before the shipment states are brought up to date
+        // would be sorted again at once.
+        if (v.m_statusAt != v.ordersGeneration()) return;
+        v.validate();
+        for (const Tab &tab : kTabs)
+            if (v.m_sorted.find(tab.view) == v.m_sorted.end()) {
+                v.orders(std::string(tab.view));
+                v.sortOthersLater();
+                return;
+            }
     });
 }
 

@@ -12,6 +12,7 @@
 #include "ui/rows.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -92,6 +93,8 @@ class View {
     // The pending drawing's rows [next, next + count) as HTML; advances next.
     std::string takeRows(size_t count);
     bool pendingValid();
+    // Runs `task` on this view once the window is idle, unless the view is gone.
+    void whenIdle(std::function<void(View &)> task);
     // Draws the next batch once the window is idle; with `whenNearEnd`, only
     // once the seller has scrolled near the end of the rows as well.
     void drawMoreLater(bool whenNearEnd = false);
